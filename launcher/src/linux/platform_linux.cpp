@@ -1,0 +1,71 @@
+#include "platform_linux.hpp"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "instance_lock_linux.hpp"
+#include "window_activation_linux.hpp"
+
+namespace vyr::launcher {
+
+LinuxPlatform::LinuxPlatform(int argc, char** argv) : argc_(argc), argv_(argv) {
+    // The arguments joined by single blanks stand for the command line.
+    for (int i = 0; i < argc_ && argv_[i] != nullptr; ++i) {
+        if (i > 0) command_line_ += ' ';
+        command_line_ += argv_[i];
+    }
+}
+
+const native_char* LinuxPlatform::command_line() { return command_line_.c_str(); }
+
+LockOutcome LinuxPlatform::create_instance_lock(const native_string& name) {
+    return linux_layer::take_session_lock(name, getenv("XDG_RUNTIME_DIR"), getenv("TMPDIR"),
+                                          lock_fd_);
+}
+
+void LinuxPlatform::close_instance_lock() {
+    if (lock_fd_ >= 0) close(lock_fd_);
+    lock_fd_ = -1;
+}
+
+void LinuxPlatform::activate_existing_window(const char* utf8_title) {
+    (void)linux_layer::activate_window_titled(utf8_title);
+}
+
+native_string LinuxPlatform::program_path() {
+    std::vector<char> buffer(4096);
+    for (;;) {
+        const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (n < 0) return {};
+        if (static_cast<std::size_t>(n) < buffer.size()) return std::string(buffer.data(), n);
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+void LinuxPlatform::set_current_folder(const native_string& folder) {
+    (void)chdir(folder.c_str());
+}
+
+// Shared libraries are found through the executable's run path: nothing to do.
+void LinuxPlatform::set_dll_folder(const native_string&) {}
+
+void LinuxPlatform::set_environment(const native_string& name, const native_string& value) {
+    (void)setenv(name.c_str(), value.c_str(), 1);
+}
+
+ArgumentVector LinuxPlatform::split_arguments() {
+    // The system hands the arguments over already split.
+    return ArgumentVector{argc_, argv_};
+}
+
+void LinuxPlatform::free_arguments(ArgumentVector& args) { args = ArgumentVector{}; }
+
+void LinuxPlatform::message_box(const char* utf8_caption, const char* utf8_text) {
+    std::fprintf(stderr, "%s: %s\n", utf8_caption, utf8_text);
+    std::fflush(stderr);
+}
+
+}  // namespace vyr::launcher
