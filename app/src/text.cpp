@@ -1,7 +1,5 @@
 #include "vyr/app/text.hpp"
 
-#include <QTextDocument>
-
 #include "vyr/numfmt.hpp"
 
 namespace vyr::app {
@@ -16,6 +14,10 @@ QString percent_text(double value, int decimals) {
     return QStringLiteral("%") + fixed(value, decimals);
 }
 
-QString plain_tooltip(const QString& text) { return Qt::convertFromPlainText(text, Qt::WhiteSpacePre); }
+QString plain_tooltip(const QString& text) {
+    // Escaped into rich text whose lines are kept as they are: Qt word-wraps
+    // rich tool tips into a narrow box otherwise, which a plain one never is.
+    return QStringLiteral("<p style=\"white-space:pre\">") + text.toHtmlEscaped() + QStringLiteral("</p>");
+}
 
 }  // namespace vyr::app

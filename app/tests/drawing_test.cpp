@@ -2,7 +2,9 @@
 // settings values.
 #include <QImage>
 #include <QPainter>
+#include <QTextBlock>
 #include <QTextDocument>
+#include <QTextLayout>
 #include <QtTest>
 
 #include <clocale>
@@ -179,6 +181,12 @@ private slots:
         QString shown = doc.toPlainText();
         shown.replace(QChar(0x00A0), QLatin1Char(' '));
         QCOMPARE(shown, text);
+        // Kept on its lines however narrow the box, as a plain tool tip is.
+        doc.setTextWidth(60);
+        QVERIFY(doc.size().width() > 60);  // lays the text out
+        int lines = 0;
+        for (QTextBlock b = doc.begin(); b.isValid(); b = b.next()) lines += b.layout()->lineCount();
+        QCOMPARE(lines, 2);
     }
 
     void metricTable() {

@@ -20,7 +20,7 @@ inline QString qs(const std::string& utf8) { return QString::fromStdString(utf8)
 inline QString qs(const char* utf8) { return QString::fromUtf8(utf8); }
 // A tool tip that shows `text` literally: Qt takes a tool tip that looks like
 // markup for rich text, so the text is escaped into rich text of its own
-// (blanks kept, line breaks as breaks).
+// that keeps its blanks and lines (no wrapping, as with a plain tool tip).
 QString plain_tooltip(const QString& text);
 
 }  // namespace vyr::app
