@@ -1,0 +1,571 @@
+#include "vyr/app/inspector.hpp"
+
+#include <QAbstractItemView>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <QWindow>
+
+#include "vyr/app/drawing.hpp"
+#include "vyr/app/metric_meta.hpp"
+#include "vyr/app/monitor_controller.hpp"
+#include "vyr/app/monitor_engine.hpp"
+#include "vyr/app/settings_store.hpp"
+#include "vyr/app/text.hpp"
+
+namespace vyr::app {
+
+namespace {
+
+const char* const kActiveTabStyle =
+    "QPushButton {\n"
+    "    background-color: #15803D;\n"
+    "    color: #FFFFFF;\n"
+    "    border: 1px solid #15803D;\n"
+    "    border-radius: 7px;\n"
+    "    padding: 4px 12px;\n"
+    "    font-size: 11px;\n"
+    "    font-weight: 700;\n"
+    "}\n";
+
+const char* const kInactiveTabStyle =
+    "QPushButton {\n"
+    "    background-color: #FFFFFF;\n"
+    "    color: #475569;\n"
+    "    border: 1px solid #CBD5E1;\n"
+    "    border-radius: 7px;\n"
+    "    padding: 4px 12px;\n"
+    "    font-size: 11px;\n"
+    "    font-weight: 700;\n"
+    "}\n"
+    "QPushButton:hover {\n"
+    "    background-color: #ECFDF5;\n"
+    "    color: #15803D;\n"
+    "}\n";
+
+const char* const kInspectorStyle =
+    "QFrame#InspectorContainer {\n"
+    "    background-color: #F4F7FB;\n"
+    "    border: 1px solid #CBD5E1;\n"
+    "    border-radius: 12px;\n"
+    "}\n"
+    "QLabel {\n"
+    "    color: #0F172A;\n"
+    "    font-family: 'Ubuntu', 'Inter', sans-serif;\n"
+    "    font-weight: 700;\n"
+    "}\n"
+    "QLineEdit {\n"
+    "    background-color: #FFFFFF;\n"
+    "    border: 1px solid #CBD5E1;\n"
+    "    border-radius: 7px;\n"
+    "    color: #0F172A;\n"
+    "    padding: 6px 10px;\n"
+    "    font-size: 12px;\n"
+    "    font-weight: 700;\n"
+    "}\n"
+    "QLineEdit:focus {\n"
+    "    border: 1px solid #0284C7;\n"
+    "}\n"
+    "QCheckBox {\n"
+    "    color: #334155;\n"
+    "    font-size: 12px;\n"
+    "    font-weight: 700;\n"
+    "    spacing: 6px;\n"
+    "}\n"
+    "QTableWidget {\n"
+    "    background-color: #FFFFFF;\n"
+    "    alternate-background-color: #F8FAFC;\n"
+    "    color: #0F172A;\n"
+    "    border: 1px solid #CBD5E1;\n"
+    "    border-radius: 8px;\n"
+    "    gridline-color: #E2E8F0;\n"
+    "    font-size: 12px;\n"
+    "    font-weight: 700;\n"
+    "    selection-background-color: #ECFDF5;\n"
+    "    selection-color: #0F172A;\n"
+    "}\n"
+    "QHeaderView::section {\n"
+    "    background-color: #F8FAFC;\n"
+    "    color: #475569;\n"
+    "    font-size: 11px;\n"
+    "    font-weight: 700;\n"
+    "    padding: 7px 6px;\n"
+    "    border: none;\n"
+    "    border-bottom: 1px solid #CBD5E1;\n"
+    "}\n";
+
+QLabel* plain_label(const QString& text) {
+    auto* l = new QLabel();
+    l->setTextFormat(Qt::PlainText);
+    l->setText(text);
+    return l;
+}
+
+QPushButton* action_button(const QString& text, const QString& style) {
+    auto* b = new QPushButton(text);
+    b->setFont(make_clean_font(10));
+    b->setCursor(Qt::PointingHandCursor);
+    b->setFixedHeight(28);
+    b->setStyleSheet(style);
+    return b;
+}
+
+QTableWidgetItem* cell(const QString& text, const QFont& font, const char* colour) {
+    auto* item = new QTableWidgetItem(text);
+    item->setFont(font);
+    item->setForeground(QBrush(QColor(QString::fromLatin1(colour))));
+    return item;
+}
+
+QString join(const QStringList& parts, const char* sep) { return parts.join(QString::fromUtf8(sep)); }
+
+}  // namespace
+
+VyrProcessInspectorDialog::VyrProcessInspectorDialog(MonitorEngine* engine_, SettingsStore* settings_,
+                                                     MonitorController* parent_monitor_)
+    : QWidget(nullptr), engine(engine_), settings(settings_), parent_monitor(parent_monitor_) {
+    setWindowFlags(Qt::FramelessWindowHint | Qt::Window);
+    setAttribute(Qt::WA_TranslucentBackground);
+    setWindowTitle(QStringLiteral("Vyr Ruvivu Zizodiro — Canlı Program ve İşlem Denetçisi"));
+    const QIcon icon = parent_monitor->app_icon();
+    if (!icon.isNull()) setWindowIcon(icon);
+    resize(780, 530);
+    _build_ui();
+}
+
+QString VyrProcessInspectorDialog::_action_btn_style(const QString& bg, const QString& fg, const QString& border) {
+    return QStringLiteral("\nQPushButton {\n"
+                          "    background-color: ") + bg + QStringLiteral(";\n"
+                          "    color: ") + fg + QStringLiteral(";\n"
+                          "    border: 1px solid ") + border + QStringLiteral(";\n"
+                          "    border-radius: 6px;\n"
+                          "    padding: 4px 11px;\n"
+                          "    font-size: 11px;\n"
+                          "    font-weight: 700;\n"
+                          "}\n"
+                          "QPushButton:hover {\n"
+                          "    background-color: ") + border + QStringLiteral(";\n"
+                          "    color: #0F172A;\n"
+                          "}\n");
+}
+
+void VyrProcessInspectorDialog::_build_ui() {
+    // Card.
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(6, 6, 6, 6);
+    container = new QFrame(this);
+    container->setObjectName(QStringLiteral("InspectorContainer"));
+    container->setStyleSheet(QString::fromUtf8(kInspectorStyle));
+    outer->addWidget(container);
+    auto* layout = new QVBoxLayout(container);
+    layout->setContentsMargins(14, 12, 14, 12);
+    layout->setSpacing(10);
+
+    // Header row.
+    auto* header = new QHBoxLayout();
+    header->setSpacing(8);
+    lbl_header_title = plain_label(QStringLiteral("Canlı Kaynak ve İşlem Denetçisi"));
+    lbl_header_title->setFont(make_clean_font(12));
+    lbl_header_title->setStyleSheet(QStringLiteral("color: #0F172A; font-weight: 700;"));
+    lbl_header_sub = plain_label(QStringLiteral(
+        "Yükün hangi program ve işlemlerden geldiği canlı listeleniyor (Kapatmak için ✕ veya Esc)"));
+    lbl_header_sub->setFont(make_clean_font(9));
+    lbl_header_sub->setStyleSheet(QStringLiteral("color: #475569; font-weight: 700;"));
+    auto* title_col = new QVBoxLayout();
+    title_col->setSpacing(2);
+    title_col->addWidget(lbl_header_title);
+    title_col->addWidget(lbl_header_sub);
+    header->addLayout(title_col);
+    header->addStretch();
+
+    btn_pause = action_button(QStringLiteral("Duraklat"),
+                              _action_btn_style(QStringLiteral("#FFFFFF"), QStringLiteral("#0F172A"),
+                                                QStringLiteral("#CBD5E1")));
+    connect(btn_pause, &QPushButton::clicked, this, [this] { _toggle_pause(); });
+
+    btn_min = action_button(QStringLiteral("—"), _action_btn_style(QStringLiteral("#FFFFFF"),
+                                                                   QStringLiteral("#0F172A"),
+                                                                   QStringLiteral("#CBD5E1")));
+    btn_min->setFixedSize(30, 28);
+    btn_min->setToolTip(QStringLiteral("Pencereyi küçült"));
+    connect(btn_min, &QPushButton::clicked, this, &QWidget::showMinimized);
+
+    btn_close = action_button(QStringLiteral("✕ Kapat"),
+                              _action_btn_style(QStringLiteral("#FEF2F2"), QStringLiteral("#DC2626"),
+                                                QStringLiteral("#4A3339")));
+    btn_close->setToolTip(QStringLiteral("Denetçi penceresini kapat (Esc)"));
+    connect(btn_close, &QPushButton::clicked, this, [this] { hide_inspector(); });
+
+    header->addWidget(btn_pause);
+    header->addWidget(btn_min);
+    header->addWidget(btn_close);
+    layout->addLayout(header);
+
+    // Tab row.
+    auto* tabs_row = new QHBoxLayout();
+    tabs_row->setSpacing(6);
+    tab_buttons.clear();
+    for (const auto& meta : METRIC_META) {
+        const QString key = qs(meta.key);
+        auto* btn = new QPushButton(qs(meta.title));
+        btn->setFont(make_clean_font(10));
+        btn->setCursor(Qt::PointingHandCursor);
+        btn->setFixedHeight(30);
+        connect(btn, &QPushButton::clicked, this, [this, key] { select_metric_tab(key); });
+        tab_buttons.emplace_back(key, btn);
+        tabs_row->addWidget(btn);
+    }
+    layout->addLayout(tabs_row);
+
+    // Summary box.
+    summary_frame = new QFrame();
+    summary_frame->setStyleSheet(
+        QStringLiteral("background-color: #FFFFFF; border: 1px solid #CBD5E1; border-radius: 8px;"));
+    auto* sum_layout = new QVBoxLayout(summary_frame);
+    sum_layout->setContentsMargins(12, 8, 12, 8);
+    sum_layout->setSpacing(3);
+    lbl_summary_primary = plain_label(QStringLiteral("-"));
+    lbl_summary_primary->setFont(make_clean_font(10));
+    lbl_summary_primary->setStyleSheet(QStringLiteral("color: #0F172A; font-weight: 700;"));
+    lbl_summary_primary->setWordWrap(true);
+    lbl_summary_secondary = plain_label(QStringLiteral("-"));
+    lbl_summary_secondary->setFont(make_clean_font(9));
+    lbl_summary_secondary->setStyleSheet(QStringLiteral("color: #475569; font-weight: 700;"));
+    lbl_summary_secondary->setWordWrap(true);
+    sum_layout->addWidget(lbl_summary_primary);
+    sum_layout->addWidget(lbl_summary_secondary);
+    layout->addWidget(summary_frame);
+
+    // Tool row.
+    auto* tools_row = new QHBoxLayout();
+    tools_row->setSpacing(8);
+    search_input = new QLineEdit();
+    search_input->setFont(make_clean_font(10));
+    search_input->setPlaceholderText(QStringLiteral("Program adı, komut veya PID ara..."));
+    connect(search_input, &QLineEdit::textChanged, this, [this] { parent_monitor->sync_worker_params(); });
+
+    chk_group = new QCheckBox(QStringLiteral("Aynı Programları Grupla"));
+    chk_group->setFont(make_clean_font(10));
+    chk_group->setChecked(settings->get("group_by_app", SettingValue(false)).truthy());
+    connect(chk_group, &QCheckBox::toggled, this, [this](bool checked) { _on_group_toggled(checked); });
+
+    btn_term = action_button(QStringLiteral("Sonlandır"),
+                             _action_btn_style(QStringLiteral("#FEF2F2"), QStringLiteral("#DC2626"),
+                                               QStringLiteral("#52383F")));
+    connect(btn_term, &QPushButton::clicked, this, [this] { _terminate_selected(false); });
+    btn_kill = action_button(QStringLiteral("Zorla Kapat"),
+                             _action_btn_style(QStringLiteral("#FEF2F2"), QStringLiteral("#DC2626"),
+                                               QStringLiteral("#422C31")));
+    connect(btn_kill, &QPushButton::clicked, this, [this] { _terminate_selected(true); });
+
+    tools_row->addWidget(search_input, 1);
+    tools_row->addWidget(chk_group);
+    tools_row->addWidget(btn_term);
+    tools_row->addWidget(btn_kill);
+    layout->addLayout(tools_row);
+
+    // Process table.
+    table = new QTableWidget(0, 8);
+    table->setFont(make_clean_font(10));
+    table->setAlternatingRowColors(true);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->verticalHeader()->setVisible(false);
+    table->setHorizontalHeaderLabels({QStringLiteral("PID"), QStringLiteral("Program / İşlem Adı"),
+                                      QStringLiteral("Kullanıcı"), QStringLiteral("Genel Yük"),
+                                      QStringLiteral("CPU %"), QStringLiteral("RAM (MB / %)"),
+                                      QStringLiteral("Swap (MB)"), QStringLiteral("Disk G/Ç (Toplam)")});
+    QHeaderView* hdr = table->horizontalHeader();
+    for (int c = 0; c < 8; ++c)
+        hdr->setSectionResizeMode(c, c == 1 ? QHeaderView::Stretch : QHeaderView::ResizeToContents);
+    layout->addWidget(table, 1);
+
+    // Footer.
+    lbl_footer = plain_label(
+        QStringLiteral("Sekmelere tıklayarak sıralamayı değiştirebilir, işlem sonlandırabilirsiniz."));
+    lbl_footer->setFont(make_clean_font(9));
+    lbl_footer->setStyleSheet(QStringLiteral("color: #475569; font-weight: 700;"));
+    layout->addWidget(lbl_footer);
+
+    _update_tab_styles();
+}
+
+QPushButton* VyrProcessInspectorDialog::tab_button(const QString& metric_key) const {
+    for (const auto& [key, btn] : tab_buttons)
+        if (key == metric_key) return btn;
+    return nullptr;
+}
+
+void VyrProcessInspectorDialog::set_message_boxes(MessageBoxes* boxes) { boxes_ = boxes ? boxes : &qt_boxes_; }
+
+void VyrProcessInspectorDialog::_update_tab_styles() {
+    for (const auto& [key, btn] : tab_buttons)
+        btn->setStyleSheet(QString::fromLatin1(key == active_metric ? kActiveTabStyle : kInactiveTabStyle));
+}
+
+void VyrProcessInspectorDialog::select_metric_tab(const QString& metric_key) {
+    active_metric = metric_key;
+    const MetricMeta* meta = find_metric_meta(metric_key.toUtf8().constData());
+    if (!meta) meta = find_metric_meta("workload");
+    lbl_header_title->setText(qs(meta->full_title));
+    _update_tab_styles();
+    if (metric_key == QLatin1String("disk")) engine->trigger_folder_scan_async();
+    parent_monitor->sync_worker_params();
+}
+
+void VyrProcessInspectorDialog::_toggle_pause() {
+    is_paused = !is_paused;
+    if (is_paused) {
+        btn_pause->setText(QStringLiteral("Devam Et"));
+        btn_pause->setStyleSheet(
+            _action_btn_style(QStringLiteral("#ECFDF5"), QStringLiteral("#15803D"), QStringLiteral("#34524C")));
+    } else {
+        btn_pause->setText(QStringLiteral("Duraklat"));
+        btn_pause->setStyleSheet(
+            _action_btn_style(QStringLiteral("#FFFFFF"), QStringLiteral("#0F172A"), QStringLiteral("#CBD5E1")));
+    }
+    parent_monitor->sync_worker_params();
+}
+
+void VyrProcessInspectorDialog::_on_group_toggled(bool checked) {
+    settings->set("group_by_app", SettingValue(checked));
+    parent_monitor->sync_worker_params();
+}
+
+void VyrProcessInspectorDialog::hide_inspector() {
+    hide();
+    parent_monitor->sync_worker_params();
+    emit closed_signal();
+}
+
+int VyrProcessInspectorDialog::selected_row() const {
+    const QModelIndexList rows = table->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+std::optional<long long> VyrProcessInspectorDialog::_get_selected_pid() const {
+    const int row = selected_row();
+    if (row < 0) return std::nullopt;
+    const QTableWidgetItem* item = table->item(row, 0);
+    if (!item) return std::nullopt;
+    bool ok = false;
+    const qlonglong pid = item->data(Qt::UserRole).toLongLong(&ok);
+    if (!ok) return std::nullopt;
+    return pid;
+}
+
+void VyrProcessInspectorDialog::_terminate_selected(bool force) {
+    const std::optional<long long> pid = _get_selected_pid();
+    if (!pid) {
+        boxes_->information(this, QStringLiteral("Vyr Ruvivu Zizodiro"),
+                            QStringLiteral("Lütfen önce tablodan sonlandırmak istediğiniz işlemi seçin."));
+        return;
+    }
+    // Name and id are taken before the question: a refresh may rebuild the
+    // table while it is open.
+    const int row = selected_row();
+    const QTableWidgetItem* name_item = table->item(row, 1);
+    const QString pname = name_item ? name_item->text() : integer(*pid);
+    const std::string expected_name =
+        table->item(row, 0)->data(ProcessNameRole).toString().toStdString();
+    const QString action_txt = force ? QStringLiteral("zorla kapatmak") : QStringLiteral("sonlandırmak");
+    const QString question = QStringLiteral("'") + pname + QStringLiteral("' (PID: ") + integer(*pid) +
+                             QStringLiteral(") işlemini ") + action_txt +
+                             QStringLiteral(" istediğinize emin misiniz?");
+    const QMessageBox::StandardButton ans =
+        boxes_->question(this, QStringLiteral("İşlemi Sonlandır"), question, QMessageBox::Yes | QMessageBox::No,
+                         QMessageBox::No);
+    if (ans != QMessageBox::Yes) return;
+    const TerminateResult result = engine->terminate_process(*pid, force, expected_name);
+    lbl_footer->setText(qs(result.message));
+}
+
+void VyrProcessInspectorDialog::update_data(const SystemMetricsSnapshot& snap, const std::vector<ProcessEntry>& procs) {
+    if (is_paused) return;
+    if (!isVisible()) return;
+
+    if (active_metric == QLatin1String("cpu")) {
+        QStringList cores;
+        for (std::size_t k = 0; k < snap.cpu_per_core.size() && k < 8; ++k)
+            cores << QStringLiteral("C") + integer(static_cast<long long>(k) + 1) + QStringLiteral(":%") +
+                         fixed(snap.cpu_per_core[k], 0);
+        QString cores_preview = join(cores, "  ");
+        if (snap.cpu_per_core.size() > 8) cores_preview += QStringLiteral(" ...");
+        lbl_summary_primary->setText(QStringLiteral("Toplam İşlemci Yükü: %") + fixed(snap.cpu_percent, 1) +
+                                     QStringLiteral("   |   Frekans: ") + fixed(snap.cpu_freq_mhz / 1000, 2) +
+                                     QStringLiteral(" GHz   |   Çekirdek: ") + integer(snap.cpu_count_physical) +
+                                     QStringLiteral(" Fiziksel / ") + integer(snap.cpu_count_logical) +
+                                     QStringLiteral(" Mantıksal"));
+        lbl_summary_secondary->setText(QStringLiteral("Çekirdek Dağılımı: ") + cores_preview);
+    } else if (active_metric == QLatin1String("ram")) {
+        lbl_summary_primary->setText(QStringLiteral("Kullanılan RAM: ") + fixed(snap.ram_used_gb, 2) +
+                                     QStringLiteral(" GB / ") + fixed(snap.ram_total_gb, 2) + QStringLiteral(" GB (%") +
+                                     fixed(snap.ram_percent, 1) + QStringLiteral(")   |   Kullanılabilir (Boş): ") +
+                                     fixed(snap.ram_avail_gb, 2) + QStringLiteral(" GB"));
+        lbl_summary_secondary->setText(
+            QStringLiteral("Önbellek: ") + fixed(snap.ram_cached_gb, 2) +
+            QStringLiteral(" GB — Aşağıda en çok bellek kullanan programlar sıralanmaktadır."));
+    } else if (active_metric == QLatin1String("swap")) {
+        lbl_summary_primary->setText(QStringLiteral("Takas Belleği Kullanımı: ") + fixed(snap.swap_used_gb, 2) +
+                                     QStringLiteral(" GB (") + fixed(snap.swap_used_mb, 0) + QStringLiteral(" MB) / ") +
+                                     fixed(snap.swap_total_gb, 2) + QStringLiteral(" GB (%") +
+                                     fixed(snap.swap_percent, 1) + QStringLiteral(")   |   Boş: ") +
+                                     fixed(snap.swap_free_gb, 2) + QStringLiteral(" GB"));
+        lbl_summary_secondary->setText(
+            QStringLiteral("Toplam Giriş: ") + fixed(snap.swap_sin_mb, 0) + QStringLiteral(" MB  |  Çıkış: ") +
+            fixed(snap.swap_sout_mb, 0) +
+            QStringLiteral(" MB — Aşağıda takas belleğini kullanan işlemler sıralanmaktadır."));
+    } else if (active_metric == QLatin1String("disk")) {
+        QStringList parts;
+        for (std::size_t i = 0; i < snap.partitions.size() && i < 3; ++i) {
+            const DiskPartitionInfo& part = snap.partitions[i];
+            parts << qs(part.mountpoint) + QStringLiteral(" (") + qs(part.device) + QStringLiteral("): ") +
+                         fixed(part.used_gb, 1) + QStringLiteral("/") + fixed(part.total_gb, 1) +
+                         QStringLiteral(" GB (%") + fixed(part.percent, 1) + QStringLiteral(")");
+        }
+        const QString parts_txt = join(parts, "  •  ");
+        const std::vector<FolderUsageInfo> folders = engine->get_folder_usages();
+        QString folders_txt;
+        if (!folders.empty()) {
+            QStringList items;
+            for (std::size_t i = 0; i < folders.size() && i < 4; ++i)
+                items << qs(folders[i].label) + QStringLiteral(": ") + qs(folders[i].size_str);
+            folders_txt = join(items, "  |  ");
+        } else {
+            folders_txt = QStringLiteral("Klasör boyutları hesaplanıyor...");
+        }
+        lbl_summary_primary->setText(
+            QStringLiteral("Disk Doluluğu: %") + fixed(snap.disk_percent, 1) + QStringLiteral(" (") +
+            fixed(snap.disk_used_gb, 1) + QStringLiteral(" / ") + fixed(snap.disk_total_gb, 1) +
+            QStringLiteral(" GB, Boş: ") + fixed(snap.disk_free_gb, 1) + QStringLiteral(" GB)   |   Anlık Okuma: ") +
+            fixed(snap.disk_read_mb_s, 2) + QStringLiteral(" MB/s  •  Yazma: ") + fixed(snap.disk_write_mb_s, 2) +
+            QStringLiteral(" MB/s"));
+        lbl_summary_secondary->setText(QStringLiteral("Bölümler: ") + parts_txt + QStringLiteral("\n") +
+                                       QStringLiteral("Klasör Dağılımı: ") + folders_txt);
+    } else {
+        lbl_summary_primary->setText(QStringLiteral("Genel İş Yükü: %") + fixed(snap.overall_workload_percent, 1) +
+                                     QStringLiteral(" (") + qs(snap.workload_label) +
+                                     QStringLiteral(")   |   Çalışma Süresi: ") + qs(snap.uptime_str));
+        lbl_summary_secondary->setText(QStringLiteral("Özet: CPU %") + fixed(snap.cpu_percent, 1) +
+                                       QStringLiteral("  •  RAM %") + fixed(snap.ram_percent, 1) +
+                                       QStringLiteral("  •  Takas %") + fixed(snap.swap_percent, 1) +
+                                       QStringLiteral("  •  Disk %") + fixed(snap.disk_percent, 1));
+    }
+
+    const std::optional<long long> selected_pid = _get_selected_pid();
+    table->setRowCount(static_cast<int>(procs.size()));
+    const QFont clean_row_font = make_clean_font(10);
+    int row_to_select = -1;
+    const auto right = Qt::AlignRight | Qt::AlignVCenter;
+    for (int row_idx = 0; row_idx < static_cast<int>(procs.size()); ++row_idx) {
+        const ProcessEntry& proc = procs[static_cast<std::size_t>(row_idx)];
+        if (selected_pid && proc.pid == *selected_pid) row_to_select = row_idx;
+
+        auto* pid_item = cell(integer(proc.pid), clean_row_font, "#475569");
+        pid_item->setData(Qt::UserRole, QVariant::fromValue<qlonglong>(proc.pid));
+        pid_item->setData(ProcessNameRole, qs(proc.name));
+        pid_item->setTextAlignment(Qt::AlignCenter);
+
+        auto* name_item = cell(qs(proc.display_name), clean_row_font, "#0F172A");
+        name_item->setToolTip(
+            plain_tooltip(QStringLiteral("Komut: ") + qs(proc.cmdline) + QStringLiteral("\nDurum: ") + qs(proc.status)));
+
+        auto* user_item = cell(qs(proc.username), clean_row_font, "#475569");
+        user_item->setTextAlignment(Qt::AlignCenter);
+
+        const char* wl_colour = proc.workload_score >= 30 ? "#DC2626" : proc.workload_score >= 12 ? "#D97706" : "#15803D";
+        auto* wl_item = cell(fixed(proc.workload_score, 1) + QStringLiteral(" p"), clean_row_font, wl_colour);
+        wl_item->setTextAlignment(right);
+
+        const char* cpu_colour = proc.cpu_percent >= 25 ? "#DC2626" : proc.cpu_percent >= 8 ? "#0284C7" : "#334155";
+        auto* cpu_item = cell(percent_text(proc.cpu_percent, 1), clean_row_font, cpu_colour);
+        cpu_item->setTextAlignment(right);
+
+        auto* ram_item = cell(fixed(proc.ram_mb, 0) + QStringLiteral(" MB (%") + fixed(proc.ram_percent, 1) +
+                                  QStringLiteral(")"),
+                              clean_row_font, proc.ram_percent >= 10 ? "#4F46E5" : "#334155");
+        ram_item->setTextAlignment(right);
+
+        auto* swap_item = cell(fixed(proc.swap_mb, 1) + QStringLiteral(" MB"), clean_row_font,
+                               proc.swap_mb > 0 ? "#7C3AED" : "#475569");
+        swap_item->setTextAlignment(right);
+
+        QString io_str;
+        const QString total = fixed(proc.disk_total_mb, 0) + QStringLiteral(" MB)");
+        if (proc.disk_rw_kb_s >= 1024)
+            io_str = fixed(proc.disk_rw_kb_s / 1024, 2) + QStringLiteral(" MB/s (") + total;
+        else if (proc.disk_rw_kb_s > 0.5)
+            io_str = fixed(proc.disk_rw_kb_s, 0) + QStringLiteral(" KB/s (") + total;
+        else
+            io_str = QStringLiteral("0 KB/s (") + total;
+        auto* io_item = cell(io_str, clean_row_font, proc.disk_rw_kb_s > 100 ? "#D97706" : "#475569");
+        io_item->setTextAlignment(right);
+
+        QTableWidgetItem* items[] = {pid_item, name_item, user_item, wl_item, cpu_item, ram_item, swap_item, io_item};
+        for (int col = 0; col < 8; ++col) table->setItem(row_idx, col, items[col]);
+        table->setRowHeight(row_idx, 28);
+    }
+    if (row_to_select >= 0) {
+        table->selectRow(row_to_select);
+    } else if (selected_pid) {
+        // The selected process is gone: no row stands for it any more.
+        table->clearSelection();
+        table->selectionModel()->clearCurrentIndex();
+    }
+}
+
+void VyrProcessInspectorDialog::closeEvent(QCloseEvent* event) {
+    hide_inspector();
+    event->accept();
+}
+
+void VyrProcessInspectorDialog::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        hide_inspector();
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void VyrProcessInspectorDialog::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && event->pos().y() <= 68) {
+        _drag_offset = event->globalPos() - frameGeometry().topLeft();
+        event->accept();
+        return;
+    }
+    QWidget::mousePressEvent(event);
+}
+
+void VyrProcessInspectorDialog::mouseMoveEvent(QMouseEvent* event) {
+    if ((event->buttons() & Qt::LeftButton) && _drag_offset) {
+        if (QGuiApplication::platformName() == QLatin1String("wayland") && windowHandle()) {
+            windowHandle()->startSystemMove();
+            _drag_offset.reset();
+        } else {
+            move(event->globalPos() - *_drag_offset);
+        }
+        event->accept();
+        return;
+    }
+    QWidget::mouseMoveEvent(event);
+}
+
+void VyrProcessInspectorDialog::mouseReleaseEvent(QMouseEvent* event) {
+    _drag_offset.reset();
+    QWidget::mouseReleaseEvent(event);
+}
+
+}  // namespace vyr::app

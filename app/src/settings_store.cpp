@@ -1,0 +1,87 @@
+#include "vyr/app/settings_store.hpp"
+
+#include <cmath>
+#include <limits>
+
+namespace vyr::app {
+
+namespace {
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+
+// int(text) for a decimal text: blanks around it, an optional sign, digits
+// with single underscores between them. Too large a number is clamped.
+std::optional<long long> int_of_text(const std::string& text) {
+    std::size_t i = 0, end = text.size();
+    while (i < end && is_blank(text[i])) ++i;
+    while (end > i && is_blank(text[end - 1])) --end;
+    bool negative = false;
+    if (i < end && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    if (i >= end) return std::nullopt;
+    constexpr unsigned long long kMax = std::numeric_limits<long long>::max();
+    unsigned long long magnitude = 0;
+    bool saturated = false;
+    bool last_was_digit = false;
+    for (; i < end; ++i) {
+        const char c = text[i];
+        if (c == '_') {
+            if (!last_was_digit) return std::nullopt;
+            last_was_digit = false;
+            continue;
+        }
+        if (c < '0' || c > '9') return std::nullopt;
+        last_was_digit = true;
+        if (!saturated) {
+            magnitude = magnitude * 10 + static_cast<unsigned long long>(c - '0');
+            if (magnitude > kMax + 1) saturated = true;
+        }
+    }
+    if (!last_was_digit) return std::nullopt;  // a trailing underscore
+    if (negative) {
+        if (saturated || magnitude > kMax) return std::numeric_limits<long long>::min();
+        return -static_cast<long long>(magnitude);
+    }
+    if (saturated || magnitude > kMax) return std::numeric_limits<long long>::max();
+    return static_cast<long long>(magnitude);
+}
+
+std::optional<long long> int_of_double(double d) {
+    if (std::isnan(d) || std::isinf(d)) return std::nullopt;
+    const double t = std::trunc(d);
+    if (t >= 9223372036854775807.0) return std::numeric_limits<long long>::max();
+    if (t <= -9223372036854775808.0) return std::numeric_limits<long long>::min();
+    return static_cast<long long>(t);
+}
+
+}  // namespace
+
+bool SettingValue::truthy() const {
+    struct Visitor {
+        bool operator()(std::monostate) const { return false; }
+        bool operator()(bool b) const { return b; }
+        bool operator()(long long i) const { return i != 0; }
+        bool operator()(double d) const { return d != 0.0; }  // NaN != 0 holds
+        bool operator()(const std::string& s) const { return !s.empty(); }
+        bool operator()(const List& l) const { return !l.empty(); }
+        bool operator()(const Object& o) const { return !o.empty(); }
+    };
+    return std::visit(Visitor{}, value_);
+}
+
+std::optional<long long> SettingValue::to_int() const {
+    struct Visitor {
+        std::optional<long long> operator()(std::monostate) const { return std::nullopt; }
+        std::optional<long long> operator()(bool b) const { return b ? 1 : 0; }
+        std::optional<long long> operator()(long long i) const { return i; }
+        std::optional<long long> operator()(double d) const { return int_of_double(d); }
+        std::optional<long long> operator()(const std::string& s) const { return int_of_text(s); }
+        std::optional<long long> operator()(const List&) const { return std::nullopt; }
+        std::optional<long long> operator()(const Object&) const { return std::nullopt; }
+    };
+    return std::visit(Visitor{}, value_);
+}
+
+}  // namespace vyr::app

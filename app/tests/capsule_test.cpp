@@ -1,0 +1,267 @@
+// The desktop capsule: the measurement it shows, its painting and its
+// pointer gestures, against a fake controller.
+#include <QImage>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <cmath>
+#include <memory>
+
+#include "test_support.hpp"
+#include "vyr/app/capsule.hpp"
+
+using namespace vyr::app;
+using vyr::app::SettingValue;
+using vyr::test::FakeController;
+
+Q_DECLARE_METATYPE(vyr::app::SettingValue)
+
+namespace {
+
+const QColor kBackdrop(255, 0, 255);
+
+QImage render(QWidget* w) {
+    QImage img(w->size(), QImage::Format_ARGB32);
+    img.fill(kBackdrop);
+    w->render(&img, QPoint(), QRegion(), QWidget::DrawChildren);
+    return img;
+}
+
+bool near(QRgb px, QColor c, int tol = 12) {
+    return std::abs(qRed(px) - c.red()) <= tol && std::abs(qGreen(px) - c.green()) <= tol &&
+           std::abs(qBlue(px) - c.blue()) <= tol;
+}
+
+// Columns of the bar row that are painted in the (pure blue) accent.
+int painted_bar_width(const QImage& img) {
+    int n = 0;
+    for (int x = 0; x < img.width(); ++x) {
+        const QRgb px = img.pixel(x, 41);
+        if (qBlue(px) > 200 && qRed(px) < 128 && qGreen(px) < 128) ++n;
+    }
+    return n;
+}
+
+}  // namespace
+
+class CapsuleTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<FakeController> monitor;
+    SingleMainCapsule* capsule = nullptr;
+
+private slots:
+    void initTestCase() { vyr::test::load_roboto(); }
+
+    void init() {
+        monitor = std::make_unique<FakeController>();
+        monitor->move(100, 200);
+        capsule = new SingleMainCapsule(monitor.get());
+    }
+    void cleanup() { monitor.reset(); }
+
+    void construction() {
+        QCOMPARE(capsule->parentWidget(), static_cast<QWidget*>(monitor.get()));
+        QCOMPARE(capsule->size(), QSize(82, 48));
+        QCOMPARE(capsule->minimumSize(), QSize(82, 48));
+        QCOMPARE(capsule->maximumSize(), QSize(82, 48));
+        QCOMPARE(capsule->cursor().shape(), Qt::PointingHandCursor);
+        QVERIFY(capsule->hasMouseTracking());
+        QCOMPARE(capsule->percent, 0.0);
+        QCOMPARE(capsule->accent_hex, QStringLiteral("#15803D"));
+        QVERIFY(!capsule->is_hovered && !capsule->close_btn_hovered && !capsule->_dragging);
+        QVERIFY(!capsule->_press_global_pos);
+        QCOMPARE(capsule->_close_btn_rect(), QRectF(65, 2, 15, 15));
+        QVERIFY(monitor->calls.isEmpty());
+    }
+
+    void updateMain_data() {
+        QTest::addColumn<double>("given");
+        QTest::addColumn<QString>("accent");
+        QTest::addColumn<double>("stored");
+        QTest::addColumn<QString>("stored_accent");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<double>("fill");
+        QTest::newRow("150 clamps") << 150.0 << "#112233" << 100.0 << "#112233" << "%100" << 68.0;
+        QTest::newRow("-5 clamps") << -5.0 << "#112233" << 0.0 << "#112233" << "%0" << 0.0;
+        QTest::newRow("NaN is full") << std::nan("") << "#112233" << 100.0 << "#112233" << "%100" << 68.0;
+        QTest::newRow("0.5 no fill") << 0.5 << "#112233" << 0.5 << "#112233" << "%0" << 0.0;
+        QTest::newRow("0.6 least fill") << 0.6 << "#112233" << 0.6 << "#112233" << "%1" << 3.2;
+        QTest::newRow("4.7 least fill") << 4.7 << "#112233" << 4.7 << "#112233" << "%5" << 3.2;
+        QTest::newRow("50 half") << 50.0 << "#112233" << 50.0 << "#112233" << "%50" << 34.0;
+        QTest::newRow("42.5 to even") << 42.5 << "#112233" << 42.5 << "#112233" << "%42" << 28.9;
+        QTest::newRow("no accent, 90") << 90.0 << "" << 90.0 << "#DC2626" << "%90" << 61.2;
+        QTest::newRow("no accent, 80") << 80.0 << "" << 80.0 << "#D97706" << "%80" << 54.4;
+        QTest::newRow("no accent, 50") << 50.0 << "" << 50.0 << "#15803D" << "%50" << 34.0;
+        QTest::newRow("no accent, 150 clamped") << 150.0 << "" << 100.0 << "#DC2626" << "%100" << 68.0;
+    }
+    void updateMain() {
+        QFETCH(double, given);
+        QFETCH(QString, accent);
+        QFETCH(double, stored);
+        QFETCH(QString, stored_accent);
+        QFETCH(QString, text);
+        QFETCH(double, fill);
+        capsule->update_main(given, accent);
+        QCOMPARE(capsule->percent, stored);
+        QCOMPARE(capsule->accent_hex, stored_accent);
+        QCOMPARE(percent_text(capsule->percent, 0), text);
+        QVERIFY(std::abs(capsule_fill_width(capsule->width(), capsule->percent) - fill) < 1e-9);
+    }
+
+    void paintedBarFollowsThePercent_data() {
+        QTest::addColumn<double>("given");
+        QTest::addColumn<int>("width");
+        QTest::newRow("full") << 100.0 << 68;
+        QTest::newRow("half") << 50.0 << 34;
+        QTest::newRow("least") << 0.6 << 3;
+        QTest::newRow("none") << 0.5 << 0;
+    }
+    void paintedBarFollowsThePercent() {
+        QFETCH(double, given);
+        QFETCH(int, width);
+        capsule->update_main(given, QStringLiteral("#0000FF"));
+        const int painted = painted_bar_width(render(capsule));
+        QVERIFY2(std::abs(painted - width) <= 1, qPrintable(QString::number(painted)));
+    }
+
+    void restingPlate_data() {
+        QTest::addColumn<bool>("stored");
+        QTest::addColumn<SettingValue>("bg_alpha");
+        QTest::addColumn<bool>("plate");
+        QTest::newRow("missing is 210") << false << SettingValue() << true;
+        QTest::newRow("210") << true << SettingValue(210) << true;
+        QTest::newRow("65") << true << SettingValue(65) << true;
+        QTest::newRow("0") << true << SettingValue(0) << false;
+        QTest::newRow("negative") << true << SettingValue(-4) << false;
+        QTest::newRow("0.9 truncates to 0") << true << SettingValue(0.9) << false;
+        QTest::newRow("text 0") << true << SettingValue("0") << false;
+        QTest::newRow("text 65") << true << SettingValue("65") << true;
+        QTest::newRow("true is 1") << true << SettingValue(true) << true;
+        QTest::newRow("unreadable text is 210") << true << SettingValue("opak") << true;
+        QTest::newRow("null is 210") << true << SettingValue() << true;
+        QTest::newRow("list is 210") << true << SettingValue(SettingValue::List{}) << true;
+    }
+    void restingPlate() {
+        QFETCH(bool, stored);
+        QFETCH(SettingValue, bg_alpha);
+        QFETCH(bool, plate);
+        if (stored) monitor->store.values["bg_alpha"] = bg_alpha;
+        const QImage img = render(capsule);
+        QCOMPARE(near(img.pixel(40, 4), QColor(255, 255, 255)), plate);
+        QCOMPARE(near(img.pixel(40, 4), kBackdrop), !plate);
+    }
+
+    void platesDoNotDependOnThePositiveValue() {
+        monitor->store.values["bg_alpha"] = SettingValue(65);
+        const QImage a = render(capsule);
+        monitor->store.values["bg_alpha"] = SettingValue(240);
+        QCOMPARE(render(capsule), a);
+    }
+
+    void hoverPlateAndCloseButton() {
+        monitor->store.values["bg_alpha"] = SettingValue(0);
+        QSignalSpy entered(capsule, &SingleMainCapsule::hovered_enter);
+        QSignalSpy left(capsule, &SingleMainCapsule::hovered_leave);
+        QImage img = render(capsule);
+        QVERIFY(near(img.pixel(77, 4), kBackdrop));  // no plate, no close button
+
+        vyr::test::enter(capsule);
+        QCOMPARE(entered.count(), 1);
+        QVERIFY(capsule->is_hovered);
+        img = render(capsule);
+        QVERIFY(near(img.pixel(40, 4), QColor(236, 253, 245)));  // hovered plate whatever bg_alpha
+        QVERIFY(!near(img.pixel(77, 4), kBackdrop));
+        QVERIFY(qBlue(img.pixel(77, 4)) < 150);  // the dark square
+
+        vyr::test::move(capsule, QPoint(72, 9), Qt::NoButton);
+        QVERIFY(capsule->close_btn_hovered);
+        img = render(capsule);
+        QVERIFY(near(img.pixel(77, 4), QColor(229, 152, 155), 30));
+        vyr::test::move(capsule, QPoint(30, 30), Qt::NoButton);
+        QVERIFY(!capsule->close_btn_hovered);
+
+        vyr::test::move(capsule, QPoint(72, 9), Qt::NoButton);
+        vyr::test::leave(capsule);
+        QCOMPARE(left.count(), 1);
+        QVERIFY(!capsule->is_hovered && !capsule->close_btn_hovered);
+        QVERIFY(near(render(capsule).pixel(77, 4), kBackdrop));
+        QVERIFY(monitor->calls.isEmpty());
+    }
+
+    // Each step: "p x,y" left press, "r x,y" left release, "m x,y" move with
+    // the left button held, "h x,y" move without a button, "P"/"R" the same
+    // for the right button. The controller sits at (100, 200).
+    void gestures_data() {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QStringList>("calls");
+        QTest::addColumn<int>("clicks");
+        QTest::addColumn<int>("closes");
+        QTest::newRow("click") << "p 20,20; r 20,20" << QStringList{"begin_drag(120,220)", "end_drag"} << 1 << 0;
+        QTest::newRow("wobble of 5 is a click")
+            << "p 20,20; m 23,22; r 23,22" << QStringList{"begin_drag(120,220)", "end_drag"} << 1 << 0;
+        QTest::newRow("move of 6 drags")
+            << "p 20,20; m 24,22; r 24,22"
+            << QStringList{"begin_drag(120,220)", "close_vertical_popup(0.8)", "perform_drag(124,222)", "end_drag"}
+            << 0 << 0;
+        QTest::newRow("every far move drags, a near one does not")
+            << "p 20,20; m 30,20; m 21,20; m 40,25; r 40,25"
+            << QStringList{"begin_drag(120,220)", "close_vertical_popup(0.8)", "perform_drag(130,220)",
+                           "close_vertical_popup(0.8)", "perform_drag(140,225)", "end_drag"}
+            << 0 << 0;
+        QTest::newRow("close button press and release is no click")
+            << "p 70,8; r 70,8" << QStringList{"end_drag"} << 0 << 1;
+        QTest::newRow("close button press never drags")
+            << "p 70,8; m 30,40; r 30,40" << QStringList{"end_drag"} << 0 << 1;
+        QTest::newRow("moves without a button do nothing") << "h 30,30; h 60,10" << QStringList{} << 0 << 0;
+        QTest::newRow("right button is left to the parent") << "P 20,20; R 20,20" << QStringList{} << 0 << 0;
+        QTest::newRow("a click after a close press")
+            << "p 70,8; r 70,8; p 20,20; r 20,20"
+            << QStringList{"end_drag", "begin_drag(120,220)", "end_drag"} << 1 << 1;
+    }
+    void gestures() {
+        QFETCH(QString, steps);
+        QFETCH(QStringList, calls);
+        QFETCH(int, clicks);
+        QFETCH(int, closes);
+        QSignalSpy clicked(capsule, &SingleMainCapsule::clicked);
+        QSignalSpy close(capsule, &SingleMainCapsule::close_requested);
+        for (const QString& raw : steps.split(QLatin1Char(';'))) {
+            const QString step = raw.trimmed();
+            if (step.isEmpty()) continue;
+            const QStringList xy = step.mid(2).split(QLatin1Char(','));
+            const QPoint pos(xy[0].toInt(), xy[1].toInt());
+            switch (step[0].toLatin1()) {
+                case 'p': vyr::test::press(capsule, pos); break;
+                case 'r': vyr::test::release(capsule, pos); break;
+                case 'm': vyr::test::move(capsule, pos, Qt::LeftButton); break;
+                case 'h': vyr::test::move(capsule, pos, Qt::NoButton); break;
+                case 'P': vyr::test::press(capsule, pos, Qt::RightButton); break;
+                case 'R': vyr::test::release(capsule, pos, Qt::RightButton); break;
+            }
+        }
+        QCOMPARE(monitor->calls, calls);
+        QCOMPARE(clicked.count(), clicks);
+        QCOMPARE(close.count(), closes);
+        QVERIFY(!capsule->_press_global_pos);
+        QVERIFY(!capsule->_dragging);
+    }
+
+    void clickIsEmittedAfterEndDrag() {
+        QStringList seen;
+        connect(capsule, &SingleMainCapsule::clicked, [&] { seen = monitor->calls; });
+        vyr::test::press(capsule, QPoint(10, 10));
+        vyr::test::release(capsule, QPoint(10, 10));
+        QCOMPARE(seen, (QStringList{"begin_drag(110,210)", "end_drag"}));
+    }
+
+    void rightPressIsNotTaken() {
+        QVERIFY(!vyr::test::send_mouse(capsule, QEvent::MouseButtonPress, QPoint(20, 20), Qt::RightButton,
+                                       Qt::RightButton));
+        QVERIFY(vyr::test::send_mouse(capsule, QEvent::MouseButtonPress, QPoint(20, 20), Qt::LeftButton,
+                                      Qt::LeftButton));
+    }
+};
+
+QTEST_MAIN(CapsuleTest)
+#include "capsule_test.moc"

@@ -1,0 +1,748 @@
+// The process inspector: construction, tabs, pause, grouping, hiding, the
+// live refresh with its texts, colours and kept selection, and the end and
+// kill actions through answered message boxes.
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QTextDocument>
+#include <QtTest>
+
+#include <memory>
+
+#include "test_support.hpp"
+#include "vyr/app/drawing.hpp"
+#include "vyr/app/inspector.hpp"
+
+using namespace vyr::app;
+using vyr::DiskPartitionInfo;
+using vyr::FolderUsageInfo;
+using vyr::ProcessEntry;
+using vyr::SystemMetricsSnapshot;
+using vyr::app::SettingValue;
+using vyr::test::FakeController;
+using vyr::test::FakeEngine;
+using vyr::test::ScriptedBoxes;
+
+Q_DECLARE_METATYPE(vyr::app::SettingValue)
+Q_DECLARE_METATYPE(vyr::SystemMetricsSnapshot)
+Q_DECLARE_METATYPE(vyr::ProcessEntry)
+Q_DECLARE_METATYPE(std::vector<vyr::FolderUsageInfo>)
+
+namespace {
+
+const QString kSync = QStringLiteral("sync_worker_params");
+
+ProcessEntry proc(long long pid, const char* name, const char* display = nullptr) {
+    ProcessEntry p;
+    p.pid = pid;
+    p.name = name;
+    p.display_name = display ? display : name;
+    p.username = "ayse";
+    p.status = "running";
+    p.cmdline = std::string("/usr/bin/") + name;
+    return p;
+}
+
+SystemMetricsSnapshot sample() {
+    SystemMetricsSnapshot s;
+    s.overall_workload_percent = 41.25;
+    s.workload_label = "Dengeli";
+    s.uptime_str = "1 gün 02:03";
+    s.cpu_percent = 23.45;
+    s.cpu_freq_mhz = 2400.0;
+    s.cpu_count_physical = 4;
+    s.cpu_count_logical = 8;
+    s.cpu_per_core = {10.5, 11.5, 3, 4, 5, 6, 7, 99.6};
+    s.ram_percent = 46.65;
+    s.ram_used_gb = 7.125;
+    s.ram_total_gb = 15.5;
+    s.ram_avail_gb = 8.375;
+    s.ram_cached_gb = 2.5;
+    s.disk_percent = 50.05;
+    s.disk_used_gb = 237.6;
+    s.disk_total_gb = 475.3;
+    s.disk_free_gb = 237.7;
+    s.disk_read_mb_s = 1.125;
+    s.disk_write_mb_s = 0.5;
+    s.swap_percent = 2.5;
+    s.swap_used_gb = 0.05;
+    s.swap_used_mb = 51.2;
+    s.swap_total_gb = 2.0;
+    s.swap_free_gb = 1.95;
+    s.swap_sin_mb = 10.5;
+    s.swap_sout_mb = 11.5;
+    auto part = [](const char* mount, const char* dev, double used, double total, double pct) {
+        DiskPartitionInfo p;
+        p.mountpoint = mount;
+        p.device = dev;
+        p.used_gb = used;
+        p.total_gb = total;
+        p.percent = pct;
+        return p;
+    };
+    s.partitions = {part("/", "/dev/sda1", 237.6, 475.3, 50.0), part("/boot", "/dev/sda2", 0.25, 1.0, 25.0),
+                    part("/home", "/dev/sdb1", 100.0, 900.0, 11.1), part("/mnt/x", "/dev/sdc1", 1, 2, 50)};
+    return s;
+}
+
+std::vector<FolderUsageInfo> folders(int n) {
+    std::vector<FolderUsageInfo> out;
+    const char* labels[] = {"Belgeler", "İndirilenler", "Masaüstü", "Resimler", "Videolar"};
+    const char* sizes[] = {"12.5 GB", "3.1 GB", "900 MB", "450 MB", "12 MB"};
+    for (int i = 0; i < n; ++i) {
+        FolderUsageInfo f;
+        f.label = labels[i];
+        f.size_str = sizes[i];
+        out.push_back(f);
+    }
+    return out;
+}
+
+}  // namespace
+
+class InspectorTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<FakeController> monitor;
+    std::unique_ptr<FakeEngine> engine;
+    std::unique_ptr<VyrProcessInspectorDialog> insp;
+    ScriptedBoxes boxes;
+
+    void make() {
+        insp = std::make_unique<VyrProcessInspectorDialog>(engine.get(), &monitor->store, monitor.get());
+        insp->set_message_boxes(&boxes);
+    }
+    void fill(const std::vector<ProcessEntry>& procs) { insp->update_data(sample(), procs); }
+    QStringList pids() const {
+        QStringList out;
+        for (int r = 0; r < insp->table->rowCount(); ++r) out << insp->table->item(r, 0)->text();
+        return out;
+    }
+    void select_pid(long long pid) {
+        for (int r = 0; r < insp->table->rowCount(); ++r)
+            if (insp->table->item(r, 0)->data(Qt::UserRole).toLongLong() == pid) insp->table->selectRow(r);
+    }
+    int selected_row() const {
+        const auto rows = insp->table->selectionModel()->selectedRows();
+        return rows.isEmpty() ? -1 : rows.first().row();
+    }
+
+private slots:
+    void initTestCase() { vyr::test::load_roboto(); }
+    void init() {
+        monitor = std::make_unique<FakeController>();
+        engine = std::make_unique<FakeEngine>();
+        boxes = ScriptedBoxes();
+        make();
+    }
+    void cleanup() {
+        insp.reset();
+        engine.reset();
+        monitor.reset();
+    }
+
+    void construction() {
+        QVERIFY(!insp->isVisible());
+        QVERIFY(!insp->parentWidget());
+        QCOMPARE(insp->windowFlags(), Qt::FramelessWindowHint | Qt::Window);
+        QVERIFY(insp->testAttribute(Qt::WA_TranslucentBackground));
+        QCOMPARE(insp->windowTitle(), QStringLiteral("Vyr Ruvivu Zizodiro — Canlı Program ve İşlem Denetçisi"));
+        QCOMPARE(insp->size(), QSize(780, 530));
+        QCOMPARE(insp->minimumSize(), QSize(0, 0));
+        QCOMPARE(insp->active_metric, QStringLiteral("workload"));
+        QVERIFY(!insp->is_paused);
+        QVERIFY(!insp->_drag_offset);
+        QCOMPARE(insp->container->objectName(), QStringLiteral("InspectorContainer"));
+        QCOMPARE(insp->lbl_header_title->text(), QStringLiteral("Canlı Kaynak ve İşlem Denetçisi"));
+        QCOMPARE(insp->lbl_header_sub->text(),
+                 QStringLiteral("Yükün hangi program ve işlemlerden geldiği canlı listeleniyor (Kapatmak için ✕ veya Esc)"));
+        QCOMPARE(insp->lbl_summary_primary->text(), QStringLiteral("-"));
+        QCOMPARE(insp->lbl_summary_secondary->text(), QStringLiteral("-"));
+        QVERIFY(insp->lbl_summary_primary->wordWrap() && insp->lbl_summary_secondary->wordWrap());
+        QCOMPARE(insp->lbl_footer->text(),
+                 QStringLiteral("Sekmelere tıklayarak sıralamayı değiştirebilir, işlem sonlandırabilirsiniz."));
+        QCOMPARE(insp->btn_pause->text(), QStringLiteral("Duraklat"));
+        QCOMPARE(insp->btn_min->text(), QStringLiteral("—"));
+        QCOMPARE(insp->btn_min->size(), QSize(30, 28));
+        QCOMPARE(insp->btn_min->toolTip(), QStringLiteral("Pencereyi küçült"));
+        QCOMPARE(insp->btn_close->text(), QStringLiteral("✕ Kapat"));
+        QCOMPARE(insp->btn_close->toolTip(), QStringLiteral("Denetçi penceresini kapat (Esc)"));
+        for (QPushButton* b : {insp->btn_pause, insp->btn_close, insp->btn_term, insp->btn_kill})
+            QCOMPARE(b->maximumHeight(), 28);
+        QCOMPARE(insp->btn_term->text(), QStringLiteral("Sonlandır"));
+        QCOMPARE(insp->btn_kill->text(), QStringLiteral("Zorla Kapat"));
+        QCOMPARE(insp->search_input->placeholderText(), QStringLiteral("Program adı, komut veya PID ara..."));
+        QVERIFY(insp->search_input->text().isEmpty());
+        QCOMPARE(insp->chk_group->text(), QStringLiteral("Aynı Programları Grupla"));
+        QStringList keys, titles;
+        for (const auto& [key, btn] : insp->tab_buttons) {
+            keys << key;
+            titles << btn->text();
+            QCOMPARE(btn->maximumHeight(), 30);
+            QVERIFY(!btn->isCheckable());
+            QCOMPARE(btn->styleSheet().contains(QLatin1String("#15803D;\n    color: #FFFFFF")), key == "workload");
+        }
+        QCOMPARE(keys, (QStringList{"workload", "cpu", "ram", "disk", "swap"}));
+        QCOMPARE(titles, (QStringList{"Genel İş Yükü", "İşlemci (CPU)", "Bellek (RAM)", "Hafıza (Disk)", "Swap (Takas)"}));
+        QTableWidget* t = insp->table;
+        QCOMPARE(t->rowCount(), 0);
+        QCOMPARE(t->columnCount(), 8);
+        QStringList headers;
+        for (int c = 0; c < 8; ++c) {
+            headers << t->horizontalHeaderItem(c)->text();
+            QCOMPARE(t->horizontalHeader()->sectionResizeMode(c),
+                     c == 1 ? QHeaderView::Stretch : QHeaderView::ResizeToContents);
+        }
+        QCOMPARE(headers, (QStringList{"PID", "Program / İşlem Adı", "Kullanıcı", "Genel Yük", "CPU %", "RAM (MB / %)",
+                                       "Swap (MB)", "Disk G/Ç (Toplam)"}));
+        QCOMPARE(t->selectionBehavior(), QAbstractItemView::SelectRows);
+        QCOMPARE(t->selectionMode(), QAbstractItemView::SingleSelection);
+        QCOMPARE(t->editTriggers(), QAbstractItemView::NoEditTriggers);
+        QVERIFY(t->verticalHeader()->isHidden());
+        QVERIFY(t->alternatingRowColors());
+        QVERIFY(monitor->calls.isEmpty());
+        QVERIFY(monitor->store.writes.empty());
+        QCOMPARE(engine->scans, 0);
+    }
+
+    void windowIconFromTheController() {
+        QPixmap pm(16, 16);
+        pm.fill(Qt::green);
+        monitor->icon = QIcon(pm);
+        make();
+        QCOMPARE(insp->windowIcon().pixmap(16, 16).toImage().pixel(4, 4), QColor(Qt::green).rgb());
+    }
+
+    void groupingBoxFromTheSetting_data() {
+        QTest::addColumn<bool>("stored");
+        QTest::addColumn<SettingValue>("value");
+        QTest::addColumn<bool>("checked");
+        QTest::newRow("missing") << false << SettingValue() << false;
+        QTest::newRow("true") << true << SettingValue(true) << true;
+        QTest::newRow("1") << true << SettingValue(1) << true;
+        QTest::newRow("text") << true << SettingValue("evet") << true;
+        QTest::newRow("false") << true << SettingValue(false) << false;
+        QTest::newRow("0") << true << SettingValue(0) << false;
+        QTest::newRow("empty text") << true << SettingValue("") << false;
+        QTest::newRow("null") << true << SettingValue() << false;
+    }
+    void groupingBoxFromTheSetting() {
+        QFETCH(bool, stored);
+        QFETCH(SettingValue, value);
+        QFETCH(bool, checked);
+        if (stored) monitor->store.values["group_by_app"] = value;
+        make();
+        QCOMPARE(insp->chk_group->isChecked(), checked);
+        QVERIFY(monitor->store.writes.empty());
+        QVERIFY(monitor->calls.isEmpty());
+    }
+
+    void actionButtonStyle() {
+        const QString sheet = VyrProcessInspectorDialog::_action_btn_style("#FEF2F2", "#DC2626", "#4A3339");
+        QVERIFY(sheet.startsWith(QLatin1Char('\n')));
+        const int hover = sheet.indexOf(QLatin1String("QPushButton:hover"));
+        QVERIFY(hover > 0);
+        const QString normal = sheet.left(hover);
+        const QString under = sheet.mid(hover);
+        for (const char* decl : {"background-color: #FEF2F2;", "color: #DC2626;", "border: 1px solid #4A3339;",
+                                 "border-radius: 6px;", "padding: 4px 11px;", "font-size: 11px;", "font-weight: 700;"})
+            QVERIFY2(normal.contains(QLatin1String(decl)), decl);
+        QVERIFY(under.contains(QLatin1String("background-color: #4A3339;")));
+        QVERIFY(under.contains(QLatin1String("color: #0F172A;")));
+        QVERIFY(!sheet.contains(QLatin1String(":pressed")));
+    }
+
+    void selectTab_data() {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("active_tab");
+        QTest::addColumn<int>("scans");
+        QTest::newRow("cpu") << "cpu" << "İşlemci (CPU) Yükü ve Çekirdekler" << "cpu" << 0;
+        QTest::newRow("disk scans folders") << "disk" << "Hafıza (Disk Doluluk & Okuma/Yazma)" << "disk" << 1;
+        QTest::newRow("ram") << "ram" << "Bellek (RAM) Kullanımı" << "ram" << 0;
+        QTest::newRow("swap") << "swap" << "Swap (Takas Belleği) Durumu" << "swap" << 0;
+        QTest::newRow("workload") << "workload" << "Genel İş Yükü & Ruvivu Dengesi" << "workload" << 0;
+        QTest::newRow("unknown key") << "net" << "Genel İş Yükü & Ruvivu Dengesi" << "" << 0;
+        QTest::newRow("other case is no disk") << "DISK" << "Genel İş Yükü & Ruvivu Dengesi" << "" << 0;
+    }
+    void selectTab() {
+        QFETCH(QString, key);
+        QFETCH(QString, title);
+        QFETCH(QString, active_tab);
+        QFETCH(int, scans);
+        insp->select_metric_tab(key);
+        QCOMPARE(insp->active_metric, key);
+        QCOMPARE(insp->lbl_header_title->text(), title);
+        for (const auto& [k, btn] : insp->tab_buttons) {
+            const bool active = btn->styleSheet().contains(QLatin1String("background-color: #15803D"));
+            QCOMPARE(active, k == active_tab);
+            QCOMPARE(btn->styleSheet().contains(QLatin1String(":hover")), k != active_tab);
+        }
+        QCOMPARE(engine->scans, scans);
+        QCOMPARE(monitor->calls, QStringList{kSync});
+    }
+
+    void tabButtonsSelectTheirOwnMetric() {
+        QTest::mouseClick(insp->tab_buttons[2].second, Qt::LeftButton);
+        QCOMPARE(insp->active_metric, QStringLiteral("ram"));
+        QTest::mouseClick(insp->tab_button("disk"), Qt::LeftButton);
+        QTest::mouseClick(insp->tab_button("disk"), Qt::LeftButton);
+        QCOMPARE(insp->active_metric, QStringLiteral("disk"));
+        QCOMPARE(engine->scans, 2);  // the engine decides whether a second scan runs
+        QCOMPARE(monitor->calls, (QStringList{kSync, kSync, kSync}));
+    }
+
+    void pauseAndResume() {
+        insp->show();
+        fill({proc(10, "a"), proc(20, "b")});
+        const QString primary = insp->lbl_summary_primary->text();
+        QTest::mouseClick(insp->btn_pause, Qt::LeftButton);
+        QVERIFY(insp->is_paused);
+        QCOMPARE(insp->btn_pause->text(), QStringLiteral("Devam Et"));
+        QCOMPARE(insp->btn_pause->styleSheet(), VyrProcessInspectorDialog::_action_btn_style("#ECFDF5", "#15803D", "#34524C"));
+        QCOMPARE(monitor->calls, QStringList{kSync});
+        // Paused: samples change nothing.
+        auto s = sample();
+        s.overall_workload_percent = 99;
+        insp->update_data(s, {proc(30, "c")});
+        QCOMPARE(insp->lbl_summary_primary->text(), primary);
+        QCOMPARE(pids(), (QStringList{"10", "20"}));
+        // Hidden and opened again: still paused.
+        insp->hide_inspector();
+        insp->show();
+        QCOMPARE(insp->btn_pause->text(), QStringLiteral("Devam Et"));
+        QTest::mouseClick(insp->btn_pause, Qt::LeftButton);
+        QVERIFY(!insp->is_paused);
+        QCOMPARE(insp->btn_pause->text(), QStringLiteral("Duraklat"));
+        QCOMPARE(insp->btn_pause->styleSheet(), VyrProcessInspectorDialog::_action_btn_style("#FFFFFF", "#0F172A", "#CBD5E1"));
+        insp->update_data(s, {proc(30, "c")});
+        QCOMPARE(pids(), QStringList{"30"});
+    }
+
+    void hiddenRefreshChangesNothing() {
+        insp->update_data(sample(), {proc(1, "a")});
+        QCOMPARE(insp->lbl_summary_primary->text(), QStringLiteral("-"));
+        QCOMPARE(insp->table->rowCount(), 0);
+    }
+
+    void groupingToggleWritesTheSetting() {
+        insp->show();
+        QTest::mouseClick(insp->chk_group, Qt::LeftButton);
+        QCOMPARE(monitor->store.writes.size(), std::size_t(1));
+        QCOMPARE(monitor->store.writes[0].first, std::string("group_by_app"));
+        QCOMPARE(monitor->store.writes[0].second, SettingValue(true));
+        QTest::mouseClick(insp->chk_group, Qt::LeftButton);
+        QCOMPARE(monitor->store.writes.back().second, SettingValue(false));
+        QCOMPARE(monitor->calls, (QStringList{kSync, kSync}));
+    }
+
+    void everySearchChangeSyncsTheWorker() {
+        QTest::keyClicks(insp->search_input, QStringLiteral("fx"));
+        insp->search_input->clear();
+        insp->search_input->clear();  // no change, no call
+        QCOMPARE(monitor->calls, (QStringList{kSync, kSync, kSync}));
+    }
+
+    void hidePaths_data() {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("close button") << "button";
+        QTest::newRow("Escape") << "escape";
+        QTest::newRow("window close") << "close";
+    }
+    void hidePaths() {
+        QFETCH(QString, path);
+        insp->show();
+        insp->select_metric_tab(QStringLiteral("swap"));
+        insp->search_input->setText(QStringLiteral("fire"));
+        monitor->calls.clear();
+        QSignalSpy closed(insp.get(), &VyrProcessInspectorDialog::closed_signal);
+        bool visible_at_sync = true;
+        if (path == "button") QTest::mouseClick(insp->btn_close, Qt::LeftButton);
+        if (path == "escape") QTest::keyClick(insp.get(), Qt::Key_Escape);
+        if (path == "close") QVERIFY(insp->close() || !insp->isVisible());
+        visible_at_sync = insp->isVisible();
+        QVERIFY(!visible_at_sync);
+        QCOMPARE(monitor->calls, QStringList{kSync});
+        QCOMPARE(closed.count(), 1);
+        QCOMPARE(insp->active_metric, QStringLiteral("swap"));
+        QCOMPARE(insp->search_input->text(), QStringLiteral("fire"));
+    }
+
+    void otherKeysAndMinimiseDoNotHide() {
+        insp->show();
+        QTest::keyClick(insp.get(), Qt::Key_Return);
+        QVERIFY(insp->isVisible());
+        QTest::mouseClick(insp->btn_min, Qt::LeftButton);
+        QVERIFY(insp->windowState() & Qt::WindowMinimized);
+        QVERIFY(insp->isVisible());
+        QVERIFY(monitor->calls.isEmpty());
+    }
+
+    void summaryTexts_data() {
+        QTest::addColumn<QString>("tab");
+        QTest::addColumn<SystemMetricsSnapshot>("snap");
+        QTest::addColumn<std::vector<FolderUsageInfo>>("scanned");
+        QTest::addColumn<QString>("primary");
+        QTest::addColumn<QString>("secondary");
+        const auto s = sample();
+        const QString workload_primary = "Genel İş Yükü: %41.2 (Dengeli)   |   Çalışma Süresi: 1 gün 02:03";
+        const QString workload_secondary = "Özet: CPU %23.4  •  RAM %46.6  •  Takas %2.5  •  Disk %50.0";
+        QTest::newRow("workload") << "workload" << s << folders(0) << workload_primary << workload_secondary;
+        QTest::newRow("unknown key shows the workload") << "net" << s << folders(0) << workload_primary
+                                                        << workload_secondary;
+        QTest::newRow("cpu with 8 cores")
+            << "cpu" << s << folders(0)
+            << "Toplam İşlemci Yükü: %23.4   |   Frekans: 2.40 GHz   |   Çekirdek: 4 Fiziksel / 8 Mantıksal"
+            << "Çekirdek Dağılımı: C1:%10  C2:%12  C3:%3  C4:%4  C5:%5  C6:%6  C7:%7  C8:%100";
+        auto nine = s;
+        nine.cpu_per_core.push_back(50);
+        nine.cpu_freq_mhz = 0;
+        QTest::newRow("cpu with 9 cores")
+            << "cpu" << nine << folders(0)
+            << "Toplam İşlemci Yükü: %23.4   |   Frekans: 0.00 GHz   |   Çekirdek: 4 Fiziksel / 8 Mantıksal"
+            << "Çekirdek Dağılımı: C1:%10  C2:%12  C3:%3  C4:%4  C5:%5  C6:%6  C7:%7  C8:%100 ...";
+        auto none = s;
+        none.cpu_per_core.clear();
+        QTest::newRow("cpu without cores")
+            << "cpu" << none << folders(0)
+            << "Toplam İşlemci Yükü: %23.4   |   Frekans: 2.40 GHz   |   Çekirdek: 4 Fiziksel / 8 Mantıksal"
+            << "Çekirdek Dağılımı: ";
+        QTest::newRow("ram") << "ram" << s << folders(0)
+                             << "Kullanılan RAM: 7.12 GB / 15.50 GB (%46.6)   |   Kullanılabilir (Boş): 8.38 GB"
+                             << "Önbellek: 2.50 GB — Aşağıda en çok bellek kullanan programlar sıralanmaktadır.";
+        QTest::newRow("swap") << "swap" << s << folders(0)
+                              << "Takas Belleği Kullanımı: 0.05 GB (51 MB) / 2.00 GB (%2.5)   |   Boş: 1.95 GB"
+                              << "Toplam Giriş: 10 MB  |  Çıkış: 12 MB — Aşağıda takas belleğini kullanan işlemler sıralanmaktadır.";
+        const QString disk_primary =
+            "Disk Doluluğu: %50.0 (237.6 / 475.3 GB, Boş: 237.7 GB)   |   Anlık Okuma: 1.12 MB/s  •  Yazma: 0.50 MB/s";
+        QTest::newRow("disk before a folder scan")
+            << "disk" << s << folders(0) << disk_primary
+            << "Bölümler: / (/dev/sda1): 237.6/475.3 GB (%50.0)  •  /boot (/dev/sda2): 0.2/1.0 GB (%25.0)  •  "
+               "/home (/dev/sdb1): 100.0/900.0 GB (%11.1)\nKlasör Dağılımı: Klasör boyutları hesaplanıyor...";
+        auto bare = s;
+        bare.partitions.clear();
+        QTest::newRow("disk without partitions, five folders")
+            << "disk" << bare << folders(5) << disk_primary
+            << "Bölümler: \nKlasör Dağılımı: Belgeler: 12.5 GB  |  İndirilenler: 3.1 GB  |  Masaüstü: 900 MB  |  "
+               "Resimler: 450 MB";
+        auto odd = s;
+        odd.partitions.resize(1);
+        odd.partitions[0].mountpoint = "/media/<b>usb</b>";
+        odd.workload_label = "<i>x</i>";
+        QTest::newRow("mount texts as they stand")
+            << "disk" << odd << folders(1) << disk_primary
+            << "Bölümler: /media/<b>usb</b> (/dev/sda1): 237.6/475.3 GB (%50.0)\nKlasör Dağılımı: Belgeler: 12.5 GB";
+    }
+    void summaryTexts() {
+        QFETCH(QString, tab);
+        QFETCH(SystemMetricsSnapshot, snap);
+        QFETCH(std::vector<FolderUsageInfo>, scanned);
+        QFETCH(QString, primary);
+        QFETCH(QString, secondary);
+        engine->folders = scanned;
+        insp->select_metric_tab(tab);
+        insp->show();
+        insp->update_data(snap, {});
+        QCOMPARE(insp->lbl_summary_primary->text(), primary);
+        QCOMPARE(insp->lbl_summary_secondary->text(), secondary);
+        QCOMPARE(insp->lbl_summary_primary->textFormat(), Qt::PlainText);
+        QCOMPARE(insp->lbl_summary_secondary->textFormat(), Qt::PlainText);
+        QCOMPARE(engine->folder_reads, tab == "disk" ? 1 : 0);
+        QCOMPARE(insp->table->rowCount(), 0);
+    }
+
+    void cells_data() {
+        QTest::addColumn<ProcessEntry>("entry");
+        QTest::addColumn<int>("column");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("colour");
+        auto p = [](auto change) {
+            ProcessEntry e = proc(4242, "firefox-bin", "Firefox (3)");
+            e.disk_total_mb = 2.5;
+            change(e);
+            return e;
+        };
+        auto same = [](ProcessEntry&) {};
+        QTest::newRow("pid") << p(same) << 0 << "4242" << "#475569";
+        QTest::newRow("display name") << p(same) << 1 << "Firefox (3)" << "#0F172A";
+        QTest::newRow("user") << p(same) << 2 << "ayse" << "#475569";
+        QTest::newRow("score 30 red") << p([](auto& e) { e.workload_score = 30; }) << 3 << "30.0 p" << "#DC2626";
+        QTest::newRow("score 12 amber") << p([](auto& e) { e.workload_score = 12; }) << 3 << "12.0 p" << "#D97706";
+        QTest::newRow("score below 12 green") << p([](auto& e) { e.workload_score = 11.99; }) << 3 << "12.0 p"
+                                              << "#15803D";
+        QTest::newRow("cpu 25 red") << p([](auto& e) { e.cpu_percent = 25; }) << 4 << "%25.0" << "#DC2626";
+        QTest::newRow("cpu 8 blue") << p([](auto& e) { e.cpu_percent = 8; }) << 4 << "%8.0" << "#0284C7";
+        QTest::newRow("cpu below 8 slate") << p([](auto& e) { e.cpu_percent = 7.95; }) << 4 << "%8.0" << "#334155";
+        QTest::newRow("ram 10 indigo") << p([](auto& e) {
+            e.ram_percent = 10;
+            e.ram_mb = 512.5;
+        }) << 5 << "512 MB (%10.0)" << "#4F46E5";
+        QTest::newRow("ram below 10 slate") << p([](auto& e) {
+            e.ram_percent = 9.95;
+            e.ram_mb = 513.5;
+        }) << 5 << "514 MB (%9.9)" << "#334155";
+        QTest::newRow("swap 0 grey") << p(same) << 6 << "0.0 MB" << "#475569";
+        QTest::newRow("swap above 0 violet") << p([](auto& e) { e.swap_mb = 0.04; }) << 6 << "0.0 MB" << "#7C3AED";
+        QTest::newRow("io 1024 in MB/s") << p([](auto& e) { e.disk_rw_kb_s = 1024; }) << 7 << "1.00 MB/s (2 MB)"
+                                         << "#D97706";
+        QTest::newRow("io 0.5 is 0 KB/s") << p([](auto& e) { e.disk_rw_kb_s = 0.5; }) << 7 << "0 KB/s (2 MB)"
+                                          << "#475569";
+        QTest::newRow("io 0.6 rounds to 1 KB/s") << p([](auto& e) { e.disk_rw_kb_s = 0.6; }) << 7 << "1 KB/s (2 MB)"
+                                                 << "#475569";
+        QTest::newRow("io 100 grey") << p([](auto& e) { e.disk_rw_kb_s = 100; }) << 7 << "100 KB/s (2 MB)"
+                                     << "#475569";
+        QTest::newRow("io above 100 amber") << p([](auto& e) { e.disk_rw_kb_s = 100.5; }) << 7 << "100 KB/s (2 MB)"
+                                            << "#D97706";
+        QTest::newRow("io 1023.9 still KB/s") << p([](auto& e) { e.disk_rw_kb_s = 1023.9; }) << 7
+                                              << "1024 KB/s (2 MB)" << "#D97706";
+    }
+    void cells() {
+        QFETCH(ProcessEntry, entry);
+        QFETCH(int, column);
+        QFETCH(QString, text);
+        QFETCH(QString, colour);
+        insp->show();
+        fill({entry});
+        QCOMPARE(insp->table->rowCount(), 1);
+        QTableWidgetItem* item = insp->table->item(0, column);
+        QVERIFY(item);
+        QCOMPARE(item->text(), text);
+        QCOMPARE(item->foreground().color(), QColor(colour));
+        QCOMPARE(item->font(), make_clean_font(10));
+        const int align = column == 0 || column == 2 ? int(Qt::AlignCenter)
+                          : column == 1              ? 0  // none set
+                                                     : int(Qt::AlignRight | Qt::AlignVCenter);
+        QCOMPARE(item->textAlignment(), align);
+        QCOMPARE(insp->table->rowHeight(0), 28);
+    }
+
+    void rowsKeepPidAndNameAndShowCommandsLiterally() {
+        insp->show();
+        ProcessEntry e = proc(77, "sh", "sh (2)");
+        e.cmdline = "sh -c 'echo <b>x</b>'";
+        e.status = "a < b > c";
+        fill({e});
+        QTableWidgetItem* first = insp->table->item(0, 0);
+        QCOMPARE(first->data(Qt::UserRole).toLongLong(), 77LL);
+        QCOMPARE(first->data(VyrProcessInspectorDialog::ProcessNameRole).toString(), QStringLiteral("sh"));
+        QTextDocument doc;
+        doc.setHtml(insp->table->item(0, 1)->toolTip());
+        QString shown = doc.toPlainText();
+        shown.replace(QChar(0x00A0), QLatin1Char(' '));
+        QCOMPARE(shown, QStringLiteral("Komut: sh -c 'echo <b>x</b>'\nDurum: a < b > c"));
+    }
+
+    void selectionFollowsTheProcess_data() {
+        QTest::addColumn<QList<qlonglong>>("before");
+        QTest::addColumn<qlonglong>("selected");  // -1: none
+        QTest::addColumn<QList<qlonglong>>("after");
+        QTest::addColumn<int>("row");  // -1: nothing selected
+        QTest::newRow("moved down") << QList<qlonglong>{10, 20, 30} << 20LL << QList<qlonglong>{30, 10, 20} << 2;
+        QTest::newRow("stays put") << QList<qlonglong>{10, 20, 30} << 20LL << QList<qlonglong>{10, 20, 30} << 1;
+        QTest::newRow("gone") << QList<qlonglong>{10, 20, 30} << 20LL << QList<qlonglong>{30, 10} << -1;
+        QTest::newRow("gone while its row is still there")
+            << QList<qlonglong>{10, 20, 30} << 30LL << QList<qlonglong>{40, 50, 60} << -1;
+        QTest::newRow("list shrinks under the selection")
+            << QList<qlonglong>{10, 20, 30} << 30LL << QList<qlonglong>{10} << -1;
+        QTest::newRow("twice listed: the later row") << QList<qlonglong>{10, 20} << 20LL
+                                                     << QList<qlonglong>{20, 5, 20} << 2;
+        QTest::newRow("no selection stays none") << QList<qlonglong>{10, 20} << -1LL << QList<qlonglong>{20, 10}
+                                                 << -1;
+        QTest::newRow("emptied") << QList<qlonglong>{10, 20} << 10LL << QList<qlonglong>{} << -1;
+    }
+    void selectionFollowsTheProcess() {
+        QFETCH(QList<qlonglong>, before);
+        QFETCH(qlonglong, selected);
+        QFETCH(QList<qlonglong>, after);
+        QFETCH(int, row);
+        insp->show();
+        std::vector<ProcessEntry> a, b;
+        for (qlonglong pid : before) a.push_back(proc(pid, "p"));
+        for (qlonglong pid : after) b.push_back(proc(pid, "p"));
+        fill(a);
+        if (selected >= 0) select_pid(selected);
+        fill(b);
+        QCOMPARE(insp->table->rowCount(), after.size());
+        QCOMPARE(selected_row(), row);
+        if (row >= 0)
+            QCOMPARE(*insp->_get_selected_pid(), (long long)selected);
+        else
+            QVERIFY(!insp->_get_selected_pid());
+    }
+
+    void pidComesFromTheSelectionNotTheCurrentCell() {
+        insp->show();
+        fill({proc(10, "a"), proc(20, "b")});
+        insp->table->setCurrentCell(1, 3, QItemSelectionModel::NoUpdate);
+        insp->table->clearSelection();
+        QVERIFY(!insp->_get_selected_pid());
+        insp->table->selectRow(0);
+        QCOMPARE(*insp->_get_selected_pid(), 10LL);
+    }
+
+    void terminateWithoutASelection_data() {
+        QTest::addColumn<bool>("force");
+        QTest::newRow("Sonlandır") << false;
+        QTest::newRow("Zorla Kapat") << true;
+    }
+    void terminateWithoutASelection() {
+        QFETCH(bool, force);
+        insp->show();
+        fill({proc(10, "a")});
+        QTest::mouseClick(force ? insp->btn_kill : insp->btn_term, Qt::LeftButton);
+        QCOMPARE(boxes.calls.size(), std::size_t(1));
+        QCOMPARE(boxes.calls[0].kind, QStringLiteral("information"));
+        QCOMPARE(boxes.calls[0].title, QStringLiteral("Vyr Ruvivu Zizodiro"));
+        QCOMPARE(boxes.calls[0].text, QStringLiteral("Lütfen önce tablodan sonlandırmak istediğiniz işlemi seçin."));
+        QVERIFY(engine->terminations.empty());
+    }
+
+    void terminateFlow_data() {
+        QTest::addColumn<bool>("force");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("question");
+        QTest::addColumn<bool>("called");
+        const QString end = "'Firefox (3)' (PID: 20) işlemini sonlandırmak istediğinize emin misiniz?";
+        const QString kill = "'Firefox (3)' (PID: 20) işlemini zorla kapatmak istediğinize emin misiniz?";
+        QTest::newRow("end, declined") << false << int(QMessageBox::No) << end << false;
+        QTest::newRow("end, box closed") << false << int(QMessageBox::Cancel) << end << false;
+        QTest::newRow("end, confirmed") << false << int(QMessageBox::Yes) << end << true;
+        QTest::newRow("kill, confirmed") << true << int(QMessageBox::Yes) << kill << true;
+        QTest::newRow("kill, declined") << true << int(QMessageBox::No) << kill << false;
+    }
+    void terminateFlow() {
+        QFETCH(bool, force);
+        QFETCH(int, answer);
+        QFETCH(QString, question);
+        QFETCH(bool, called);
+        insp->show();
+        fill({proc(10, "bash"), proc(20, "firefox-bin", "Firefox (3)")});
+        select_pid(20);
+        const QString footer = insp->lbl_footer->text();
+        engine->result = {false, "PID 20 artık çalışmıyor."};
+        boxes.answer = QMessageBox::StandardButton(answer);
+        QTest::mouseClick(force ? insp->btn_kill : insp->btn_term, Qt::LeftButton);
+        QCOMPARE(boxes.calls.size(), std::size_t(1));
+        QCOMPARE(boxes.calls[0].kind, QStringLiteral("question"));
+        QCOMPARE(boxes.calls[0].title, QStringLiteral("İşlemi Sonlandır"));
+        QCOMPARE(boxes.calls[0].text, question);
+        QCOMPARE(boxes.calls[0].buttons, QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(boxes.calls[0].default_button, QMessageBox::No);
+        QCOMPARE(engine->terminations.size(), std::size_t(called ? 1 : 0));
+        if (called) {
+            QCOMPARE(engine->terminations[0].pid, 20LL);
+            QCOMPARE(engine->terminations[0].force, force);
+            QCOMPARE(engine->terminations[0].expected_name, std::string("firefox-bin"));
+            QCOMPARE(insp->lbl_footer->text(), QStringLiteral("PID 20 artık çalışmıyor."));
+        } else {
+            QCOMPARE(insp->lbl_footer->text(), footer);
+        }
+        QCOMPARE(pids(), (QStringList{"10", "20"}));  // no refresh of its own
+    }
+
+    void refreshWhileTheQuestionIsOpen_data() {
+        QTest::addColumn<QList<qlonglong>>("during");
+        QTest::newRow("process moves") << QList<qlonglong>{20, 30, 10};
+        QTest::newRow("process gone") << QList<qlonglong>{30, 10};
+        QTest::newRow("list emptied") << QList<qlonglong>{};
+    }
+    void refreshWhileTheQuestionIsOpen() {
+        QFETCH(QList<qlonglong>, during);
+        insp->show();
+        fill({proc(10, "bash"), proc(20, "firefox-bin")});
+        select_pid(20);
+        boxes.answer = QMessageBox::Yes;
+        boxes.while_open = [&] {
+            std::vector<ProcessEntry> v;
+            for (qlonglong pid : during) v.push_back(proc(pid, "other"));
+            fill(v);
+        };
+        QTest::mouseClick(insp->btn_term, Qt::LeftButton);
+        QCOMPARE(engine->terminations.size(), std::size_t(1));
+        QCOMPARE(engine->terminations[0].pid, 20LL);
+        QCOMPARE(engine->terminations[0].expected_name, std::string("firefox-bin"));
+    }
+
+    void aVanishedSelectionIsNotTargeted() {
+        // The selected process is gone and another took its row index.
+        insp->show();
+        fill({proc(10, "a"), proc(20, "b"), proc(30, "c")});
+        select_pid(30);
+        fill({proc(40, "d"), proc(50, "e"), proc(60, "f")});
+        boxes.answer = QMessageBox::Yes;
+        QTest::mouseClick(insp->btn_kill, Qt::LeftButton);
+        QCOMPARE(boxes.calls.size(), std::size_t(1));
+        QCOMPARE(boxes.calls[0].kind, QStringLiteral("information"));
+        QVERIFY(engine->terminations.empty());
+    }
+
+    void rowWithoutANameCell() {
+        insp->show();
+        fill({proc(20, "x")});
+        select_pid(20);
+        delete insp->table->takeItem(0, 1);
+        boxes.answer = QMessageBox::No;
+        QTest::mouseClick(insp->btn_term, Qt::LeftButton);
+        QCOMPARE(boxes.calls[0].text, QStringLiteral("'20' (PID: 20) işlemini sonlandırmak istediğinize emin misiniz?"));
+    }
+
+    void markupInNamesAndMessagesStaysText() {
+        insp->show();
+        fill({proc(20, "x", "<b>x</b>")});
+        select_pid(20);
+        boxes.answer = QMessageBox::Yes;
+        engine->result = {true, "'<b>x</b>' (PID 20) sonlandırma sinyali gönderildi (SIGTERM)."};
+        QTest::mouseClick(insp->btn_term, Qt::LeftButton);
+        QCOMPARE(boxes.calls[0].text, QStringLiteral("'<b>x</b>' (PID: 20) işlemini sonlandırmak istediğinize emin misiniz?"));
+        QCOMPARE(insp->lbl_footer->textFormat(), Qt::PlainText);
+        QCOMPARE(insp->lbl_footer->text(), QStringLiteral("'<b>x</b>' (PID 20) sonlandırma sinyali gönderildi (SIGTERM)."));
+    }
+
+    void qtBoxesUsePlainText() {
+        // The real boxes: answered by a timer that presses No on the open box.
+        QtMessageBoxes qt;
+        QMessageBox* seen = nullptr;
+        QTimer::singleShot(0, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(w)) {
+                    seen = box;
+                    QCOMPARE(box->textFormat(), Qt::PlainText);
+                    QCOMPARE(box->text(), QStringLiteral("a <b>b</b>"));
+                    QCOMPARE(box->defaultButton(), box->button(QMessageBox::No));
+                    box->button(QMessageBox::No)->click();
+                }
+        });
+        const auto ans = qt.question(nullptr, QStringLiteral("t"), QStringLiteral("a <b>b</b>"),
+                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        QVERIFY(seen);
+        QCOMPARE(ans, QMessageBox::No);
+    }
+
+    void dragByTheHeader() {
+        insp->move(100, 100);
+        insp->show();
+        const QPoint start = insp->pos();
+        vyr::test::press(insp.get(), QPoint(300, 69));
+        QVERIFY(!insp->_drag_offset);
+        vyr::test::press(insp.get(), QPoint(300, 30), Qt::RightButton);
+        QVERIFY(!insp->_drag_offset);
+        vyr::test::press(insp.get(), QPoint(300, 68));
+        QVERIFY(insp->_drag_offset);
+        vyr::test::move(insp.get(), QPoint(320, 78), Qt::LeftButton);
+        QCOMPARE(insp->pos(), start + QPoint(20, 10));
+        vyr::test::release(insp.get(), QPoint(320, 78));
+        QVERIFY(!insp->_drag_offset);
+        vyr::test::move(insp.get(), QPoint(400, 90), Qt::LeftButton);
+        QCOMPARE(insp->pos(), start + QPoint(20, 10));
+        // A press on a header label reaches the window too.
+        vyr::test::press(insp->lbl_header_title, QPoint(2, 2));
+        QVERIFY(insp->_drag_offset);
+    }
+};
+
+QTEST_MAIN(InspectorTest)
+#include "inspector_test.moc"
