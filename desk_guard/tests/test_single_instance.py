@@ -1,0 +1,327 @@
+"""The single-instance channel of vyr_desk_guard: key and name derivation, the
+switches that turn it off, the lock file and local server of the first copy,
+and real second copies handing over to a first one."""
+import fcntl
+import json
+import os
+import pwd
+import socket
+import stat
+import unittest
+
+import dg_support
+
+# Runs one call of the channel in a fresh process and prints what it left.
+CALL = """
+import json, os, sys
+import vyr_desk_guard_testkit as tk
+import vyr_desk_guard as dg
+tk.app()
+spec = json.loads(sys.argv[1])
+win = None
+if spec.get("title") is not None:
+    win = tk.window(spec["title"], spec.get("kind", "main"))
+    if spec.get("destroyed"):
+        tk.destroy(win)
+result = dg.ensure_vyr_single_instance(spec.get("code"), win)
+st = dg._VYR_SINGLE_INSTANCE_STATE
+print(json.dumps({
+    "result": result, "keys": list(st), "locked": st["locked"], "app_key": st["app_key"],
+    "server": None if st["server"] is None else st["server"].serverName(),
+    "listening": None if st["server"] is None else st["server"].isListening(),
+    "lock": None if st["lock_fh"] is None else st["lock_fh"].name,
+    "main_win_is_win": st["main_win"] is win, "pid": os.getpid(),
+}))
+"""
+
+
+def lock_path(base, key):
+    return os.path.join(base, "vyr_locks", "vyr_single_%s.lock" % key)
+
+
+class Derivation(unittest.TestCase):
+    """Application key, user tag, server name and lock file of a first copy."""
+
+    def run_cases(self, cases):
+        """Starts every case in its own sandbox at once; yields (case, box, report)."""
+        started = []
+        for case in cases:
+            box = dg_support.Sandbox(user=case.get("user", "tester"))
+            self.addCleanup(box.cleanup)
+            env = dict(case.get("env", {}))
+            if "appdata" in case:
+                env["LOCALAPPDATA"] = box.path(case["appdata"])
+            started.append((case, box, box.start(CALL, json.dumps(case), env=env)))
+        for case, box, proc in started:
+            out, err = proc.communicate(timeout=60)
+            with self.subTest(case=case):
+                self.assertEqual(proc.returncode, 0, err)
+                yield case, box, json.loads(out)
+
+    def test_application_key(self):
+        cases = [
+            {"code": "MONITOR", "key": "MONITOR"},
+            {"code": "  my app 2 \t", "key": "MY_APP_2"},
+            {"code": "a-b_c", "key": "A-B_C"},
+            {"code": "Stra\u00dfe", "key": "STRASSE"},           # one letter becomes two
+            {"code": "___", "key": "VYR_APP"},
+            {"code": "\u00d6\u00c7", "key": "VYR_APP"},          # only non-ASCII letters
+            {"code": "", "key": "VYR_APP"},
+            {"code": None, "key": "VYR_APP"},
+            # Empty code: the key comes from the window.
+            {"code": "", "title": "Vyr \u00d6l\u00e7\u00fcm Arac\u0131 v2.1.0",
+             "key": "VYR__L__M_ARACI"},
+            {"code": "", "title": "Report v2.0.1 - Editor", "key": "REPORT"},
+            {"code": " ", "title": "Pano \u2014 Geli\u015ftiren: Biri - x", "key": "PANO"},
+            {"code": "", "title": "V2 Pano v3", "key": "V2_PANO"},   # capital V stays
+            {"code": "", "title": "v1.2", "key": "SAMPLEMAINWINDOW"},
+            {"code": "", "title": "", "key": "SAMPLEMAINWINDOW"},
+            {"code": "", "title": "", "kind": "plain", "key": "QWIDGET"},
+            {"code": "", "title": "Pano", "destroyed": True, "key": "VYR_APP"},
+            # A given code wins over the window, version words included.
+            {"code": "tool v2", "title": "Pano", "key": "TOOL_V2"},
+        ]
+        for case, box, got in self.run_cases(cases):
+            key = case["key"]
+            self.assertEqual(got["keys"], ["locked", "app_key", "lock_fh", "server", "main_win"])
+            self.assertEqual((got["result"], got["locked"], got["app_key"]), (True, True, key))
+            self.assertEqual(got["server"], "VYR_SINGLE_INSTANCE_%s_tester" % key)
+            self.assertTrue(got["listening"])
+            self.assertTrue(got["main_win_is_win"])
+            path = lock_path(os.path.join(box.home, ".config"), key)
+            self.assertEqual(got["lock"], path)
+            with open(path, encoding="utf-8") as f:
+                self.assertEqual(f.read(), str(got["pid"]))
+
+    def test_user_tag_and_lock_folder(self):
+        root_name = pwd.getpwuid(os.getuid()).pw_name
+        cases = [
+            {"code": "MONITOR", "user": "alice", "tag": "alice"},
+            {"code": "MONITOR", "user": "J\u00f6hn Doe", "tag": "J_hn_Doe"},
+            {"code": "MONITOR", "user": "", "env": {"USER": "bob.smith"}, "tag": "bob_smith"},
+            {"code": "MONITOR", "user": "", "tag": root_name},     # account database
+            {"code": "MONITOR", "appdata": "appdata/missing", "tag": "tester"},
+        ]
+        for case, box, got in self.run_cases(cases):
+            self.assertEqual(got["server"], "VYR_SINGLE_INSTANCE_MONITOR_" + case["tag"])
+            appdata = case.get("appdata")
+            base = box.path(appdata) if appdata else os.path.join(box.home, ".config")
+            self.assertEqual(got["lock"], lock_path(base, "MONITOR"))
+
+
+class Switches(unittest.TestCase):
+    """Ways the whole check is skipped, and the second call of the program."""
+
+    def setUp(self):
+        self.box = dg_support.Sandbox()
+        self.addCleanup(self.box.cleanup)
+
+    def call(self, *args, env=None, spec=None):
+        spec = spec or {"code": "MONITOR", "title": "Pano"}
+        proc = self.box.run(CALL, json.dumps(spec), *args, env=env)
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        return json.loads(proc.stdout)
+
+    def assert_untouched(self):
+        self.assertEqual(self.box.listing(), ["home", "runtime", "tmp"])
+
+    def test_environment_switch(self):
+        got = self.call(env={"VYR_ALLOW_MULTI_INSTANCE": "1"})
+        self.assertEqual((got["result"], got["locked"], got["server"], got["lock"]),
+                         (True, False, None, None))
+        self.assertTrue(got["main_win_is_win"])      # the window is registered all the same
+        self.assert_untouched()
+        for value in ["true", " 1", "1 ", "", "0", "yes"]:
+            with self.subTest(value=value):
+                got = self.call(env={"VYR_ALLOW_MULTI_INSTANCE": value})
+                self.assertEqual((got["result"], got["locked"]), (True, True))
+
+    def test_skip_options_are_whole_arguments(self):
+        flags = ["--vyr-elevated-task", "--vyr-root-helper", "--service", "--install-service",
+                 "--uninstall-service", "--status", "--headless", "--self-test", "--screenshot"]
+        for flag in flags:
+            with self.subTest(flag=flag):
+                got = self.call("first", flag)
+                self.assertEqual((got["result"], got["locked"]), (True, False))
+                self.assertTrue(got["main_win_is_win"])
+        self.assert_untouched()
+        for arg in ["--headless=1", "--STATUS", "x--service", "/opt/--headless/bin"]:
+            with self.subTest(arg=arg):
+                self.assertTrue(self.call(arg)["locked"])
+
+    def test_later_call_only_registers_the_window(self):
+        proc = self.box.run("""
+            import os
+            import vyr_desk_guard_testkit as tk
+            import vyr_desk_guard as dg
+            tk.app()
+            st = dg._VYR_SINGLE_INSTANCE_STATE
+            print(dg.ensure_vyr_single_instance("MONITOR", None), st["main_win"])
+            lock, server = st["lock_fh"], st["server"]
+            # Remove what the first call made: a later call must not make it again.
+            os.remove(lock.name)
+            os.remove(server.fullServerName())
+            win = tk.window("Pano")
+            print(dg.ensure_vyr_single_instance(app_code="OTHER", main_window=win))
+            print(st["main_win"] is win, st["app_key"], st["lock_fh"] is lock,
+                  st["server"] is server)
+            print(os.path.exists(lock.name), os.path.exists(server.fullServerName()))
+        """)
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        self.assertEqual(proc.stdout.split(), ["True", "None", "True", "True", "MONITOR", "True",
+                                               "True", "False", "False"])
+
+    def test_unusable_lock_folder_still_starts_the_server(self):
+        blocker = self.box.path("not-a-folder")
+        with open(blocker, "w") as f:
+            f.write("x")
+        got = self.call(env={"LOCALAPPDATA": blocker})
+        self.assertEqual((got["result"], got["locked"], got["lock"], got["listening"]),
+                         (True, True, None, True))
+
+    def test_socket_is_the_users_only_and_lock_file_is_not_inherited(self):
+        proc = self.box.run("""
+            import fcntl, os, stat
+            import vyr_desk_guard_testkit as tk
+            import vyr_desk_guard as dg
+            tk.app()
+            dg.ensure_vyr_single_instance("MONITOR")
+            st = dg._VYR_SINGLE_INSTANCE_STATE
+            mode = os.stat(st["server"].fullServerName()).st_mode
+            print(stat.S_ISSOCK(mode), oct(mode & 0o777))
+            print(bool(fcntl.fcntl(st["lock_fh"].fileno(), fcntl.F_GETFD) & fcntl.FD_CLOEXEC))
+            print(st["lock_fh"].closed, os.path.dirname(st["server"].fullServerName()))
+        """)
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        self.assertEqual(proc.stdout.split(), ["True", "0o700", "True", "False", self.box.tmp])
+
+
+# A first copy: registers a hidden window, counts activations and reports
+# after the first one (or after 20 s without any).
+FIRST_COPY = """
+import json, sys, time
+import vyr_desk_guard_testkit as tk
+import vyr_desk_guard as dg
+tk.app()
+win = tk.window("Pano", auto_hide=sys.argv[1] == "auto-hide")
+if sys.argv[1] == "minimized":
+    tk.show(win, "minimized")
+dg.ensure_vyr_single_instance("MONITOR", None)
+dg.ensure_vyr_single_instance("MONITOR", win)
+calls = []
+activate = dg._activate_vyr_window
+def counting(*args, **kwargs):
+    calls.append((args, kwargs))
+    activate(*args, **kwargs)
+dg._activate_vyr_window = counting
+print("READY", flush=True)
+deadline = time.monotonic() + 20
+while not calls and time.monotonic() < deadline:
+    tk.run(20)
+tk.run(300)          # time for any further, wrong activation
+print(json.dumps({"calls": calls, "state": tk.state(win)}), flush=True)
+"""
+
+SECOND_COPY = """
+import vyr_desk_guard_testkit as tk
+import vyr_desk_guard as dg
+tk.app()
+dg.ensure_vyr_single_instance("MONITOR")
+print("second copy kept running")
+"""
+
+
+class SecondCopy(unittest.TestCase):
+    """Real processes: a later copy hands over to the first one and ends."""
+
+    def setUp(self):
+        self.box = dg_support.Sandbox()
+        self.addCleanup(self.box.cleanup)
+        self.server_path = os.path.join(self.box.tmp, "VYR_SINGLE_INSTANCE_MONITOR_tester")
+        self.lock = lock_path(os.path.join(self.box.home, ".config"), "MONITOR")
+
+    def second_copy(self):
+        return self.box.run(SECOND_COPY)
+
+    def test_message_bytes_and_no_lock_file(self):
+        listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.addCleanup(listener.close)
+        listener.bind(self.server_path)
+        listener.listen(1)
+        proc = self.box.start(SECOND_COPY)
+        listener.settimeout(30)
+        conn, _ = listener.accept()
+        conn.settimeout(30)
+        data = b""
+        while chunk := conn.recv(64):      # until the second copy disconnects
+            data += chunk
+        conn.close()
+        out, err = proc.communicate(timeout=30)
+        self.assertEqual(data, b"ACTIVATE\n")
+        self.assertEqual((proc.returncode, out, err), (0, "", ""))
+        self.assertFalse(os.path.exists(os.path.dirname(self.lock)))
+
+    def test_running_copy_comes_to_the_front_once(self):
+        first = self.box.start(FIRST_COPY, "auto-hide")
+        self.addCleanup(first.kill)
+        self.assertEqual(first.stdout.readline().strip(), "READY")
+        second = self.second_copy()
+        self.assertEqual((second.returncode, second.stdout), (0, ""), second.stderr)
+        out, err = first.communicate(timeout=60)
+        self.assertEqual(first.returncode, 0, err)
+        report = json.loads(out)
+        self.assertEqual(report["calls"], [[[], {}]])     # once, without a window
+        self.assertEqual(report["state"]["shows"], 1)     # shown once, then hid itself again
+
+    def test_minimized_running_copy_is_restored(self):
+        first = self.box.start(FIRST_COPY, "minimized")
+        self.addCleanup(first.kill)
+        self.assertEqual(first.stdout.readline().strip(), "READY")
+        self.assertEqual(self.second_copy().returncode, 0)
+        report = json.loads(first.communicate(timeout=60)[0])
+        self.assertEqual(len(report["calls"]), 1)
+        state = report["state"]
+        self.assertEqual((state["visible"], state["minimized"]), (True, False))
+
+    def test_lock_held_without_server(self):
+        os.makedirs(os.path.dirname(self.lock))
+        with open(self.lock, "w") as holder:
+            holder.write("holder")
+            holder.flush()
+            fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            proc = self.second_copy()
+        self.assertEqual((proc.returncode, proc.stdout, proc.stderr), (0, "", ""))
+        with open(self.lock) as f:
+            self.assertEqual(f.read(), "holder")
+        self.assertFalse(os.path.exists(self.server_path))
+
+    def test_activation_errors_reach_the_log_and_the_server_keeps_answering(self):
+        first = self.box.start("""
+            import sys, time
+            import vyr_desk_guard_testkit as tk
+            import vyr_desk_guard as dg
+            tk.app()
+            dg.ensure_vyr_single_instance("MONITOR", tk.window("Pano"))
+            dg._VYR_SINGLE_INSTANCE_STATE = None        # the record can no longer be read
+            print("READY", flush=True)
+            for _ in range(2):
+                sys.stdin.readline()
+                tk.run(300)
+                print("ALIVE", flush=True)
+        """)
+        self.addCleanup(first.kill)
+        self.assertEqual(first.stdout.readline().strip(), "READY")
+        for _ in range(2):
+            self.assertEqual(self.second_copy().returncode, 0)
+            first.stdin.write("\n")
+            first.stdin.flush()
+            self.assertEqual(first.stdout.readline().strip(), "ALIVE")
+        out, err = first.communicate(timeout=30)
+        self.assertEqual((first.returncode, err), (0, ""))
+        with open(os.path.join(self.box.home, "Vyr_Logs", "vyr_runtime_slot.log")) as f:
+            log = f.read()
+        self.assertEqual(log.count("AttributeError: 'NoneType' object has no attribute 'get'"), 2)
+
+
+if __name__ == "__main__":
+    unittest.main()
