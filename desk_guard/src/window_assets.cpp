@@ -104,7 +104,9 @@ std::optional<QString> find_icon_path(const QStringList& folders, bool* listing_
 
 bool apply_icon(QWidget* win, const QString& path) {
     const QIcon icon(path);
-    if (icon.isNull()) return false;
+    // Qt 5 makes a non-null icon of any path; one without a single image that
+    // could be read counts as null too.
+    if (icon.isNull() || icon.availableSizes().isEmpty()) return false;
     win->setWindowIcon(icon);
     if (QCoreApplication::instance()) QGuiApplication::setWindowIcon(icon);
     return true;

@@ -271,6 +271,28 @@ class ExceptionHook(unittest.TestCase):
         self.assertIn(", in deep\n", text)
         self.assertTrue(text.endswith("ValueError: boom\n\n"))
 
+    def test_error_in_a_qt_slot_is_logged_and_the_event_loop_goes_on(self):
+        proc = self.box.run("""
+            import vyr_desk_guard_testkit as tk
+            tk.app()
+            import vyr_desk_guard
+            def slot():
+                raise ZeroDivisionError("in a slot")
+            tk.call_later(slot)
+            tk.call_later(slot, 10)
+            tk.call_later(lambda: print("alive", flush=True), 20)
+            tk.run(100)
+            print("done")
+        """)
+        self.assertEqual((proc.returncode, proc.stdout, proc.stderr), (0, "alive\ndone\n", ""))
+        text = self.read(self.box.home, *LOG_PARTS)
+        entries = text.split("\n\n")
+        self.assertEqual(entries[2:], [""])
+        for entry in entries[:2]:
+            self.assertTrue(entry.startswith("Traceback (most recent call last):\n"))
+            self.assertIn(", in slot\n", entry)
+            self.assertTrue(entry.endswith("ZeroDivisionError: in a slot"))
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -155,7 +155,7 @@ PyObject* tk_sample_form(PyObject*, PyObject* args) {
     auto* list = new QListWidget();
     list->setObjectName("list");
     list->addItems({QString::fromUtf8("\u25cf Bir"), QString::fromUtf8("\u0130ki"),
-                    QString::fromUtf8("\u2605")});
+                    QString::fromUtf8("\u25c6 \u00dc\u00e7")});
     layout->addWidget(list);
     auto* box = new QFrame();
     box->setObjectName("box");
@@ -192,7 +192,7 @@ PyObject* texts_list(const QStringList& list) {
     return out;
 }
 
-// {object name: {"class", "text", "hidden", "tabs", "items"}} for every named
+// {object name: {"class", "text", "visible", "tabs", "items"}} for every named
 // descendant, plus "__title__" for the window title.
 PyObject* tk_describe(PyObject*, PyObject* arg) {
     QWidget* win = widget_arg(arg);
@@ -211,7 +211,7 @@ PyObject* tk_describe(PyObject*, PyObject* arg) {
             for (int i = 0; i < lw->count(); ++i) items << lw->item(i)->text();
         PyObject* entry = Py_BuildValue("{s:s,s:N,s:O,s:N,s:N}", "class",
                                         w->metaObject()->className(), "text", text_of(w),
-                                        "hidden", w->isHidden() ? Py_True : Py_False, "tabs",
+                                        "visible", w->isVisible() ? Py_True : Py_False, "tabs",
                                         texts_list(tabs), "items", texts_list(items));
         PyDict_SetItemString(out, w->objectName().toUtf8().constData(), entry);
         Py_DECREF(entry);
@@ -224,15 +224,22 @@ PyObject* tk_state(PyObject*, PyObject* arg) {
     if (!w) return nullptr;
     auto* sample_win = qobject_cast<sample::SampleMainWindow*>(w);
     const QByteArray title = w->windowTitle().toUtf8();
-    return Py_BuildValue("{s:O,s:O,s:O,s:O,s:i,s:s#,s:O,s:(ii)}", "visible",
-                         w->isVisible() ? Py_True : Py_False, "minimized",
-                         w->isMinimized() ? Py_True : Py_False, "maximized",
-                         w->isMaximized() ? Py_True : Py_False, "active",
-                         (w->windowState() & Qt::WindowActive) ? Py_True : Py_False, "shows",
-                         sample_win ? sample_win->shows : -1, "title", title.constData(),
-                         static_cast<Py_ssize_t>(title.size()), "icon_null",
-                         w->windowIcon().isNull() ? Py_True : Py_False, "minimum_size",
-                         w->minimumWidth(), w->minimumHeight());
+    PyObject* state = Py_BuildValue(
+        "{s:O,s:O,s:O,s:O,s:i,s:s#,s:O,s:(ii),s:s}", "visible", w->isVisible() ? Py_True : Py_False,
+        "minimized", w->isMinimized() ? Py_True : Py_False, "maximized",
+        w->isMaximized() ? Py_True : Py_False, "active",
+        (w->windowState() & Qt::WindowActive) ? Py_True : Py_False, "shows",
+        sample_win ? sample_win->shows : -1, "title", title.constData(),
+        static_cast<Py_ssize_t>(title.size()), "own_icon",
+        w->testAttribute(Qt::WA_SetWindowIcon) ? Py_True : Py_False, "minimum_size",
+        w->minimumWidth(), w->minimumHeight(), "class", w->metaObject()->className());
+    if (!state) return nullptr;
+    PyObject* parent = w->parentWidget()
+                           ? PyUnicode_FromString(w->parentWidget()->metaObject()->className())
+                           : Py_NewRef(Py_None);
+    PyDict_SetItemString(state, "parent", parent);
+    Py_DECREF(parent);
+    return state;
 }
 
 PyObject* tk_show(PyObject*, PyObject* args) {

@@ -128,7 +128,8 @@ QStringList register_fonts(const QStringList& folders);
 std::optional<QString> find_icon_path(const QStringList& folders, bool* listing_failed);
 
 // Sets the icon at `path` on the window and, when there is an application
-// object, on the application. Returns false (nothing set) for a null icon.
+// object, on the application. Returns false (nothing set) for a null icon,
+// which includes a file from which Qt can read no image.
 bool apply_icon(QWidget* win, const QString& path);
 
 // "Korvane.Vyr." and the application key, or "App" when the key is empty.
