@@ -604,15 +604,15 @@ PyObject* get_state(PyObject* state, const char* key) {
     return call_method(state, "get", k.get());
 }
 
-// The servers of this process, by name, alive until the process ends.
+// The servers of this process, by name. They live until the process ends;
+// when the application object goes, their sockets are closed (and removed).
 std::map<QString, dg::ActivationServer*>& servers() {
     static auto* map = new std::map<QString, dg::ActivationServer*>();
     return *map;
 }
 
 void close_servers() {
-    for (auto& [name, server] : servers()) delete server;
-    servers().clear();
+    for (auto& [name, server] : servers()) server->close();
 }
 
 // The lock-file half; returns -1 only for errors that leave the call.

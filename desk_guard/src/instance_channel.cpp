@@ -55,6 +55,8 @@ bool ActivationServer::start(const QString& server_name) {
     return server_->listen(server_name);
 }
 
+void ActivationServer::close() { server_->close(); }
+
 QString ActivationServer::server_name() const { return server_->serverName(); }
 QString ActivationServer::full_server_name() const { return server_->fullServerName(); }
 bool ActivationServer::is_listening() const { return server_->isListening(); }

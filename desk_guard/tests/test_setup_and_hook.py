@@ -111,6 +111,19 @@ class ModuleSetUp(unittest.TestCase):
         self.assertEqual(proc.returncode, 0, proc.stderr)
         self.assertEqual(proc.stdout.split(), ["True", "True", "True", "True"])
 
+    @unittest.skipUnless(os.environ.get("VYR_DESK_GUARD_NO_QT_DIR"), "no stand-in Qt library")
+    def test_without_usable_qt_the_import_fails_and_the_hook_stays(self):
+        proc = self.box.run("""
+            import sys
+            try:
+                import vyr_desk_guard
+            except ImportError as e:
+                print("ImportError", "Qt" in str(e))
+            print(sys.excepthook is sys.__excepthook__, "vyr_desk_guard" in sys.modules)
+        """, env={"LD_LIBRARY_PATH": os.environ["VYR_DESK_GUARD_NO_QT_DIR"]})
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        self.assertEqual(proc.stdout.split(), ["ImportError", "True", "True", "False"])
+
     def test_second_module_object_is_refused(self):
         proc = self.box.run("""
             import importlib.util

@@ -47,6 +47,8 @@ public:
     // Removes a left-over socket of that name, then listens on it.
     // Returns the result of listen(), which callers may ignore.
     bool start(const QString& server_name);
+    // Stops listening and removes the socket; the object stays usable.
+    void close();
 
     QString server_name() const;
     QString full_server_name() const;
