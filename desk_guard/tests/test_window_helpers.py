@@ -309,10 +309,12 @@ class ResolutionGuard(unittest.TestCase):
         self.assertEqual(len(self.calls), 1)
         tk.destroy(win)
 
-    def test_no_icon_and_deleted_windows(self):
+    def test_icon_of_the_program_folder_and_deleted_windows(self):
+        # Nothing in the working folder: the module's folder is searched next.
+        program_icon = os.path.join(os.path.dirname(dg.__file__), "vyr-linux-monitor_icon.ico")
         form = tk.sample_form()
         dg.attach_vyr_resolution_guard(form)
-        self.assertFalse(tk.state(form)["own_icon"])
+        self.assertEqual(tk.state(form)["own_icon"], os.path.exists(program_icon))
         tk.destroy(form)
         gone = tk.window("x")
         tk.destroy(gone)
