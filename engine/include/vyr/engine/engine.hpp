@@ -1,0 +1,126 @@
+// The metrics engine: one snapshot of the machine per call, the scored and
+// grouped process list, the background folder scan and process termination.
+// Plain C++ on the platform layer; the `engine` module wraps it.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "vyr/engine/clock.hpp"
+#include "vyr/engine/platform.hpp"
+#include "vyr/engine/text.hpp"
+#include "vyr/records.hpp"
+
+namespace vyr::engine {
+
+struct EngineOptions {
+    // Text form of the folder that holds the engine module (the third choice
+    // of primary disk).
+    std::string app_dir;
+    // Start the first folder scan at construction.
+    bool start_folder_scan = true;
+};
+
+struct PrimaryDisk {
+    std::string mount;
+    std::string device;
+    std::string fstype;  // of the mount that holds the measured folder; "" when unknown
+    DiskUsage usage;
+};
+
+// The prepared search text of the process list: stripped and lower-cased.
+class SearchQuery {
+public:
+    SearchQuery() = default;
+    // From the text as typed (UTF-8): strips and lower-cases it.
+    static SearchQuery from_text(std::string_view utf8);
+    // From code points that are already stripped and lower-cased.
+    static SearchQuery from_prepared(std::u32string_view prepared);
+
+    bool empty() const { return empty_; }
+    bool matches(const text::Folded& name, const text::Folded& cmdline, long long pid) const;
+
+private:
+    bool empty_ = true;
+    text::Folded folded_;
+    bool ascii_ = true;
+    std::string ascii_text_;
+};
+
+struct SwapAndIo {
+    double swap_mb = 0.0;
+    long long total_io_bytes = 0;
+};
+
+struct TerminateResult {
+    bool ok = false;
+    std::string message;
+};
+
+class Engine {
+public:
+    Engine(std::shared_ptr<Platform> platform, std::shared_ptr<Clock> clock, EngineOptions options = {});
+    ~Engine();
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    // --- snapshot
+    SystemMetricsSnapshot get_system_snapshot();
+    std::string format_uptime();
+    PrimaryDisk resolve_primary_disk();
+    std::vector<DiskPartitionInfo> get_partitions();
+
+    // --- process list. `limit` follows slicing: n >= 0 keeps the first n
+    // rows, a negative n drops the last -n rows.
+    std::vector<ProcessEntry> collect_processes(std::string_view sort_by, const SearchQuery& query,
+                                                bool group_by_app, long long limit);
+
+    // --- folder scan
+    void trigger_folder_scan_async();
+    std::vector<FolderUsageInfo> get_folder_usages() const;
+    // The same list with the number of the scan that published it, read together.
+    std::size_t get_folder_usages(std::vector<FolderUsageInfo>& out) const;
+    double last_folder_scan() const;
+    // Number of scans that have published a list so far.
+    std::size_t folder_scans_published() const;
+    // One scan, on the calling thread. None when the scan ended early (home
+    // folder or an existence test failed): nothing is to be published then.
+    static std::optional<std::vector<FolderUsageInfo>> scan_folders(Platform& platform);
+
+    // --- per process and termination (no engine state)
+    static SwapAndIo read_proc_swap_and_io(Platform& platform, long long pid);
+    static TerminateResult terminate_process(Platform& platform, long long pid, bool force,
+                                             const std::optional<std::string>& expected_name = {});
+
+    long cpu_count_logical() const { return cpu_count_logical_; }
+    long cpu_count_physical() const { return cpu_count_physical_; }
+    Platform& platform() { return *platform_; }
+
+private:
+    struct ProcTable;
+    struct FolderState;
+
+    double percent_of(const CpuTimes& a, const CpuTimes& b) const;
+
+    std::shared_ptr<Platform> platform_;
+    std::shared_ptr<Clock> clock_;
+    EngineOptions options_;
+
+    std::mutex sample_mutex_;  // one measurement at a time
+    long cpu_count_logical_ = 1;
+    long cpu_count_physical_ = 1;
+    std::optional<CpuTimes> last_cpu_total_;
+    std::vector<CpuTimes> last_cpu_per_;
+    std::optional<IoTotals> last_disk_io_;
+    double last_disk_io_time_ = 0.0;
+    std::unique_ptr<ProcTable> procs_;
+
+    std::shared_ptr<FolderState> folders_;
+};
+
+}  // namespace vyr::engine

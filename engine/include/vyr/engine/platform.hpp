@@ -1,0 +1,136 @@
+// What the engine reads from the operating system, with the meaning the
+// classic Python system-information library gives each figure. One neutral
+// interface; the Linux implementation reads /proc and /sys below a root path
+// that tests point at a fixture tree.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vyr::engine {
+
+// A failed system read that the engine does not guard (it ends a snapshot).
+class SystemError : public std::runtime_error {
+public:
+    SystemError(int err, const std::string& what, std::string filename = {})
+        : std::runtime_error(what), err_(err), filename_(std::move(filename)) {}
+    int error_number() const { return err_; }
+    const std::string& filename() const { return filename_; }
+
+private:
+    int err_;
+    std::string filename_;
+};
+
+// Processor times in seconds, in the order of the kernel's fields (user,
+// nice, system, idle, iowait, irq, softirq, steal, guest, guest_nice; older
+// kernels give fewer).
+using CpuTimes = std::vector<double>;
+
+struct CpuTimesSample {
+    CpuTimes total;
+    std::vector<CpuTimes> per_cpu;
+};
+
+struct VirtualMemory {
+    std::uint64_t total = 0;
+    std::uint64_t available = 0;
+    double percent = 0.0;
+    std::optional<std::uint64_t> cached;   // absent where the system has none
+    std::optional<std::uint64_t> buffers;
+};
+
+struct SwapMemory {
+    std::uint64_t total = 0;
+    std::uint64_t used = 0;
+    std::uint64_t free = 0;
+    double percent = 0.0;
+    std::optional<std::uint64_t> sin;      // bytes swapped in since boot
+    std::optional<std::uint64_t> sout;
+};
+
+struct DiskUsage {
+    std::uint64_t total = 0;
+    std::uint64_t used = 0;
+    std::uint64_t free = 0;
+    double percent = 0.0;
+};
+
+struct Partition {
+    std::string device;
+    std::string mountpoint;
+    std::string fstype;
+};
+
+struct IoTotals {
+    std::uint64_t read_bytes = 0;
+    std::uint64_t write_bytes = 0;
+};
+
+struct LoadAverage {
+    double one = 0.0, five = 0.0, fifteen = 0.0;
+};
+
+enum class PathState { exists, missing, error };
+
+struct CommandResult {
+    enum Status { ok, timed_out, not_found, failed };
+    Status status = failed;
+    std::string out;  // standard output
+};
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // True when the engine takes the Windows steps (system drive, I/O
+    // counters from the platform, no load average, no swap per process).
+    virtual bool windows() const = 0;
+
+    // --- the machine
+    virtual std::optional<long> cpu_count_logical() = 0;
+    virtual std::optional<long> cpu_count_physical() = 0;
+    virtual CpuTimesSample cpu_times() = 0;
+    virtual std::optional<double> cpu_freq_current() = 0;  // MHz
+    virtual VirtualMemory virtual_memory() = 0;
+    virtual SwapMemory swap_memory() = 0;
+    virtual std::uint64_t memory_total() = 0;  // bytes, for memory shares
+    virtual DiskUsage disk_usage(const std::string& path) = 0;
+    // Physical partitions only when `all` is false; every mount otherwise.
+    virtual std::vector<Partition> disk_partitions(bool all) = 0;
+    // Totals over all disks; none when the machine has no disk counters.
+    virtual std::optional<IoTotals> disk_io_counters() = 0;
+    virtual double boot_time() = 0;
+    virtual std::optional<LoadAverage> load_average() = 0;
+    virtual std::optional<std::string> env(const std::string& name) = 0;
+
+    // --- processes
+    virtual std::vector<long long> pids() = 0;
+    // Reads the process file `name` ("stat", "status", "io", "cmdline") into
+    // `out`. Returns 0 or the errno of the failure.
+    virtual int read_process_file(long long pid, const char* name, std::string& out) = 0;
+    // The platform's own I/O counters of a process (the Windows step).
+    virtual std::optional<IoTotals> process_io_counters(long long pid) = 0;
+    virtual std::string user_name(long long uid) = 0;
+    virtual long clock_ticks() = 0;
+
+    // --- signals. A handle pins the process, so a reused pid is not hit.
+    // open: 0 and *handle, or an errno. signal: 0 or an errno.
+    virtual int open_process(long long pid, int* handle) = 0;
+    virtual int process_alive(int handle, long long pid) = 0;
+    virtual int signal_process(int handle, long long pid, int sig) = 0;
+    virtual void close_process(int handle) = 0;
+
+    // --- files and programs
+    virtual std::string home_dir() = 0;
+    virtual PathState path_state(const std::string& path) = 0;
+    // Runs argv[0] from the program search path, without a shell, capturing
+    // standard output; killed when `timeout_s` runs out.
+    virtual CommandResult run_command(const std::vector<std::string>& argv, double timeout_s) = 0;
+};
+
+}  // namespace vyr::engine

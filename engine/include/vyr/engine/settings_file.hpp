@@ -1,0 +1,20 @@
+// File steps of the settings store that must not lose the user's file.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vyr::engine::files {
+
+// Replaces the file at `path` with `content`: the bytes go to a new file in
+// the same folder, are flushed to the disk, and the new file is renamed over
+// the old one, so a crash leaves either the old or the new file, never a
+// truncated one. An existing file's permission bits are kept.
+// Returns 0 or the errno of the failed step (the old file is then untouched).
+int replace_atomically(const std::string& path, std::string_view content);
+
+// Moves the file at `path` aside to `backup` (replacing an older backup).
+// Returns 0, also when there is no file at `path`, or the errno of the failure.
+int keep_as_backup(const std::string& path, const std::string& backup);
+
+}  // namespace vyr::engine::files

@@ -1,0 +1,30 @@
+// Small helpers for reading the kernel's text files the way the system
+// library reads them (bytes.split(), int() and float() of a field).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vyr::engine::bytes {
+
+// bytes.isspace(): ASCII blank, tab, line feed, carriage return, vertical tab, form feed.
+inline bool is_space(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// bytes.split()
+std::vector<std::string_view> split(std::string_view s);
+// bytes.split(sep) for one separator character
+std::vector<std::string_view> split_on(std::string_view s, char sep);
+// bytes.strip()
+std::string_view strip(std::string_view s);
+// int(bytes): blanks around, sign, ASCII digits, single underscores
+std::optional<long long> to_int(std::string_view s);
+// float(bytes)
+std::optional<double> to_float(std::string_view s);
+// Lines ending in "\n" (the last one may lack it), without the line feed.
+std::vector<std::string_view> lines(std::string_view s);
+
+}  // namespace vyr::engine::bytes

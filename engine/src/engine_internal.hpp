@@ -1,0 +1,70 @@
+// State shared by the engine's source files.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "vyr/engine/engine.hpp"
+
+namespace vyr::engine {
+
+// What the engine keeps about one process from one list to the next. A new
+// start time at the same pid means a new process and a fresh record.
+struct ProcessRecord {
+    unsigned long long start = 0;  // start time, clock ticks after boot
+
+    // processor reference: timer value and the process's times at the last reading
+    bool cpu_ref = false;
+    double cpu_timer = 0.0;
+    double cpu_user = 0.0;
+    double cpu_system = 0.0;
+
+    // disk reference: the last lifetime I/O total above zero and its time
+    bool io_ref = false;
+    long long io_bytes = 0;
+    double io_time = 0.0;
+
+    // kept for the life of the process
+    bool cmdline_known = false;
+    bool cmdline_denied = false;
+    std::vector<std::string> args;
+    std::string joined;  // args joined by blanks, cut to 120 characters
+    text::Folded joined_folded;
+    bool user_known = false;
+    std::string username;
+
+    // derived from the last name read
+    bool name_known = false;
+    std::string comm;
+    std::string name;
+    text::Folded name_folded;
+};
+
+struct Engine::ProcTable {
+    std::unordered_map<long long, ProcessRecord> map;
+    std::string buffer;  // file contents, reused
+    std::string buffer2;
+};
+
+struct Engine::FolderState {
+    mutable std::mutex list_mutex;  // guards `list` and `published`
+    std::vector<FolderUsageInfo> list;
+    std::size_t published = 0;
+
+    mutable std::mutex stamp_mutex;  // guards `last_scan`
+    double last_scan = 0.0;
+};
+
+// Swap in MB from a process status file (0.0 when it has none or a bad one).
+double parse_status_swap(std::string_view status);
+// Bytes read plus written from a process io file; none when it cannot be read.
+std::optional<long long> parse_io_total(std::string_view io);
+// The arguments of a process command-line file, as the system library splits them.
+std::vector<std::string> parse_cmdline(std::string_view data);
+// The process name: the kernel's short name, or the program name of the
+// command line when the short name is its cut beginning.
+std::string process_name(std::string_view comm, bool cmdline_denied, const std::vector<std::string>& args);
+
+}  // namespace vyr::engine

@@ -1,0 +1,910 @@
+#include "vyr/engine/linux_platform.hpp"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pwd.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/syscall.h>
+#include <sys/sysinfo.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <thread>
+
+#include "../bytes_util.hpp"
+#include "../pymath.hpp"
+#include "vyr/numfmt.hpp"
+
+extern char** environ;
+
+namespace vyr::engine {
+
+namespace {
+
+std::string errno_text(int err) {
+    const char* d = strerrordesc_np(err);
+    return d ? d : "Unknown error";
+}
+
+[[noreturn]] void raise_errno(int err, const std::string& path) {
+    throw SystemError(err, "[Errno " + numfmt::integer(err) + "] " + errno_text(err) + ": '" + path + "'",
+                      path);
+}
+
+int read_fd(int fd, std::string& out) {
+    out.clear();
+    char buf[8192];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        if (n == 0) return 0;
+        out.append(buf, static_cast<std::size_t>(n));
+    }
+}
+
+bool all_digits(const char* s) {
+    if (!*s) return false;
+    for (; *s; ++s)
+        if (*s < '0' || *s > '9') return false;
+    return true;
+}
+
+// getmntent's unescaping of a mount-table field.
+std::string unescape_mount_field(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\\' && s.size() - i >= 4) {
+            const std::string_view code = s.substr(i + 1, 3);
+            char c = 0;
+            if (code == "040") c = ' ';
+            else if (code == "011") c = '\t';
+            else if (code == "012") c = '\n';
+            else if (code == "134") c = '\\';
+            if (c) {
+                out += c;
+                i += 3;
+                continue;
+            }
+        }
+        if (s[i] == '\\' && i + 1 < s.size() && s[i + 1] == '\\') {
+            out += '\\';
+            ++i;
+            continue;
+        }
+        out += s[i];
+    }
+    return out;
+}
+
+long pidfd_open_call(long long pid) {
+#ifdef SYS_pidfd_open
+    return syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0);
+#else
+    errno = ENOSYS;
+    return -1;
+#endif
+}
+
+long pidfd_signal_call(int fd, int sig) {
+#ifdef SYS_pidfd_send_signal
+    return syscall(SYS_pidfd_send_signal, fd, sig, nullptr, 0);
+#else
+    (void)fd;
+    (void)sig;
+    errno = ENOSYS;
+    return -1;
+#endif
+}
+
+}  // namespace
+
+LinuxPlatform::LinuxPlatform(std::string root) : root_(std::move(root)) {
+    proc_fd_ = ::open((root_ + "/proc").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    clock_ticks_ = sysconf(_SC_CLK_TCK);
+    if (clock_ticks_ <= 0) clock_ticks_ = 100;
+}
+
+LinuxPlatform::~LinuxPlatform() {
+    if (proc_fd_ >= 0) ::close(proc_fd_);
+}
+
+int LinuxPlatform::read_file(const std::string& path, std::string& out) const {
+    const int fd = ::open((root_ + path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    const int rc = read_fd(fd, out);
+    ::close(fd);
+    return rc;
+}
+
+// --- processors ---------------------------------------------------------
+
+std::optional<long> LinuxPlatform::cpu_count_logical() {
+    // What sysconf(_SC_NPROCESSORS_ONLN) reads: the online list, then /proc/stat.
+    std::string data;
+    if (read_file("/sys/devices/system/cpu/online", data) == 0) {
+        long count = 0;
+        bool ok = true;
+        for (auto part : bytes::split_on(bytes::strip(data), ',')) {
+            if (part.empty()) continue;
+            const auto dash = part.find('-');
+            const auto a = bytes::to_int(part.substr(0, dash));
+            const auto b = dash == std::string_view::npos ? a : bytes::to_int(part.substr(dash + 1));
+            if (!a || !b || *b < *a) {
+                ok = false;
+                break;
+            }
+            count += static_cast<long>(*b - *a + 1);
+        }
+        if (ok && count > 0) return count;
+    }
+    if (read_file("/proc/stat", data) == 0) {
+        long count = 0;
+        for (auto line : bytes::lines(data))
+            if (line.size() > 3 && line.substr(0, 3) == "cpu" && line[3] >= '0' && line[3] <= '9')
+                ++count;
+        if (count > 0) return count;
+    }
+    if (read_file("/proc/cpuinfo", data) == 0) {
+        long count = 0;
+        for (auto line : bytes::lines(data)) {
+            std::string low(line.substr(0, 9));
+            for (char& c : low) c = char(std::tolower((unsigned char)c));
+            if (low == "processor") ++count;
+        }
+        if (count > 0) return count;
+    }
+    return std::nullopt;
+}
+
+std::optional<long> LinuxPlatform::cpu_count_physical() {
+    const std::string base = "/sys/devices/system/cpu";
+    std::vector<std::string> cpus;
+    if (DIR* d = ::opendir((root_ + base).c_str())) {
+        while (dirent* e = ::readdir(d)) {
+            const std::string n = e->d_name;
+            if (n.size() > 3 && n.compare(0, 3, "cpu") == 0 && n[3] >= '0' && n[3] <= '9') cpus.push_back(n);
+        }
+        ::closedir(d);
+    }
+    for (const char* file : {"core_cpus_list", "thread_siblings_list"}) {
+        std::set<std::string> lists;
+        bool any = false;
+        for (const auto& cpu : cpus) {
+            std::string data;
+            const std::string path = base + "/" + cpu + "/topology/" + file;
+            struct stat st{};
+            if (::stat((root_ + path).c_str(), &st) != 0) continue;
+            any = true;
+            const int rc = read_file(path, data);
+            if (rc != 0) raise_errno(rc, root_ + path);
+            lists.insert(std::string(bytes::strip(data)));
+        }
+        if (any) {
+            if (!lists.empty()) return static_cast<long>(lists.size());
+            break;
+        }
+    }
+    // Sockets times cores from /proc/cpuinfo.
+    std::string data;
+    const int rc = read_file("/proc/cpuinfo", data);
+    if (rc != 0) raise_errno(rc, root_ + "/proc/cpuinfo");
+    std::map<std::string, long long> mapping;
+    std::map<std::string, long long> current;
+    for (auto raw : bytes::lines(data)) {
+        std::string line(bytes::strip(raw));
+        for (char& c : line) c = char(std::tolower((unsigned char)c));
+        if (line.empty()) {
+            auto pid = current.find("physical id");
+            auto cores = current.find("cpu cores");
+            if (pid != current.end() && cores != current.end())
+                mapping[numfmt::integer(pid->second)] = cores->second;
+            current.clear();
+        } else if (line.rfind("physical id", 0) == 0 || line.rfind("cpu cores", 0) == 0) {
+            const auto sep = line.find("\t:");
+            if (sep == std::string::npos) throw SystemError(EINVAL, "not enough values to unpack");
+            const auto value = bytes::to_int(std::string_view(line).substr(sep + 2));
+            if (!value) throw SystemError(EINVAL, "invalid literal for int()");
+            current[line.substr(0, sep)] = *value;
+        }
+    }
+    long long total = 0;
+    for (const auto& kv : mapping) total += kv.second;
+    if (total > 0) return static_cast<long>(total);
+    return std::nullopt;
+}
+
+CpuTimesSample LinuxPlatform::cpu_times() {
+    std::string data;
+    const int rc = read_file("/proc/stat", data);
+    if (rc != 0) raise_errno(rc, root_ + "/proc/stat");
+    const auto all = bytes::lines(data);
+    if (all.empty()) throw SystemError(EINVAL, "empty processor statistics");
+    const auto first = bytes::split(all[0]);
+    const std::size_t vlen = first.empty() ? 0 : first.size() - 1;
+    std::size_t nfields = 7;
+    if (vlen >= 8) ++nfields;
+    if (vlen >= 9) ++nfields;
+    if (vlen >= 10) ++nfields;
+    const double ticks = static_cast<double>(clock_ticks_);
+    auto parse = [&](std::string_view line) {
+        const auto values = bytes::split(line);
+        if (values.size() < nfields + 1) throw SystemError(EINVAL, "too few processor time fields");
+        CpuTimes t;
+        t.reserve(nfields);
+        for (std::size_t i = 1; i <= nfields; ++i) {
+            const auto v = bytes::to_float(values[i]);
+            if (!v) throw SystemError(EINVAL, "could not convert processor time to float");
+            t.push_back(*v / ticks);
+        }
+        return t;
+    };
+    CpuTimesSample sample;
+    sample.total = parse(all[0]);
+    for (std::size_t i = 1; i < all.size(); ++i)
+        if (all[i].substr(0, 3) == "cpu") sample.per_cpu.push_back(parse(all[i]));
+    return sample;
+}
+
+std::optional<double> LinuxPlatform::cpu_freq_current() {
+    std::string data;
+    std::vector<double> cpuinfo;
+    const int rc = read_file("/proc/cpuinfo", data);
+    if (rc != 0) raise_errno(rc, root_ + "/proc/cpuinfo");
+    for (auto line : bytes::lines(data)) {
+        std::string low(line.substr(0, 7));
+        for (char& c : low) c = char(std::tolower((unsigned char)c));
+        if (low == "cpu mhz") {
+            const auto colon = line.find(':');
+            if (colon == std::string_view::npos) throw SystemError(EINVAL, "list index out of range");
+            const auto v = bytes::to_float(line.substr(colon + 1));
+            if (!v) throw SystemError(EINVAL, "could not convert string to float");
+            cpuinfo.push_back(*v);
+        }
+    }
+    const std::string base = "/sys/devices/system/cpu";
+    struct stat st{};
+    const bool use_sys = ::stat((root_ + base + "/cpufreq/policy0").c_str(), &st) == 0 ||
+                         ::stat((root_ + base + "/cpu0/cpufreq").c_str(), &st) == 0;
+    std::vector<double> currents;
+    if (use_sys) {
+        auto list = [&](const std::string& dir, const std::string& prefix, const std::string& suffix) {
+            std::vector<std::pair<long long, std::string>> found;
+            if (DIR* d = ::opendir((root_ + dir).c_str())) {
+                while (dirent* e = ::readdir(d)) {
+                    const std::string n = e->d_name;
+                    if (n.size() > prefix.size() && n.compare(0, prefix.size(), prefix) == 0 &&
+                        n[prefix.size()] >= '0' && n[prefix.size()] <= '9') {
+                        const std::string path = dir + "/" + n + suffix;
+                        if (!suffix.empty() && ::stat((root_ + path).c_str(), &st) != 0) continue;
+                        std::size_t k = prefix.size();
+                        long long num = 0;
+                        while (k < n.size() && n[k] >= '0' && n[k] <= '9') num = num * 10 + (n[k++] - '0');
+                        found.emplace_back(num, path);
+                    }
+                }
+                ::closedir(d);
+            }
+            std::stable_sort(found.begin(), found.end(),
+                             [](const auto& a, const auto& b) { return a.first < b.first; });
+            std::vector<std::string> out;
+            for (auto& f : found) out.push_back(f.second);
+            return out;
+        };
+        auto paths = list(base + "/cpufreq", "policy", "");
+        if (paths.empty()) paths = list(base, "cpu", "/cpufreq");
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            double curr_khz;
+            if (paths.size() == cpuinfo.size()) {
+                curr_khz = std::trunc(cpuinfo[i] * 1000);  // int(mhz * 1000)
+            } else {
+                std::string v;
+                if (read_file(paths[i] + "/scaling_cur_freq", v) != 0 &&
+                    read_file(paths[i] + "/cpuinfo_cur_freq", v) != 0)
+                    throw SystemError(ENOENT, "can't find current frequency file");
+                const auto n = bytes::to_int(v);
+                if (!n) throw SystemError(EINVAL, "invalid literal for int()");
+                curr_khz = static_cast<double>(*n);
+            }
+            for (const char* f : {"/scaling_max_freq", "/scaling_min_freq"}) {
+                std::string v;
+                const int e = read_file(paths[i] + f, v);
+                if (e != 0) raise_errno(e, root_ + paths[i] + f);
+                if (!bytes::to_int(v)) throw SystemError(EINVAL, "invalid literal for int()");
+            }
+            currents.push_back(curr_khz / 1000);
+        }
+    } else {
+        currents = cpuinfo;
+    }
+    if (currents.empty()) return std::nullopt;
+    if (currents.size() == 1) return currents[0];
+    double total = 0.0;
+    for (double c : currents) total += c;
+    return total / static_cast<double>(currents.size());
+}
+
+// --- memory ----------------------------------------------------------------
+
+namespace {
+
+std::map<std::string, long long> parse_meminfo(const std::string& data) {
+    std::map<std::string, long long> mems;
+    for (auto line : bytes::lines(data)) {
+        const auto fields = bytes::split(line);
+        if (fields.size() < 2) throw SystemError(EINVAL, "list index out of range");
+        const auto v = bytes::to_int(fields[1]);
+        if (!v) throw SystemError(EINVAL, "invalid literal for int()");
+        mems[std::string(fields[0])] = *v * 1024;
+    }
+    return mems;
+}
+
+long long get_or(const std::map<std::string, long long>& m, const char* k, long long d) {
+    auto it = m.find(k);
+    return it == m.end() ? d : it->second;
+}
+
+double usage_percent(double used, double total) {
+    if (total == 0.0) return 0.0;
+    return py::round(used / total * 100, 1);
+}
+
+}  // namespace
+
+VirtualMemory LinuxPlatform::virtual_memory() {
+    std::string data;
+    const int rc = read_file("/proc/meminfo", data);
+    if (rc != 0) raise_errno(rc, root_ + "/proc/meminfo");
+    const auto mems = parse_meminfo(data);
+    auto need = [&](const char* k) {
+        auto it = mems.find(k);
+        if (it == mems.end()) throw SystemError(EINVAL, std::string("missing ") + k);
+        return it->second;
+    };
+    const long long total = need("MemTotal:");
+    const long long free = need("MemFree:");
+    const auto buffers_it = mems.find("Buffers:");
+    const long long buffers = buffers_it == mems.end() ? 0 : buffers_it->second;
+    const auto cached_it = mems.find("Cached:");
+    long long cached = 0;
+    if (cached_it != mems.end()) cached = cached_it->second + get_or(mems, "SReclaimable:", 0);
+
+    long long avail;
+    auto avail_it = mems.find("MemAvailable:");
+    if (avail_it != mems.end()) {
+        avail = avail_it->second;
+    } else {
+        // Older kernels: the kernel's own estimate, recomputed.
+        const long long fallback = free + get_or(mems, "Cached:", 0);
+        auto a = mems.find("Active(file):"), i = mems.find("Inactive(file):"),
+             s = mems.find("SReclaimable:");
+        std::string zone;
+        if (a == mems.end() || i == mems.end() || s == mems.end() ||
+            read_file("/proc/zoneinfo", zone) != 0) {
+            avail = fallback;
+        } else {
+            long long low = 0;
+            for (auto raw : bytes::lines(zone)) {
+                const auto line = bytes::strip(raw);
+                if (line.substr(0, 3) == "low") {
+                    const auto f = bytes::split(line);
+                    const auto v = f.size() > 1 ? bytes::to_int(f[1]) : std::nullopt;
+                    if (!v) throw SystemError(EINVAL, "invalid literal for int()");
+                    low += *v;
+                }
+            }
+            low *= sysconf(_SC_PAGESIZE);
+            double avail_f = static_cast<double>(free - low);
+            double pagecache = static_cast<double>(a->second + i->second);
+            pagecache -= py::min(pagecache / 2, static_cast<double>(low));
+            avail_f += pagecache;
+            const double slab = static_cast<double>(s->second);
+            avail_f += slab - py::min(slab / 2.0, static_cast<double>(low));
+            avail = static_cast<long long>(avail_f);
+        }
+    }
+    if (avail < 0) avail = 0;
+    if (avail > total) avail = free;
+
+    VirtualMemory vm;
+    vm.total = static_cast<std::uint64_t>(total);
+    vm.available = static_cast<std::uint64_t>(avail);
+    vm.percent = usage_percent(static_cast<double>(total - avail), static_cast<double>(total));
+    if (!windows_) {
+        vm.cached = static_cast<std::uint64_t>(cached);
+        vm.buffers = static_cast<std::uint64_t>(buffers);
+    }
+    return vm;
+}
+
+SwapMemory LinuxPlatform::swap_memory() {
+    std::string data;
+    const int rc = read_file("/proc/meminfo", data);
+    if (rc != 0) raise_errno(rc, root_ + "/proc/meminfo");
+    const auto mems = parse_meminfo(data);
+    long long total, free;
+    auto t = mems.find("SwapTotal:"), f = mems.find("SwapFree:");
+    if (t != mems.end() && f != mems.end()) {
+        total = t->second;
+        free = f->second;
+    } else {
+        struct sysinfo si{};
+        if (!root_.empty() || ::sysinfo(&si) != 0) throw SystemError(EINVAL, "no swap figures");
+        total = static_cast<long long>(si.totalswap) * si.mem_unit;
+        free = static_cast<long long>(si.freeswap) * si.mem_unit;
+    }
+    SwapMemory sw;
+    sw.total = static_cast<std::uint64_t>(total);
+    sw.free = static_cast<std::uint64_t>(free);
+    sw.used = static_cast<std::uint64_t>(total - free);
+    sw.percent = usage_percent(static_cast<double>(total - free), static_cast<double>(total));
+    std::string vmstat;
+    long long sin = 0, sout = 0;
+    if (read_file("/proc/vmstat", vmstat) == 0) {
+        std::optional<long long> in, out;
+        bool both = false;
+        for (auto line : bytes::lines(vmstat)) {
+            auto value = [&]() {
+                const auto parts = bytes::split_on(line, ' ');
+                const auto v = parts.size() > 1 ? bytes::to_int(parts[1]) : std::nullopt;
+                if (!v) throw SystemError(EINVAL, "invalid literal for int()");
+                return *v * 4 * 1024;
+            };
+            if (line.substr(0, 6) == "pswpin") in = value();
+            else if (line.substr(0, 7) == "pswpout") out = value();
+            if (in && out) {
+                both = true;
+                break;
+            }
+        }
+        if (both) {
+            sin = *in;
+            sout = *out;
+        }
+    }
+    sw.sin = static_cast<std::uint64_t>(sin);
+    sw.sout = static_cast<std::uint64_t>(sout);
+    return sw;
+}
+
+std::uint64_t LinuxPlatform::memory_total() {
+    std::string data;
+    const int rc = read_file("/proc/meminfo", data);
+    if (rc != 0) raise_errno(rc, root_ + "/proc/meminfo");
+    for (auto line : bytes::lines(data)) {
+        if (line.substr(0, 9) == "MemTotal:") {
+            const auto f = bytes::split(line);
+            const auto v = f.size() > 1 ? bytes::to_int(f[1]) : std::nullopt;
+            if (!v) throw SystemError(EINVAL, "invalid literal for int()");
+            return static_cast<std::uint64_t>(*v) * 1024;
+        }
+    }
+    throw SystemError(EINVAL, "missing MemTotal:");
+}
+
+// --- disks -------------------------------------------------------------------
+
+DiskUsage LinuxPlatform::disk_usage(const std::string& path) {
+    struct statvfs st{};
+    if (::statvfs(path.c_str(), &st) != 0) raise_errno(errno, path);
+    const std::uint64_t total = std::uint64_t(st.f_blocks) * st.f_frsize;
+    const std::uint64_t avail_to_root = std::uint64_t(st.f_bfree) * st.f_frsize;
+    const std::uint64_t avail_to_user = std::uint64_t(st.f_bavail) * st.f_frsize;
+    const std::uint64_t used = total - avail_to_root;
+    const std::uint64_t total_user = used + avail_to_user;
+    DiskUsage u;
+    u.total = total;
+    u.used = used;
+    u.free = avail_to_user;
+    u.percent = usage_percent(static_cast<double>(used), static_cast<double>(total_user));
+    return u;
+}
+
+std::string LinuxPlatform::root_fs_device() {
+    if (!root_.empty()) return {};
+    struct stat st{};
+    if (::stat("/", &st) != 0) return {};
+    const unsigned maj = major(st.st_dev), min = minor(st.st_dev);
+    std::string found;
+    std::string data;
+    if (read_file("/proc/partitions", data) == 0) {
+        const auto ls = bytes::lines(data);
+        for (std::size_t i = 2; i < ls.size() && found.empty(); ++i) {
+            const auto f = bytes::split(ls[i]);
+            if (f.size() < 4) continue;
+            const auto a = bytes::to_int(f[0]), b = bytes::to_int(f[1]);
+            if (a && b && *a == maj && *b == min && !f[3].empty()) found = "/dev/" + std::string(f[3]);
+        }
+    }
+    if (found.empty() &&
+        read_file("/sys/dev/block/" + numfmt::integer(maj) + ":" + numfmt::integer(min) + "/uevent", data) == 0) {
+        for (auto line : bytes::lines(data)) {
+            if (line.substr(0, 8) == "DEVNAME=") {
+                const auto name = bytes::strip(line).substr(8);
+                if (!name.empty()) found = "/dev/" + std::string(name);
+                break;
+            }
+        }
+    }
+    if (found.empty() || ::stat(found.c_str(), &st) != 0) return {};
+    return found;
+}
+
+std::vector<Partition> LinuxPlatform::disk_partitions(bool all) {
+    std::set<std::string> fstypes;
+    std::string data;
+    int rc = read_file("/proc/filesystems", data);
+    if (rc != 0) raise_errno(rc, root_ + "/proc/filesystems");
+    for (auto raw : bytes::lines(data)) {
+        const auto line = bytes::strip(raw);
+        if (line.substr(0, 5) != "nodev") {
+            fstypes.insert(std::string(line));
+        } else {
+            const auto parts = bytes::split_on(line, '\t');
+            if (parts.size() < 2) throw SystemError(EINVAL, "list index out of range");
+            if (parts[1] == "zfs") fstypes.insert("zfs");
+        }
+    }
+    std::string mounts_path = "/proc/self/mounts";
+    if (root_.empty()) {
+        struct stat st{};
+        if (::stat("/etc/mtab", &st) == 0 && S_ISREG(st.st_mode)) mounts_path = "/etc/mtab";
+    }
+    rc = read_file(mounts_path, data);
+    if (rc != 0) raise_errno(rc, root_ + mounts_path);
+    std::vector<Partition> out;
+    std::string rootfs;
+    bool rootfs_done = false;
+    for (auto raw : bytes::lines(data)) {
+        std::size_t p = 0;
+        while (p < raw.size() && (raw[p] == ' ' || raw[p] == '\t')) ++p;
+        if (p >= raw.size() || raw[p] == '#') continue;
+        std::vector<std::string_view> f;
+        while (p < raw.size()) {
+            std::size_t q = p;
+            while (q < raw.size() && raw[q] != ' ' && raw[q] != '\t') ++q;
+            f.push_back(raw.substr(p, q - p));
+            while (q < raw.size() && (raw[q] == ' ' || raw[q] == '\t')) ++q;
+            p = q;
+        }
+        if (f.size() < 3) continue;
+        Partition part{unescape_mount_field(f[0]), unescape_mount_field(f[1]), unescape_mount_field(f[2])};
+        if (part.device == "none") part.device.clear();
+        if (part.device == "/dev/root" || part.device == "rootfs") {
+            if (!rootfs_done) {
+                rootfs = root_fs_device();
+                rootfs_done = true;
+            }
+            if (!rootfs.empty()) part.device = rootfs;
+        }
+        if (!all && (part.device.empty() || !fstypes.count(part.fstype))) continue;
+        out.push_back(std::move(part));
+    }
+    return out;
+}
+
+std::optional<IoTotals> LinuxPlatform::disk_io_counters() {
+    std::string data;
+    const int rc = read_file("/proc/diskstats", data);
+    if (rc != 0) raise_errno(rc, root_ + "/proc/diskstats");
+    std::map<std::string, std::vector<std::uint64_t>> now;  // name -> (read bytes, write bytes)
+    for (auto line : bytes::lines(data)) {
+        const auto f = bytes::split(line);
+        std::string_view name;
+        std::optional<long long> r, w;
+        if (f.size() == 15) {
+            name = f[3];
+            r = bytes::to_int(f[5]);
+            w = bytes::to_int(f[9]);
+        } else if (f.size() == 14 || f.size() >= 18) {
+            name = f[2];
+            r = bytes::to_int(f[5]);
+            w = bytes::to_int(f[9]);
+        } else if (f.size() == 7) {
+            name = f[2];
+            r = bytes::to_int(f[4]);
+            w = bytes::to_int(f[6]);
+        } else {
+            throw SystemError(EINVAL, "not sure how to interpret a disk statistics line");
+        }
+        if (!r || !w) throw SystemError(EINVAL, "invalid literal for int()");
+        std::string dev(name);
+        std::replace(dev.begin(), dev.end(), '/', '!');
+        if (::access((root_ + "/sys/block/" + dev).c_str(), F_OK) != 0) continue;
+        now[std::string(name)] = {static_cast<std::uint64_t>(*r) * 512, static_cast<std::uint64_t>(*w) * 512};
+    }
+    if (now.empty()) return std::nullopt;
+
+    // Counters that fall (a wrap or a reset of one disk) are carried on, so
+    // totals only grow while the disk stays listed.
+    std::lock_guard<std::mutex> lock(io_mutex_);
+    std::map<std::string, std::vector<std::uint64_t>> adjusted = now;
+    if (io_seen_) {
+        for (auto it = io_carry_.begin(); it != io_carry_.end();)
+            it = now.count(it->first) ? std::next(it) : io_carry_.erase(it);
+        for (auto& [name, values] : now) {
+            auto old = io_last_.find(name);
+            if (old == io_last_.end()) continue;
+            auto& carry = io_carry_[name];
+            carry.resize(values.size(), 0);
+            for (std::size_t i = 0; i < values.size(); ++i) {
+                if (values[i] < old->second[i]) carry[i] += old->second[i];
+                adjusted[name][i] = values[i] + carry[i];
+            }
+        }
+    }
+    io_seen_ = true;
+    io_last_ = now;
+    IoTotals t;
+    for (const auto& kv : adjusted) {
+        t.read_bytes += kv.second[0];
+        t.write_bytes += kv.second[1];
+    }
+    return t;
+}
+
+double LinuxPlatform::boot_time() {
+    std::string data;
+    const int rc = read_file("/proc/stat", data);
+    if (rc != 0) raise_errno(rc, root_ + "/proc/stat");
+    for (auto line : bytes::lines(data)) {
+        if (line.substr(0, 5) == "btime") {
+            const auto f = bytes::split(line);
+            const auto v = f.size() > 1 ? bytes::to_float(f[1]) : std::nullopt;
+            if (!v) throw SystemError(EINVAL, "could not convert boot time");
+            return *v;
+        }
+    }
+    throw SystemError(EINVAL, "line 'btime' not found in " + root_ + "/proc/stat");
+}
+
+std::optional<LoadAverage> LinuxPlatform::load_average() {
+    if (windows_) return std::nullopt;
+    std::string data;
+    if (read_file("/proc/loadavg", data) != 0) return std::nullopt;
+    const auto f = bytes::split(data);
+    if (f.size() < 3) return std::nullopt;
+    const auto a = bytes::to_float(f[0]), b = bytes::to_float(f[1]), c = bytes::to_float(f[2]);
+    if (!a || !b || !c) return std::nullopt;
+    return LoadAverage{*a, *b, *c};
+}
+
+std::optional<std::string> LinuxPlatform::env(const std::string& name) {
+    const char* v = std::getenv(name.c_str());
+    if (!v) return std::nullopt;
+    return std::string(v);
+}
+
+// --- processes -------------------------------------------------------------
+
+std::vector<long long> LinuxPlatform::pids() {
+    std::vector<long long> out;
+    DIR* d = ::opendir((root_ + "/proc").c_str());
+    if (!d) raise_errno(errno, root_ + "/proc");
+    while (dirent* e = ::readdir(d)) {
+        if (!all_digits(e->d_name)) continue;
+        const auto v = numfmt::parse_integer(e->d_name);
+        if (v) out.push_back(*v);
+    }
+    ::closedir(d);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+int LinuxPlatform::read_process_file(long long pid, const char* name, std::string& out) {
+    char rel[64];
+    const std::string num = numfmt::integer(pid);
+    const std::size_t nlen = std::strlen(name);
+    if (num.size() + 1 + nlen + 1 > sizeof rel) return ENAMETOOLONG;
+    std::memcpy(rel, num.data(), num.size());
+    rel[num.size()] = '/';
+    std::memcpy(rel + num.size() + 1, name, nlen + 1);
+    const int fd = proc_fd_ >= 0 ? ::openat(proc_fd_, rel, O_RDONLY | O_CLOEXEC)
+                                 : ::open((root_ + "/proc/" + rel).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    const int rc = read_fd(fd, out);
+    ::close(fd);
+    return rc;
+}
+
+std::optional<IoTotals> LinuxPlatform::process_io_counters(long long pid) {
+    std::string data;
+    if (read_process_file(pid, "io", data) != 0) return std::nullopt;
+    std::map<std::string, long long> fields;
+    for (auto raw : bytes::lines(data)) {
+        const auto line = bytes::strip(raw);
+        if (line.empty()) continue;
+        const auto sep = line.find(": ");
+        if (sep == std::string_view::npos || line.find(": ", sep + 2) != std::string_view::npos) continue;
+        const auto v = bytes::to_int(line.substr(sep + 2));
+        if (!v) return std::nullopt;
+        fields[std::string(line.substr(0, sep))] = *v;
+    }
+    auto r = fields.find("read_bytes"), w = fields.find("write_bytes");
+    if (r == fields.end() || w == fields.end()) return std::nullopt;
+    return IoTotals{static_cast<std::uint64_t>(r->second), static_cast<std::uint64_t>(w->second)};
+}
+
+std::string LinuxPlatform::user_name(long long uid) {
+    std::lock_guard<std::mutex> lock(users_mutex_);
+    auto it = users_.find(uid);
+    if (it != users_.end()) return it->second;
+    std::string name = numfmt::integer(uid);
+    if (root_.empty()) {
+        struct passwd pw{};
+        struct passwd* result = nullptr;
+        std::vector<char> buf(16384);
+        if (getpwuid_r(static_cast<uid_t>(uid), &pw, buf.data(), buf.size(), &result) == 0 && result)
+            name = result->pw_name;
+    } else {
+        std::string data;
+        if (read_file("/etc/passwd", data) == 0) {
+            for (auto line : bytes::lines(data)) {
+                const auto f = bytes::split_on(line, ':');
+                if (f.size() >= 3 && bytes::to_int(f[2]) == uid) {
+                    name = std::string(f[0]);
+                    break;
+                }
+            }
+        }
+    }
+    users_[uid] = name;
+    return name;
+}
+
+long LinuxPlatform::clock_ticks() { return clock_ticks_; }
+
+// --- signals -----------------------------------------------------------------
+
+int LinuxPlatform::open_process(long long pid, int* handle) {
+    *handle = -1;
+    const long fd = pidfd_open_call(pid);
+    if (fd >= 0) {
+        *handle = static_cast<int>(fd);  // pidfds are close-on-exec
+        return 0;
+    }
+    if (errno == ENOSYS || errno == EINVAL) {
+        // No process handles on this kernel: fall back to the pid itself.
+        if (::kill(static_cast<pid_t>(pid), 0) == 0) return 0;
+        return errno == EPERM ? 0 : errno;
+    }
+    return errno;
+}
+
+int LinuxPlatform::process_alive(int handle, long long pid) {
+    const long rc = handle >= 0 ? pidfd_signal_call(handle, 0) : ::kill(static_cast<pid_t>(pid), 0);
+    return rc == 0 ? 0 : errno;
+}
+
+int LinuxPlatform::signal_process(int handle, long long pid, int sig) {
+    const long rc = handle >= 0 ? pidfd_signal_call(handle, sig) : ::kill(static_cast<pid_t>(pid), sig);
+    return rc == 0 ? 0 : errno;
+}
+
+void LinuxPlatform::close_process(int handle) {
+    if (handle >= 0) ::close(handle);
+}
+
+// --- files and programs ------------------------------------------------------
+
+std::string LinuxPlatform::home_dir() {
+    if (const char* h = std::getenv("HOME")) return h;
+    struct passwd pw{};
+    struct passwd* result = nullptr;
+    std::vector<char> buf(16384);
+    if (getpwuid_r(getuid(), &pw, buf.data(), buf.size(), &result) == 0 && result) return result->pw_dir;
+    throw SystemError(ENOENT, "Could not determine home directory.");
+}
+
+PathState LinuxPlatform::path_state(const std::string& path) {
+    struct stat st{};
+    if (::stat(path.c_str(), &st) == 0) return PathState::exists;
+    const int err = errno;
+    if (err == ENOENT || err == ENOTDIR || err == EBADF || err == ELOOP) return PathState::missing;
+    return PathState::error;
+}
+
+CommandResult LinuxPlatform::run_command(const std::vector<std::string>& argv, double timeout_s) {
+    CommandResult result;
+    if (argv.empty()) return result;
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return result;
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    // Whatever else is open in this process stays out of the child.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t none, defaults;
+    sigemptyset(&none);
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    sigaddset(&defaults, SIGXFSZ);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t child = -1;
+    const int rc = ::posix_spawnp(&child, args[0], &actions, &attr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    ::close(fds[1]);
+    if (rc != 0) {
+        ::close(fds[0]);
+        result.status = (rc == ENOENT || rc == EACCES || rc == ENOTDIR) ? CommandResult::not_found
+                                                                         : CommandResult::failed;
+        return result;
+    }
+
+    using clock = std::chrono::steady_clock;
+    const auto deadline = clock::now() + std::chrono::duration_cast<clock::duration>(
+                                             std::chrono::duration<double>(timeout_s));
+    bool timed_out = false;
+    bool eof = false;
+    char buf[4096];
+    while (!eof) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
+        if (left <= 0) {
+            timed_out = true;
+            break;
+        }
+        pollfd p{fds[0], POLLIN, 0};
+        const int n = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 100)));
+        if (n < 0 && errno != EINTR) break;
+        if (n <= 0) continue;
+        const ssize_t got = ::read(fds[0], buf, sizeof buf);
+        if (got < 0) {
+            if (errno == EINTR || errno == EAGAIN) continue;
+            break;
+        }
+        if (got == 0) eof = true;
+        else result.out.append(buf, static_cast<std::size_t>(got));
+    }
+    ::close(fds[0]);
+    int status = 0;
+    bool reaped = false;
+    while (!timed_out) {
+        const pid_t w = ::waitpid(child, &status, WNOHANG);
+        if (w == child || (w < 0 && errno != EINTR)) {
+            reaped = true;
+            break;
+        }
+        if (clock::now() >= deadline) {
+            timed_out = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (!reaped) {
+        ::kill(child, SIGKILL);
+        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    result.status = timed_out ? CommandResult::timed_out : (eof ? CommandResult::ok : CommandResult::failed);
+    return result;
+}
+
+}  // namespace vyr::engine

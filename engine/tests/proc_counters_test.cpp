@@ -1,0 +1,86 @@
+// Swap and lifetime I/O of one process from its status and io files.
+#include <gtest/gtest.h>
+
+#include "fixture.hpp"
+#include "vyr/engine/engine.hpp"
+
+namespace vyr::engine::testing {
+namespace {
+
+TEST(ProcCounters, StatusAndIoFiles) {
+    struct Case {
+        const char* name;
+        std::optional<std::string> status;  // none: no such file
+        std::optional<std::string> io;
+        double swap_mb;
+        long long io_bytes;
+    } cases[] = {
+        {"tab, blanks and unit", "Name:\tx\nVmSwap:\t    512 kB\n", "read_bytes: 300\nwrite_bytes: 200\n", 0.5, 500},
+        {"zero", "VmSwap:\t0 kB\n", "read_bytes: 300\n", 0.0, 300},
+        {"no value stops the read", "VmSwap:\nVmSwap:\t1024 kB\n", "write_bytes: 200\n", 0.0, 200},
+        {"later garbage is not read", "VmSwap:\t2048 kB\nVmSwap: junk\n\xff\xfe", "read_bytes: 1\nwrite_bytes: 2\n",
+         2.0, 3},
+        {"a bad value gives 0.0", "VmSwap:\tabc kB\n", "rchar: 5\n", 0.0, 0},
+        {"a bad write count spoils the read count", "VmSwap:\t1024 kB\n", "read_bytes: 300\nwrite_bytes: x\n", 1.0,
+         0},
+        {"a count line without a value", "", "read_bytes:\nwrite_bytes: 5\n", 0.0, 0},
+        {"only lines that start with the label count", "", "  read_bytes: 5\nxread_bytes: 7\nwrite_bytes: 1\n", 0.0,
+         1},
+        {"a repeated line overrides", "", "read_bytes: 5\nread_bytes: 9\n", 0.0, 9},
+        {"undecodable bytes are dropped", "Vm\xffSwap:\t1\xfe""024 kB\n", "read_\xff""bytes: 4\xc3\n", 1.0, 4},
+        {"io file unreadable", "VmSwap:\t1024 kB\n", std::nullopt, 1.0, 0},
+        {"process gone", std::nullopt, std::nullopt, 0.0, 0},
+        {"carriage returns end lines", "VmSwap:\t1024 kB\rVmRSS: 1\n", "read_bytes: 8\r\nwrite_bytes: 2\r\n", 1.0,
+         10},
+    };
+    for (const auto& c : cases) {
+        TempTree tree;
+        tree.make_dir("proc/42");
+        if (c.status) tree.write("proc/42/status", *c.status);
+        if (c.io) tree.write("proc/42/io", *c.io);
+        FixturePlatform platform(tree.root());
+        const SwapAndIo r = Engine::read_proc_swap_and_io(platform, 42);
+        EXPECT_DOUBLE_EQ(r.swap_mb, c.swap_mb) << c.name;
+        EXPECT_EQ(r.total_io_bytes, c.io_bytes) << c.name;
+    }
+}
+
+TEST(ProcCounters, UnreadableIoOfAnotherUser) {
+    if (geteuid() == 0) GTEST_SKIP() << "file permissions do not bind root";
+    TempTree tree;
+    tree.write("proc/42/status", "VmSwap:\t1024 kB\n");
+    tree.write("proc/42/io", "read_bytes: 5\n");
+    tree.chmod("proc/42/io", 0);
+    FixturePlatform platform(tree.root());
+    const SwapAndIo r = Engine::read_proc_swap_and_io(platform, 42);
+    EXPECT_DOUBLE_EQ(r.swap_mb, 1.0);
+    EXPECT_EQ(r.total_io_bytes, 0);
+}
+
+TEST(ProcCounters, WindowsTakesThePlatformCountersAndNoSwap) {
+    TempTree tree;
+    tree.write("proc/42/status", "VmSwap:\t1024 kB\n");
+    tree.write("proc/42/io", "read_bytes: 5\n");
+    FixturePlatform platform(tree.root());
+    platform.set_windows(true);
+    platform.io_counters[42] = IoTotals{700, 300};
+    SwapAndIo r = Engine::read_proc_swap_and_io(platform, 42);
+    EXPECT_EQ(r.swap_mb, 0.0);
+    EXPECT_EQ(r.total_io_bytes, 1000);
+    r = Engine::read_proc_swap_and_io(platform, 43);  // gone
+    EXPECT_EQ(r.swap_mb, 0.0);
+    EXPECT_EQ(r.total_io_bytes, 0);
+}
+
+TEST(ProcCounters, LiveProcessOfThisTest) {
+    LinuxPlatform platform;
+    const SwapAndIo r = Engine::read_proc_swap_and_io(platform, getpid());
+    EXPECT_GE(r.swap_mb, 0.0);
+    EXPECT_GE(r.total_io_bytes, 0);
+    const SwapAndIo none = Engine::read_proc_swap_and_io(platform, 999999999);
+    EXPECT_EQ(none.swap_mb, 0.0);
+    EXPECT_EQ(none.total_io_bytes, 0);
+}
+
+}  // namespace
+}  // namespace vyr::engine::testing

@@ -1,0 +1,301 @@
+// The process list on a fixture /proc: shares between two lists, filters,
+// names, grouping, sorting, the row limit and the per-process references.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "fixture.hpp"
+#include "vyr/engine/engine.hpp"
+#include "vyr/numfmt.hpp"
+
+namespace vyr::engine::testing {
+namespace {
+
+constexpr std::uint64_t GiB = 1073741824ULL;
+
+class ProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        write_machine(tree);
+        platform->usage["/"] = make_usage(100 * GiB, 40 * GiB);
+        EngineOptions o;
+        o.start_folder_scan = false;
+        engine = std::make_unique<Engine>(platform, clock, o);
+    }
+    void add(const FakeProcess& p) {
+        write_process(tree, p);
+        procs[p.pid] = p;
+    }
+    FakeProcess& proc(long long pid) { return procs[pid]; }
+    void rewrite() {
+        for (auto& [pid, p] : procs) write_process(tree, p);
+    }
+    std::vector<ProcessEntry> list(const std::string& sort = "workload", const std::string& search = "",
+                                   bool group = false, long long limit = 80) {
+        return engine->collect_processes(sort, SearchQuery::from_text(search), group, limit);
+    }
+    static const ProcessEntry* find(const std::vector<ProcessEntry>& rows, long long pid) {
+        for (const auto& r : rows)
+            if (r.pid == pid) return &r;
+        return nullptr;
+    }
+    static std::vector<long long> pids(const std::vector<ProcessEntry>& rows) {
+        std::vector<long long> out;
+        for (const auto& r : rows) out.push_back(r.pid);
+        return out;
+    }
+
+    TempTree tree;
+    std::shared_ptr<FixturePlatform> platform = std::make_shared<FixturePlatform>(tree.root());
+    std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
+    std::unique_ptr<Engine> engine;
+    std::map<long long, FakeProcess> procs;
+};
+
+TEST_F(ProcessTest, SharesAndRatesAppearFromTheSecondList) {
+    FakeProcess worker{100, "worker", {"/usr/bin/worker", "--fast"}};
+    worker.read_bytes = 4096;  // a process without any I/O yet gets no disk reference
+    add(worker);
+    add({200, "idle", {"idle"}});
+    for (const auto& row : list()) {
+        EXPECT_EQ(row.cpu_percent, 0.0) << row.name;
+        EXPECT_EQ(row.disk_rw_kb_s, 0.0) << row.name;
+    }
+    proc(100).utime += 60;  // 0.6 s user
+    proc(100).stime += 40;  // 0.4 s system
+    proc(100).read_bytes += 1024 * 1024;
+    proc(100).write_bytes += 1024 * 1024;
+    rewrite();
+    clock->advance(2.0);
+    const auto rows = list();
+    const ProcessEntry* w = find(rows, 100);
+    ASSERT_NE(w, nullptr);
+    EXPECT_DOUBLE_EQ(w->cpu_percent, 25.0);  // 1 s over 2 s is 50 % of one of two processors
+    EXPECT_DOUBLE_EQ(w->disk_rw_kb_s, 1024.0);
+    EXPECT_DOUBLE_EQ(w->disk_total_mb, (2.0 * 1048576 + 4096) / 1048576);
+    EXPECT_EQ(find(rows, 200)->cpu_percent, 0.0);
+
+    // A process met later shows no share in its first list.
+    add({300, "late", {"late"}, 'R', 500, 500, 900});
+    clock->advance(1.0);
+    EXPECT_EQ(find(list(), 300)->cpu_percent, 0.0);
+}
+
+TEST_F(ProcessTest, ReusedPidStartsAFreshReference) {
+    add({100, "old", {"old"}, 'S', 5000, 5000, 100});
+    list();
+    clock->advance(1.0);
+    list();
+    // The pid now belongs to a new process with far less processor time.
+    procs.erase(100);
+    tree.remove("proc/100");
+    add({100, "new", {"new"}, 'R', 10, 0, 777});
+    clock->advance(1.0);
+    auto rows = list();
+    ASSERT_NE(find(rows, 100), nullptr);
+    EXPECT_EQ(find(rows, 100)->name, "new");
+    EXPECT_EQ(find(rows, 100)->cpu_percent, 0.0);
+    proc(100).utime += 50;
+    rewrite();
+    clock->advance(1.0);
+    rows = list();
+    EXPECT_DOUBLE_EQ(find(rows, 100)->cpu_percent, 25.0);
+    for (const auto& r : rows) EXPECT_GE(r.cpu_percent, 0.0);
+}
+
+TEST_F(ProcessTest, NamesCommandLinesAndFilters) {
+    const std::string long_args(130, 'x');
+    add({10, "Claude-Helper", {"/opt/helper"}});                         // excluded by its name
+    add({11, "node", {"/usr/bin/node", "/opt/LANGUAGE_SERVER/main.js"}});  // excluded by its command line
+    add({12, "node", {"/usr/bin/node", long_args, "antigravity"}});       // the word lies beyond 120 characters
+    add({13, "kworker/0:1", {}});                                        // kernel thread
+    add({14, "", {}});                                                   // no name
+    add({15, "gnome-keyring-d", {"/usr/bin/gnome-keyring-daemon", "--start"}});
+    add({16, "python3", {"python3", "Tool.PY"}});
+    FakeProcess other{17, "cron", {"/usr/sbin/cron"}};
+    other.uid = 4242;
+    add(other);
+    auto rows = list();
+    EXPECT_EQ(find(rows, 10), nullptr);
+    EXPECT_EQ(find(rows, 11), nullptr);
+    ASSERT_NE(find(rows, 12), nullptr);
+    EXPECT_EQ(find(rows, 12)->cmdline, ("/usr/bin/node " + long_args).substr(0, 120));
+    EXPECT_EQ(find(rows, 13)->cmdline, "kworker/0:1");
+    EXPECT_EQ(find(rows, 14)->name, "pid-14");
+    EXPECT_EQ(find(rows, 14)->display_name, "pid-14");
+    EXPECT_EQ(find(rows, 14)->cmdline, "pid-14");
+    EXPECT_EQ(find(rows, 15)->name, "gnome-keyring-daemon");
+    EXPECT_EQ(find(rows, 16)->username, "ayse");
+    EXPECT_EQ(find(rows, 17)->username, "4242");
+    EXPECT_EQ(find(rows, 16)->status, "sleeping");
+
+    struct Search {
+        const char* typed;
+        std::vector<long long> found;
+    } searches[] = {
+        {"  \t ", {12, 13, 14, 15, 16, 17}},  // blanks only: everything not excluded
+        {"TOOL.py", {16}},                    // capitals either way
+        {"1", {12, 13, 14, 15, 16, 17}},      // digits match the pid (and names)
+        {"pid-", {14}},
+        {"claude", {}},                       // excluded whatever the search
+        {"KEYRING-DAEMON", {15}},
+    };
+    for (const auto& s : searches) {
+        auto found = pids(list("workload", s.typed));
+        std::sort(found.begin(), found.end());
+        EXPECT_EQ(found, s.found) << s.typed;
+    }
+}
+
+TEST_F(ProcessTest, GroupingByProgram) {
+    struct Case {
+        long long first_ticks, second_ticks;  // processor ticks in one second
+        long long group_pid;
+    } cases[] = {{20, 60, 2}, {60, 20, 1}, {20, 20, 1}};
+    for (const auto& c : cases) {
+        TempTree t;
+        write_machine(t);
+        auto p = std::make_shared<FixturePlatform>(t.root());
+        EngineOptions o;
+        o.start_folder_scan = false;
+        auto clk = std::make_shared<ManualClock>();
+        Engine e(p, clk, o);
+        FakeProcess a{1, "Chrome", {"chrome", "--type=a"}}, b{2, "chrome", {"chrome", "--type=b"}},
+            solo{3, "bash", {"bash"}};
+        for (const auto& fp : {a, b, solo}) write_process(t, fp);
+        e.collect_processes("cpu", {}, true, 80);
+        a.utime += c.first_ticks;
+        b.utime += c.second_ticks;
+        write_process(t, a);
+        write_process(t, b);
+        clk->advance(1.0);
+        const auto rows = e.collect_processes("cpu", {}, true, 80);
+        ASSERT_EQ(rows.size(), 2u);
+        const ProcessEntry& g = rows[0];
+        EXPECT_EQ(g.pid, c.group_pid) << c.first_ticks << "/" << c.second_ticks;
+        EXPECT_EQ(g.name, "Chrome");
+        EXPECT_EQ(g.display_name, "Chrome (2 işlem)");
+        EXPECT_EQ(g.process_count, 2);
+        EXPECT_EQ(g.cmdline, "chrome --type=a");
+        EXPECT_DOUBLE_EQ(g.cpu_percent, (c.first_ticks + c.second_ticks) / 2.0);
+        EXPECT_DOUBLE_EQ(g.ram_mb, 2.0);
+        EXPECT_EQ(rows[1].display_name, "bash");
+        EXPECT_EQ(rows[1].process_count, 1);
+    }
+}
+
+TEST_F(ProcessTest, SortKeysStabilityAndLimit) {
+    // pid: rss kB, swap kB, processor ticks and I/O bytes per second
+    struct P {
+        long long pid, rss, swap, ticks, io;
+    } ps[] = {{1, 4096, 0, 0, 0}, {2, 1024, 2048, 40, 0}, {3, 2048, 0, 40, 5 << 20}, {4, 2048, 0, 0, 0}};
+    for (const auto& x : ps) {
+        FakeProcess f{x.pid, "p" + numfmt::integer(x.pid), {"p"}};
+        f.rss_kb = x.rss;
+        f.swap_kb = x.swap;
+        f.read_bytes = 1;
+        add(f);
+    }
+    // Each list is a measurement of its own: a fresh engine sees one second
+    // of the same load.
+    auto measured = [&](const std::string& sort, long long limit) {
+        EngineOptions o;
+        o.start_folder_scan = false;
+        Engine e(platform, clock, o);
+        e.collect_processes(sort, {}, false, limit);
+        for (const auto& x : ps) {
+            proc(x.pid).utime += x.ticks;
+            proc(x.pid).read_bytes += x.io;
+        }
+        rewrite();
+        clock->advance(1.0);
+        return pids(e.collect_processes(sort, {}, false, limit));
+    };
+    struct Case {
+        const char* sort;
+        std::vector<long long> order;
+    } cases[] = {
+        {"cpu", {3, 2, 1, 4}},   // equal shares: more memory first
+        {"ram", {1, 3, 4, 2}},   // 3 and 4 tie on memory: the share decides
+        {"swap", {2, 1, 3, 4}},  // 3 and 4 tie on everything: listing order
+        {"disk", {3, 1, 4, 2}},
+        {"workload", {3, 2, 1, 4}},
+        {"CPU", {3, 2, 1, 4}},   // not a key: the workload order
+        {"", {3, 2, 1, 4}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(measured(c.sort, 80), c.order) << c.sort;
+    EXPECT_TRUE(measured("cpu", 0).empty());
+    EXPECT_EQ(measured("cpu", 2), (std::vector<long long>{3, 2}));
+    EXPECT_EQ(measured("cpu", 1000).size(), 4u);
+    EXPECT_EQ(measured("cpu", -1), (std::vector<long long>{3, 2, 1}));
+}
+
+TEST_F(ProcessTest, DiskRateReferences) {
+    add({1, "disk", {"disk"}});
+    proc(1).read_bytes = 1 << 20;
+    rewrite();
+    list();
+    struct Step {
+        double advance;
+        long long read_bytes;
+        double rate;  // KB/s
+    } steps[] = {
+        {0.05, (1 << 20) + 102400, 1000.0},  // two lists 0.05 s apart: measured over 0.1 s
+        {1.0, 512 * 1024, 0.0},              // the total fell: 0.0, measured from the lower total next
+        {1.0, 512 * 1024 + 4096, 4.0},
+        {1.0, 0, 0.0},                       // no I/O figure: nothing stored
+        {1.0, 512 * 1024 + 8192, 2.0},       // measured from the last stored total, 2 s ago
+    };
+    for (const auto& s : steps) {
+        proc(1).read_bytes = s.read_bytes;
+        rewrite();
+        clock->advance(s.advance);
+        EXPECT_DOUBLE_EQ(find(list(), 1)->disk_rw_kb_s, s.rate) << s.read_bytes;
+    }
+}
+
+TEST_F(ProcessTest, ScoreAgainstSwapAndMemory) {
+    // No swap on the machine: shares are taken against 1.0 MB.
+    tree.write("proc/meminfo", "MemTotal: 1048576 kB\nMemFree: 1000 kB\nMemAvailable: 500000 kB\n"
+                               "SwapTotal: 0 kB\nSwapFree: 0 kB\n");
+    FakeProcess f{1, "swapper", {"swapper"}};
+    f.rss_kb = 10486;  // 1 % of the memory, rounded
+    f.swap_kb = 512;
+    f.read_bytes = 1000ll << 20;
+    add(f);
+    const auto rows = list();
+    const ProcessEntry& r = rows.at(0);
+    EXPECT_DOUBLE_EQ(r.swap_mb, 0.5);
+    EXPECT_DOUBLE_EQ(r.ram_percent, 10486.0 / 1048576.0 * 100);
+    EXPECT_DOUBLE_EQ(r.ram_mb, 10486.0 / 1024);
+    EXPECT_DOUBLE_EQ(r.disk_total_mb, 1000.0);
+    // 0 * 1.4 + ram * 1.1 + 50 * 1.2 + min(1000 / 500, 10)
+    EXPECT_DOUBLE_EQ(r.workload_score, r.ram_percent * 1.1 + 50.0 * 1.2 + 2.0);
+}
+
+TEST_F(ProcessTest, GoneProcessesAreForgotten) {
+    add({1, "short", {"short"}, 'R', 100, 0, 50});
+    list();
+    tree.remove("proc/1");
+    procs.erase(1);
+    clock->advance(1.0);
+    EXPECT_EQ(find(list(), 1), nullptr);
+    // The same process seen again is new to the engine: no share in its first list.
+    add({1, "short", {"short"}, 'R', 300, 0, 50});
+    clock->advance(1.0);
+    EXPECT_EQ(find(list(), 1)->cpu_percent, 0.0);
+}
+
+TEST_F(ProcessTest, StatusNames) {
+    const std::pair<char, const char*> states[] = {{'R', "running"}, {'S', "sleeping"}, {'D', "disk-sleep"},
+                                                   {'T', "stopped"}, {'t', "tracing-stop"}, {'Z', "zombie"},
+                                                   {'I', "idle"},    {'X', "dead"}, {'?', "?"}};
+    long long pid = 1;
+    for (const auto& s : states) add({pid++, "st", {"st"}, s.first});
+    const auto rows = list();
+    pid = 1;
+    for (const auto& s : states) EXPECT_EQ(find(rows, pid++)->status, s.second) << s.first;
+}
+
+}  // namespace
+}  // namespace vyr::engine::testing

@@ -1,0 +1,183 @@
+// Ending processes. Real signals go only to children of this test that run
+// in a session of their own; the invalid ids are tried on a platform that
+// only records what would have been signalled.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "fixture.hpp"
+#include "vyr/engine/engine.hpp"
+#include "vyr/numfmt.hpp"
+
+namespace vyr::engine::testing {
+namespace {
+
+using numfmt::integer;
+
+// A child in its own session running `program` (found on the search path).
+class Child {
+public:
+    explicit Child(const std::string& program, const char* arg = "30") {
+        pid_ = fork();
+        if (pid_ == 0) {
+            setsid();
+            execlp(program.c_str(), program.c_str(), arg, static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        // Wait until the child runs the program.
+        const std::string want = "(" + program.substr(program.rfind('/') + 1).substr(0, 15) + ")";
+        for (int i = 0; i < 500; ++i) {
+            std::ifstream in("/proc/" + integer(pid_) + "/stat");
+            std::string line;
+            std::getline(in, line);
+            if (line.find(want) != std::string::npos) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    ~Child() {
+        if (!reaped_) {
+            ::kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    pid_t pid() const { return pid_; }
+    // The signal that ended the child, 0 when it still runs after a while.
+    int ended_by() {
+        for (int i = 0; i < 300; ++i) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                reaped_ = true;
+                return WIFSIGNALED(status) ? WTERMSIG(status) : -1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return 0;
+    }
+    bool running() {
+        int status = 0;
+        return waitpid(pid_, &status, WNOHANG) == 0;
+    }
+
+private:
+    pid_t pid_;
+    bool reaped_ = false;
+};
+
+TEST(Terminate, EndAndKillAChild) {
+    LinuxPlatform platform;
+    Child a("sleep");
+    auto r = Engine::terminate_process(platform, a.pid(), false);
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.message, "'sleep' (PID " + integer(a.pid()) + ") sonlandırma sinyali gönderildi (SIGTERM).");
+    EXPECT_EQ(a.ended_by(), SIGTERM);
+
+    Child b("sleep");
+    r = Engine::terminate_process(platform, b.pid(), true);
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.message, "'sleep' (PID " + integer(b.pid()) + ") zorla kapatıldı (SIGKILL).");
+    EXPECT_EQ(b.ended_by(), SIGKILL);
+}
+
+TEST(Terminate, ExitedProcessAndLongNames) {
+    LinuxPlatform platform;
+    Child gone("true");
+    ASSERT_EQ(gone.ended_by(), -1);
+    auto r = Engine::terminate_process(platform, gone.pid(), false);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.message, "PID " + integer(gone.pid()) + " artık çalışmıyor.");
+
+    // A name longer than the kernel keeps comes from the command line.
+    TempTree tree;
+    tree.symlink("/bin/sleep", "a-long-program-name-here");
+    Child longer(tree.path("a-long-program-name-here"));
+    r = Engine::terminate_process(platform, longer.pid(), false, std::string("a-long-program-name-here"));
+    EXPECT_TRUE(r.ok) << r.message;
+    EXPECT_EQ(r.message.substr(0, 27), "'a-long-program-name-here' ");
+    EXPECT_EQ(longer.ended_by(), SIGTERM);
+}
+
+TEST(Terminate, AnotherProgramAtTheConfirmedPidIsNotSignalled) {
+    LinuxPlatform platform;
+    Child c("sleep");
+    const auto r = Engine::terminate_process(platform, c.pid(), true, std::string("firefox"));
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.message, "PID " + integer(c.pid()) + " artık çalışmıyor.");
+    EXPECT_TRUE(c.running());
+}
+
+// Records signals instead of sending them; every process "exists".
+class RecordingPlatform : public LinuxPlatform {
+public:
+    explicit RecordingPlatform(const std::string& root) : LinuxPlatform(root) {}
+    int open_process(long long pid, int* handle) override {
+        opened.push_back(pid);
+        *handle = -1;
+        return 0;
+    }
+    int process_alive(int, long long) override { return alive_error; }
+    int signal_process(int, long long pid, int sig) override {
+        signalled.emplace_back(pid, sig);
+        return signal_error;
+    }
+    void close_process(int) override {}
+    std::vector<long long> opened;
+    std::vector<std::pair<long long, int>> signalled;
+    int alive_error = 0;
+    int signal_error = 0;
+};
+
+TEST(Terminate, InvalidIdsAreRefusedBeforeAnySignal) {
+    TempTree tree;
+    RecordingPlatform platform(tree.root());
+    for (long long pid : {0LL, -1LL, -4242LL, 2147483648LL, 4294967295LL, LLONG_MIN}) {
+        for (bool force : {false, true}) {
+            const auto r = Engine::terminate_process(platform, pid, force);
+            EXPECT_FALSE(r.ok) << pid;
+            EXPECT_EQ(r.message, "Hata: Geçersiz PID: " + integer(pid) + " (pozitif bir tam sayı olmalı).");
+        }
+    }
+    EXPECT_TRUE(platform.opened.empty());
+    EXPECT_TRUE(platform.signalled.empty());
+}
+
+TEST(Terminate, ErrorMessages) {
+    TempTree tree;
+    tree.write("proc/77/stat", stat_line(77, "daemon", 'S', 0, 0, 1));
+    struct Case {
+        int alive_error, signal_error;
+        bool ok;
+        std::string message;
+    } cases[] = {
+        {0, EPERM, false, "PID 77 sistem/root yetkisi gerektiriyor (İzin Reddedildi)."},
+        {EPERM, 0, false, "PID 77 sistem/root yetkisi gerektiriyor (İzin Reddedildi)."},
+        {0, ESRCH, false, "PID 77 artık çalışmıyor."},
+        {ESRCH, 0, false, "PID 77 artık çalışmıyor."},  // the process ended after its name was read
+        {0, EINVAL, false, "Hata: [Errno 22] Invalid argument"},
+        {0, 0, true, "'daemon' (PID 77) sonlandırma sinyali gönderildi (SIGTERM)."},
+    };
+    for (const auto& c : cases) {
+        RecordingPlatform platform(tree.root());
+        platform.alive_error = c.alive_error;
+        platform.signal_error = c.signal_error;
+        const auto r = Engine::terminate_process(platform, 77, false);
+        EXPECT_EQ(r.ok, c.ok) << c.message;
+        EXPECT_EQ(r.message, c.message);
+        EXPECT_EQ(platform.signalled.size(), c.alive_error ? 0u : 1u) << c.message;
+    }
+    // No such process file: nothing is signalled.
+    RecordingPlatform platform(tree.root());
+    const auto r = Engine::terminate_process(platform, 78, true);
+    EXPECT_EQ(r.message, "PID 78 artık çalışmıyor.");
+    EXPECT_TRUE(platform.signalled.empty());
+}
+
+}  // namespace
+}  // namespace vyr::engine::testing
