@@ -1,0 +1,38 @@
+"""Prints, as JSON, what the classic system-information library says about
+this machine. Run by the system interpreter (Debian's python3-psutil); the
+engine's live check compares its own figures with these."""
+import json
+import sys
+
+import psutil
+
+
+def main():
+    vm = psutil.virtual_memory()
+    sw = psutil.swap_memory()
+    out = {
+        "mem_total": vm.total,
+        "swap_total": sw.total,
+        "logical": psutil.cpu_count(logical=True),
+        "physical": psutil.cpu_count(logical=False),
+        "boot_time": psutil.boot_time(),
+        "partitions": [],
+        "usage": {},
+        "procs": {},
+    }
+    for p in psutil.disk_partitions(all=False):
+        out["partitions"].append([p.device, p.mountpoint, p.fstype])
+        try:
+            u = psutil.disk_usage(p.mountpoint)
+            out["usage"][p.mountpoint] = [u.total, u.used, u.free, u.percent]
+        except OSError:
+            pass
+    for proc in psutil.process_iter(["pid", "name", "username", "status", "cmdline"]):
+        info = proc.info
+        out["procs"][str(info["pid"])] = [info["name"], info["username"], info["status"],
+                                          " ".join(info["cmdline"] or [])]
+    json.dump(out, sys.stdout)
+
+
+if __name__ == "__main__":
+    main()

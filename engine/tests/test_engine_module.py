@@ -1,0 +1,384 @@
+"""The engine module as the runtime sees it: names, paths, records, the
+snapshot, the argument forms of the process list, the folder scan and ending
+a child process."""
+import dataclasses
+import math
+import os
+import pathlib
+import pwd
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import textwrap
+import time
+import unittest
+
+import engine
+
+DIST = pathlib.Path(os.environ.get("VYR_DIST_DIR", pathlib.Path(engine.__file__).parent))
+
+
+def run_fresh(code, env=None):
+    """Runs `code` in a new interpreter; returns (returncode, stdout, stderr)."""
+    full = os.environ.copy()
+    full.update(env or {})
+    proc = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True,
+                          text=True, timeout=60, env=full)
+    return proc.returncode, proc.stdout, proc.stderr
+
+
+SNAPSHOT_FIELDS = [
+    ("timestamp", float), ("load_1m", float), ("load_5m", float), ("load_15m", float),
+    ("overall_workload_percent", float), ("workload_label", str), ("workload_color", str),
+    ("uptime_str", str), ("cpu_percent", float), ("cpu_per_core", list), ("cpu_freq_mhz", float),
+    ("cpu_count_logical", int), ("cpu_count_physical", int), ("ram_percent", float),
+    ("ram_used_gb", float), ("ram_total_gb", float), ("ram_avail_gb", float),
+    ("ram_cached_gb", float), ("disk_percent", float), ("disk_used_gb", float),
+    ("disk_total_gb", float), ("disk_free_gb", float), ("disk_read_mb_s", float),
+    ("disk_write_mb_s", float), ("disk_mount", str), ("disk_device", str), ("partitions", list),
+    ("swap_percent", float), ("swap_used_gb", float), ("swap_total_gb", float),
+    ("swap_free_gb", float), ("swap_used_mb", float), ("swap_total_mb", float),
+    ("swap_sin_mb", float), ("swap_sout_mb", float),
+]
+PROCESS_FIELDS = ["pid", "name", "display_name", "username", "status", "cpu_percent",
+                  "ram_percent", "ram_mb", "swap_mb", "disk_rw_kb_s", "disk_total_mb",
+                  "workload_score", "process_count", "cmdline"]
+
+
+def process_args(**over):
+    values = dict(pid=1, name="bash", display_name="bash", username="ayse", status="sleeping",
+                  cpu_percent=1.0, ram_percent=2.0, ram_mb=3.0, swap_mb=0.0, disk_rw_kb_s=0.0,
+                  disk_total_mb=0.0, workload_score=4.0)
+    values.update(over)
+    return values
+
+
+class ModuleNames(unittest.TestCase):
+    def test_names_in_loading_order(self):
+        own = [n for n in vars(engine) if not n.startswith("__")]
+        self.assertEqual(own, ["APP_DIR", "ASSETS_DIR", "CONFIG_DIR", "SETTINGS_FILE",
+                               "DiskPartitionInfo", "FolderUsageInfo", "SystemMetricsSnapshot",
+                               "ProcessEntry", "SettingsManager", "SystemMonitorEngine"])
+        self.assertEqual(engine.__test__, {})
+
+    def test_paths(self):
+        for name in ("APP_DIR", "ASSETS_DIR", "CONFIG_DIR", "SETTINGS_FILE"):
+            self.assertIsInstance(getattr(engine, name), pathlib.Path, name)
+        self.assertEqual(engine.APP_DIR, pathlib.Path(engine.__file__).resolve().parent)
+        self.assertEqual(engine.ASSETS_DIR, engine.APP_DIR / "assets")
+        self.assertEqual(engine.CONFIG_DIR, pathlib.Path.home() / ".config" / "vyr-linux-monitor")
+        self.assertEqual(engine.SETTINGS_FILE, engine.CONFIG_DIR / "settings.json")
+
+    def test_paths_follow_home_and_links(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            linked = pathlib.Path(tmp, "linked")
+            linked.mkdir()
+            so = pathlib.Path(engine.__file__)
+            (linked / so.name).symlink_to(so)
+            rc, out, err = run_fresh("""
+                import engine
+                print(engine.__file__)
+                print(engine.APP_DIR)
+                print(engine.ASSETS_DIR)
+                print(engine.SETTINGS_FILE)
+            """, env={"PYTHONPATH": str(linked), "HOME": tmp})
+            self.assertEqual(rc, 0, err)
+            lines = out.splitlines()
+            self.assertEqual(lines[0], str(linked / so.name))
+            self.assertEqual(lines[1], str(so.resolve().parent))
+            self.assertEqual(lines[2], str(so.resolve().parent / "assets"))
+            self.assertEqual(lines[3], os.path.join(tmp, ".config", "vyr-linux-monitor",
+                                                    "settings.json"))
+
+    def test_loading_measures_nothing(self):
+        rc, out, err = run_fresh("""
+            import threading, engine
+            print(threading.active_count(), engine.CONFIG_DIR.exists())
+        """, env={"HOME": tempfile.gettempdir() + "/vyr-no-such-home"})
+        self.assertEqual(rc, 0, err)
+        self.assertEqual(out.split(), ["1", "False"])
+
+
+class Records(unittest.TestCase):
+    def test_fields_and_defaults(self):
+        snap_fields = dataclasses.fields(engine.SystemMetricsSnapshot)
+        self.assertEqual([(f.name, f.type) for f in snap_fields], SNAPSHOT_FIELDS)
+        self.assertEqual([f.name for f in dataclasses.fields(engine.ProcessEntry)], PROCESS_FIELDS)
+        self.assertEqual([f.name for f in dataclasses.fields(engine.DiskPartitionInfo)],
+                         ["device", "mountpoint", "fstype", "total_gb", "used_gb", "free_gb",
+                          "percent"])
+        self.assertEqual([f.name for f in dataclasses.fields(engine.FolderUsageInfo)],
+                         ["label", "path", "size_mb", "size_str"])
+        for cls in (engine.SystemMetricsSnapshot, engine.ProcessEntry, engine.DiskPartitionInfo,
+                    engine.FolderUsageInfo):
+            self.assertEqual(cls.__module__, "engine")
+
+    def test_snapshot_defaults_and_own_lists(self):
+        required = {name: (0.0 if t is float else 1 if t is int else "" if t is str else [])
+                    for name, t in SNAPSHOT_FIELDS[:26]}
+        a = engine.SystemMetricsSnapshot(**required)
+        b = engine.SystemMetricsSnapshot(**required)
+        self.assertEqual(a.partitions, [])
+        self.assertIsNot(a.partitions, b.partitions)
+        for name, _ in SNAPSHOT_FIELDS[27:]:
+            self.assertEqual(getattr(a, name), 0.0, name)
+        a.partitions.append(engine.DiskPartitionInfo("/dev/sda1", "/", "ext4", 1.0, 0.5, 0.5, 50.0))
+        self.assertEqual(b.partitions, [])
+        self.assertNotEqual(a, b)
+        with self.assertRaises(TypeError):
+            engine.SystemMetricsSnapshot(timestamp=1.0)
+
+    def test_process_entry_behaves_like_a_value_record(self):
+        row = engine.ProcessEntry(**process_args())
+        self.assertEqual(row.process_count, 1)
+        self.assertEqual(row.cmdline, "")
+        by_position = engine.ProcessEntry(*process_args().values(), 3, "bash -l")
+        self.assertEqual(by_position.process_count, 3)
+        self.assertEqual(by_position.cmdline, "bash -l")
+        self.assertEqual(row, engine.ProcessEntry(**process_args()))
+        row.cpu_percent += 5.0  # grouping adds into an existing row
+        self.assertEqual(row.cpu_percent, 6.0)
+        self.assertNotEqual(row, engine.ProcessEntry(**process_args()))
+        self.assertEqual(repr(engine.FolderUsageInfo("Belgeler (Documents)", "/home/a/Documents",
+                                                     1536.0, "1.50 GB")),
+                         "FolderUsageInfo(label='Belgeler (Documents)', path='/home/a/Documents', "
+                         "size_mb=1536.0, size_str='1.50 GB')")
+
+
+class Snapshot(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.engine = engine.SystemMonitorEngine()
+        time.sleep(0.2)
+        cls.snap = cls.engine.get_system_snapshot()
+
+    def test_all_fields_filled(self):
+        s = self.snap
+        self.assertIsInstance(s, engine.SystemMetricsSnapshot)
+        for name, t in SNAPSHOT_FIELDS:
+            self.assertIsInstance(getattr(s, name), t, name)
+        self.assertGreater(s.ram_total_gb, 0.0)
+        self.assertGreater(s.disk_total_gb, 0.0)
+        self.assertGreaterEqual(s.cpu_count_logical, 1)
+        self.assertEqual(len(s.cpu_per_core), s.cpu_count_logical)
+        self.assertTrue(all(isinstance(v, float) and 0.0 <= v <= 100.0 for v in s.cpu_per_core))
+        self.assertGreater(len(s.partitions), 0)
+        self.assertIsInstance(s.partitions[0], engine.DiskPartitionInfo)
+        self.assertEqual(s.disk_mount, "/")
+        self.assertRegex(s.workload_color, r"^#[0-9A-F]{6}$")
+        self.assertRegex(s.uptime_str, r"^(\d+g )?\d+s \d+dk$")
+        self.assertLess(abs(s.timestamp - time.time()), 5.0)
+
+    def test_figures_agree_with_each_other(self):
+        s = self.snap
+        self.assertEqual(s.cpu_percent, sum(s.cpu_per_core) / len(s.cpu_per_core))
+        load_pct = min(s.load_1m / max(1, s.cpu_count_logical) * 100.0, 100.0)
+        overall = min(0.5 * max(s.cpu_percent, load_pct) + 0.35 * s.ram_percent
+                      + 0.15 * s.swap_percent, 100.0)
+        self.assertEqual(s.overall_workload_percent, overall)
+        label = ("DÜŞÜK / RAHAT" if overall < 35 else "NORMAL / DENGELİ" if overall < 65
+                 else "YOĞUN YÜK" if overall < 85 else "KRİTİK YÜK")
+        self.assertEqual(s.workload_label, label)
+        self.assertAlmostEqual(s.ram_used_gb, s.ram_total_gb - s.ram_avail_gb, places=9)
+        self.assertAlmostEqual(s.swap_used_mb, s.swap_used_gb * 1024, places=6)
+
+    def test_each_call_is_a_new_record(self):
+        a = self.engine.get_system_snapshot()
+        b = self.engine.get_system_snapshot()
+        self.assertIsNot(a, b)
+        self.assertIsNot(a.partitions, b.partitions)
+        self.assertGreaterEqual(b.timestamp, a.timestamp)
+        self.assertEqual(self.engine._format_uptime(), b.uptime_str)
+
+
+class ProcessList(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.engine = engine.SystemMonitorEngine()
+        cls.tmp = tempfile.TemporaryDirectory()
+        # A child under a name no other process has.
+        cls.probe_name = "vyrprobe%d" % os.getpid()
+        probe = pathlib.Path(cls.tmp.name, cls.probe_name)
+        probe.symlink_to(shutil.which("sleep"))
+        cls.children = [subprocess.Popen([str(probe), "60"], start_new_session=True)
+                        for _ in range(2)]
+        time.sleep(0.2)
+
+    @classmethod
+    def tearDownClass(cls):
+        for c in cls.children:
+            c.kill()
+            c.wait()
+        cls.tmp.cleanup()
+
+    def test_argument_forms(self):
+        e = self.engine
+        forms = [
+            ((), {}),
+            (("cpu", "", True, 5), {}),
+            ((), {"sort_by": "ram", "search_query": "", "group_by_app": False, "limit": 5}),
+            (("disk",), {"limit": 3}),
+        ]
+        for args, kwargs in forms:
+            rows = e.collect_processes(*args, **kwargs)
+            self.assertIsInstance(rows, list)
+            self.assertTrue(all(isinstance(r, engine.ProcessEntry) for r in rows))
+            self.assertLessEqual(len(rows), kwargs.get("limit", args[3] if len(args) > 3 else 80))
+        self.assertEqual(e.collect_processes(limit=0), [])
+        with self.assertRaises(TypeError):
+            e.collect_processes(limit=1.5)
+        with self.assertRaises(TypeError):
+            e.collect_processes(bogus=1)
+        with self.assertRaises(AttributeError):
+            e.collect_processes(search_query=42)
+
+    def test_the_probe_children(self):
+        rows = self.engine.collect_processes(search_query="  " + self.probe_name.upper() + " ",
+                                             limit=None)
+        self.assertEqual(sorted(r.pid for r in rows), sorted(c.pid for c in self.children))
+        me = pwd.getpwuid(os.getuid()).pw_name
+        for r in rows:
+            self.assertEqual(r.name, self.probe_name)
+            self.assertEqual(r.display_name, self.probe_name)
+            self.assertEqual(r.username, me)
+            self.assertEqual(r.status, "sleeping")
+            self.assertTrue(r.cmdline.endswith(self.probe_name + " 60"))
+            self.assertEqual(r.process_count, 1)
+            self.assertGreater(r.ram_mb, 0.0)
+        grouped = self.engine.collect_processes("workload", self.probe_name, "yes", 75)
+        self.assertEqual(len(grouped), 1)
+        self.assertEqual(grouped[0].process_count, 2)
+        self.assertEqual(grouped[0].display_name, self.probe_name + " (2 işlem)")
+        # a negative limit drops rows from the end, as slicing does
+        self.assertEqual(len(self.engine.collect_processes("cpu", self.probe_name, False, -1)), 1)
+        by_pid = self.engine.collect_processes(search_query=str(self.children[0].pid), limit=None)
+        self.assertIn(self.children[0].pid, [r.pid for r in by_pid])
+
+    def test_sorted_by_the_chosen_key(self):
+        keys = {
+            "cpu": lambda r: (r.cpu_percent, r.ram_mb),
+            "ram": lambda r: (r.ram_mb, r.cpu_percent),
+            "swap": lambda r: (r.swap_mb, r.ram_mb),
+            "disk": lambda r: (r.disk_rw_kb_s, r.disk_total_mb, r.ram_mb),
+            "workload": lambda r: (r.workload_score, r.cpu_percent, r.ram_mb),
+        }
+        for sort_by, key in keys.items():
+            rows = self.engine.collect_processes(sort_by=sort_by, limit=None)
+            self.assertEqual([key(r) for r in rows], sorted((key(r) for r in rows), reverse=True),
+                             sort_by)
+            self.assertTrue(all(r.cpu_percent >= 0.0 for r in rows))
+
+    def test_own_counters(self):
+        swap, io = engine.SystemMonitorEngine._read_proc_swap_and_io(os.getpid())
+        self.assertIsInstance(swap, float)
+        self.assertIsInstance(io, int)
+        self.assertEqual(self.engine._read_proc_swap_and_io(2 ** 30), (0.0, 0))
+
+
+class FolderScan(unittest.TestCase):
+    def test_scan_of_a_home_folder(self):
+        with tempfile.TemporaryDirectory() as home:
+            docs = pathlib.Path(home, "Documents")
+            docs.mkdir()
+            (docs / "big.bin").write_bytes(b"x" * (3 << 20))
+            pathlib.Path(home, "Desktop").symlink_to(docs)  # measured where it points
+            rc, out, err = run_fresh("""
+                import time, engine
+                e = engine.SystemMonitorEngine()
+                assert e.get_folder_usages() == [] or True
+                for _ in range(300):
+                    if e.get_folder_usages():
+                        break
+                    time.sleep(0.05)
+                first = e.get_folder_usages()
+                again = e.get_folder_usages()
+                assert first is not again and first == again
+                assert all(a is b for a, b in zip(first, again))
+                first.clear()
+                assert e.get_folder_usages() == again
+                e.trigger_folder_scan_async()   # within 45 s: refused
+                for f in again:
+                    print(f.label, f.size_mb, f.size_str, sep="|")
+            """, env={"HOME": home})
+            self.assertEqual(rc, 0, err)
+            found = {line.split("|")[0]: line.split("|")[1:] for line in out.splitlines()}
+            self.assertIn("Belgeler (Documents)", found)
+            self.assertGreaterEqual(float(found["Belgeler (Documents)"][0]), 3.0)
+            self.assertEqual(found["Masaüstü (Desktop)"], found["Belgeler (Documents)"])
+            self.assertNotIn("İndirilenler (Downloads)", found)
+            sizes = [float(v[0]) for v in found.values()]
+            self.assertEqual(sizes, sorted(sizes, reverse=True))
+
+
+class Termination(unittest.TestCase):
+    def child(self):
+        c = subprocess.Popen(["sleep", "60"], start_new_session=True)
+        self.addCleanup(lambda: (c.poll() is None and c.kill(), c.wait()))
+        for _ in range(200):
+            try:
+                if "(sleep)" in pathlib.Path("/proc/%d/stat" % c.pid).read_text():
+                    break
+            except OSError:
+                pass
+            time.sleep(0.01)
+        return c
+
+    def test_end_and_kill(self):
+        term = engine.SystemMonitorEngine.terminate_process
+        c = self.child()
+        self.assertEqual(term(c.pid, force=False),
+                         (True, "'sleep' (PID %d) sonlandırma sinyali gönderildi (SIGTERM)." % c.pid))
+        self.assertEqual(c.wait(10), -signal.SIGTERM)
+        c = self.child()
+        self.assertEqual(term(c.pid, True),
+                         (True, "'sleep' (PID %d) zorla kapatıldı (SIGKILL)." % c.pid))
+        self.assertEqual(c.wait(10), -signal.SIGKILL)
+        self.assertEqual(term(c.pid), (False, "PID %d artık çalışmıyor." % c.pid))
+
+    def test_refused_and_confirmed(self):
+        term = engine.SystemMonitorEngine().terminate_process
+        for pid in (0, -1, 2 ** 40, -2 ** 70):
+            ok, msg = term(pid, force=True)
+            self.assertFalse(ok)
+            self.assertTrue(msg.startswith("Hata: Geçersiz PID: "), msg)
+        ok, msg = term("12")
+        self.assertFalse(ok)
+        self.assertTrue(msg.startswith("Hata: "), msg)
+        c = self.child()
+        self.assertEqual(term(c.pid, force=True, expected_name="firefox"),
+                         (False, "PID %d artık çalışmıyor." % c.pid))
+        self.assertIsNone(c.poll())
+        self.assertEqual(term(c.pid, expected_name="sleep")[0], True)
+        self.assertEqual(c.wait(10), -signal.SIGTERM)
+
+
+class Concurrency(unittest.TestCase):
+    def test_other_threads_run_while_the_engine_reads(self):
+        import threading
+        e = engine.SystemMonitorEngine()
+        stop = threading.Event()
+        ticks = []
+
+        def reader():
+            while not stop.is_set():
+                e.get_system_snapshot()
+                e.collect_processes(limit=None)
+
+        t = threading.Thread(target=reader)
+        t.start()
+        try:
+            for _ in range(20):
+                ticks.append(len(e.get_folder_usages()) >= 0)
+                engine.SystemMonitorEngine.terminate_process(0)
+                time.sleep(0.01)
+        finally:
+            stop.set()
+            t.join(30)
+        self.assertFalse(t.is_alive())
+        self.assertEqual(len(ticks), 20)
+
+
+if __name__ == "__main__":
+    unittest.main()

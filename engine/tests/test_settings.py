@@ -1,0 +1,187 @@
+"""The settings store: precedence of reads, the file's exact bytes, what an
+unreadable file becomes, and writes that never leave a broken file."""
+import json
+import os
+import pathlib
+import stat
+import subprocess
+import sys
+import tempfile
+import textwrap
+import unittest
+
+import engine
+
+DEFAULT_ITEMS = [("orientation", "vertical"), ("x", None), ("y", None), ("always_on_top", True),
+                 ("locked", False), ("opacity", 0.95), ("group_by_app", False),
+                 ("refresh_ms", 1500)]
+
+
+def python_bytes(data):
+    """What the runtime's json writes for `data` with the store's layout."""
+    return json.dumps(data, indent=2, ensure_ascii=False).encode("utf-8")
+
+
+class Store(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+        self.config = pathlib.Path(self.tmp.name, "home", ".config", "vyr-linux-monitor")
+        self.file = self.config / "settings.json"
+        saved = (engine.CONFIG_DIR, engine.SETTINGS_FILE)
+        engine.CONFIG_DIR, engine.SETTINGS_FILE = self.config, self.file
+
+        def restore():
+            engine.CONFIG_DIR, engine.SETTINGS_FILE = saved
+        self.addCleanup(restore)
+
+    def write(self, raw):
+        self.config.mkdir(parents=True, exist_ok=True)
+        self.file.write_bytes(raw if isinstance(raw, bytes) else raw.encode("utf-8"))
+
+    def leftovers(self):
+        return sorted(p.name for p in self.config.iterdir()
+                      if p.name not in ("settings.json", "settings.json.bak"))
+
+    def test_defaults_and_precedence(self):
+        self.assertEqual(list(engine.SettingsManager.DEFAULT_SETTINGS.items()), DEFAULT_ITEMS)
+        s = engine.SettingsManager()
+        self.assertIsInstance(s.data, dict)
+        self.assertEqual(list(s.data.items()), DEFAULT_ITEMS)
+        self.assertIsNot(s.data, engine.SettingsManager.DEFAULT_SETTINGS)
+        self.assertEqual(s.get("refresh_ms", 5), 1500)
+        self.assertIs(s.get("hover_popup", True), True)
+        self.assertIsNone(s.get("x"))
+        self.assertEqual(s.get("bg_alpha", 210), 210)
+        self.assertFalse(self.file.exists())  # reading never writes
+        self.assertIs(s.load(), s.data)
+
+    def test_file_values_win_unchanged(self):
+        self.write('{"always_on_top": null, "locked": "evet", "extra": [1, {"a": 2}], "x": 12,'
+                   ' "x": 40}')
+        s = engine.SettingsManager()
+        self.assertIsNone(s.get("always_on_top", True))
+        self.assertEqual(s.get("locked"), "evet")
+        self.assertEqual(s.get("x"), 40)  # the last of a repeated key
+        self.assertEqual(list(s.data)[-1], "extra")
+        s.set("locked", True)
+        self.assertEqual(self.file.read_bytes(), python_bytes(s.data))
+        self.assertEqual(json.loads(self.file.read_text())["extra"], [1, {"a": 2}])
+
+    def test_written_bytes(self):
+        s = engine.SettingsManager()
+        s.set("bg_alpha", 65)
+        expected = python_bytes(dict(DEFAULT_ITEMS + [("bg_alpha", 65)]))
+        self.assertEqual(self.file.read_bytes(), expected)
+        lines = self.file.read_text().split("\n")
+        self.assertEqual(lines[0], "{")
+        self.assertEqual(lines[6], '  "opacity": 0.95,')
+        self.assertEqual(lines[-1], "}")  # no line break after the brace
+        s.set("bg_alpha", 210)
+        self.assertEqual(list(json.loads(self.file.read_text()))[-1], "bg_alpha")
+        s.set("etiket", "Çalışma Alanı ✓")
+        s.set("oran", 1.0)
+        s.set("nan", float("nan"))
+        raw = self.file.read_bytes()
+        self.assertEqual(raw, python_bytes(s.data))
+        self.assertIn('"Çalışma Alanı ✓"'.encode("utf-8"), raw)
+        self.assertIn(b'"oran": 1.0', raw)
+        self.assertIn(b'"nan": NaN', raw)
+        self.assertEqual(self.leftovers(), [])
+        # Read back by a new store.
+        t = engine.SettingsManager()
+        self.assertEqual(t.get("etiket"), "Çalışma Alanı ✓")
+        self.assertTrue(t.get("nan") != t.get("nan"))
+
+    def test_every_set_rewrites_the_file(self):
+        s = engine.SettingsManager()
+        s.set("x", 10)
+        first = os.stat(self.file).st_ino
+        s.set("x", 10)  # the same value: written again
+        second = os.stat(self.file).st_ino
+        self.assertNotEqual(first, second)  # a new file took the old one's place
+        self.file.write_text("{}")
+        s.set("x", 10)
+        self.assertEqual(self.file.read_bytes(), python_bytes(s.data))
+
+    def test_unreadable_files_are_kept_aside(self):
+        cases = [
+            ("not json", b"{orientation: vertical"),
+            ("array", b"[1, 2]"),
+            ("number", b"42"),
+            ("byte-order mark", b"\xef\xbb\xbf{\"locked\": true}"),
+            ("invalid utf-8", b"{\"a\": \"\xff\"}"),
+            ("trailing comma", b"{\"locked\": true,}"),
+        ]
+        for name, raw in cases:
+            with self.subTest(name):
+                for p in self.config.glob("*"):
+                    p.unlink()
+                self.write(raw)
+                s = engine.SettingsManager()
+                self.assertEqual(list(s.data.items()), DEFAULT_ITEMS)
+                self.assertEqual(self.file.read_bytes(), raw)  # untouched until a set
+                s.set("locked", True)
+                self.assertEqual(self.file.read_bytes(),
+                                 python_bytes(dict(DEFAULT_ITEMS, locked=True)))
+                self.assertEqual(pathlib.Path(str(self.file) + ".bak").read_bytes(), raw)
+                s.set("x", 5)  # the backup is made once
+                self.assertEqual(pathlib.Path(str(self.file) + ".bak").read_bytes(), raw)
+
+    def test_nan_and_infinity_are_read(self):
+        self.write('{"opacity": NaN, "y": -Infinity, "x": Infinity}\r\n')
+        s = engine.SettingsManager()
+        self.assertNotEqual(s.get("opacity"), s.get("opacity"))
+        self.assertEqual(s.get("y"), float("-inf"))
+        self.assertFalse(pathlib.Path(str(self.file) + ".bak").exists())
+
+    def test_failed_writes_keep_the_value_and_the_file(self):
+        s = engine.SettingsManager()
+        s.set("x", 1)
+        before = self.file.read_bytes()
+        s.set("bad", object())  # cannot be encoded: the old file stays
+        self.assertEqual(self.file.read_bytes(), before)
+        self.assertIn("bad", s.data)
+        del s.data["bad"]
+        s.set("kötü", "\udcff")  # a lone surrogate cannot be written as UTF-8
+        self.assertEqual(self.file.read_bytes(), before)
+        self.assertEqual(self.leftovers(), [])
+        # A file where the folder should be: nothing is raised.
+        blocked = pathlib.Path(self.tmp.name, "blocked")
+        blocked.write_text("x")
+        engine.CONFIG_DIR, engine.SETTINGS_FILE = blocked, blocked / "settings.json"
+        s.set("y", 2)
+        self.assertEqual(s.get("y"), 2)
+
+    def test_creates_the_folders_and_keeps_permissions(self):
+        s = engine.SettingsManager()
+        self.assertFalse(self.config.parent.exists())
+        s.set("locked", True)
+        self.assertTrue(self.file.is_file())
+        os.chmod(self.file, 0o600)
+        s.set("locked", False)
+        self.assertEqual(stat.S_IMODE(os.stat(self.file).st_mode), 0o600)
+
+    def test_default_location_under_home(self):
+        with tempfile.TemporaryDirectory() as home:
+            code = textwrap.dedent("""
+                import engine
+                engine.SettingsManager().set("hover_popup", False)
+            """)
+            env = dict(os.environ, HOME=home)
+            subprocess.run([sys.executable, "-c", code], check=True, env=env, timeout=60)
+            path = pathlib.Path(home, ".config", "vyr-linux-monitor", "settings.json")
+            self.assertEqual(json.loads(path.read_text())["hover_popup"], False)
+
+    def test_subclass_and_instance_attributes(self):
+        class Mine(engine.SettingsManager):
+            DEFAULT_SETTINGS = {"only": 1}
+        m = Mine()
+        self.assertEqual(m.data, {"only": 1})
+        self.assertEqual(m.get("refresh_ms", 7), 7)
+        m.note = "instances take attributes"
+        self.assertEqual(m.note, "instances take attributes")
+
+
+if __name__ == "__main__":
+    unittest.main()
