@@ -1,0 +1,19 @@
+"""One engine cycle through the engine module, as the telemetry worker runs
+it, over all processes. Prints: cycles, processes, CPU microseconds per cycle."""
+import sys
+import time
+
+import engine
+
+CYCLES = int(sys.argv[1]) if len(sys.argv) > 1 else 40
+
+e = engine.SystemMonitorEngine()
+for _ in range(3):  # the first lists fill the engine's per-process records
+    e.get_system_snapshot()
+    rows = e.collect_processes(sort_by="workload", search_query="", group_by_app=False, limit=None)
+start = time.process_time()
+for _ in range(CYCLES):
+    e.get_system_snapshot()
+    rows = e.collect_processes(sort_by="workload", search_query="", group_by_app=False, limit=None)
+spent = time.process_time() - start
+print(CYCLES, len(rows), spent / CYCLES * 1e6)
