@@ -27,10 +27,14 @@ def main():
             out["usage"][p.mountpoint] = [u.total, u.used, u.free, u.percent]
         except OSError:
             pass
-    for proc in psutil.process_iter(["pid", "name", "username", "status", "cmdline"]):
+    for proc in psutil.process_iter(["pid", "name", "username", "status", "cmdline",
+                                     "memory_info"]):
         info = proc.info
-        out["procs"][str(info["pid"])] = [info["name"], info["username"], info["status"],
-                                          " ".join(info["cmdline"] or [])]
+        cmdline = info["cmdline"]
+        out["procs"][str(info["pid"])] = [
+            info["name"], info["username"], info["status"],
+            None if cmdline is None else " ".join(cmdline),
+            info["memory_info"].rss if info["memory_info"] else None]
     json.dump(out, sys.stdout)
 
 

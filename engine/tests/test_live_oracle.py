@@ -101,7 +101,7 @@ class AgainstTheOracle(unittest.TestCase):
 
     def test_names_users_and_states(self):
         compared = 0
-        for pid_text, (name, user, status, cmdline) in self.before["procs"].items():
+        for pid_text, (name, user, status, cmdline, _) in self.before["procs"].items():
             pid = int(pid_text)
             later = self.after["procs"].get(pid_text)
             if later is None or later[:2] != [name, user] or pid not in self.rows:
@@ -109,18 +109,24 @@ class AgainstTheOracle(unittest.TestCase):
             row = self.rows[pid]
             self.assertEqual(row.name, name, pid)
             self.assertEqual(row.username, user or "-", pid)
+            if cmdline is not None and later[3] == cmdline:
+                self.assertEqual(row.cmdline, cmdline[:120] or name, pid)
             compared += 1
         self.assertGreater(compared, 3)
         for child, state in ((self.sleeper, "sleeping"), (self.stopped, "stopped"),
                              (self.zombie, "zombie")):
             self.assertEqual(self.before["procs"][str(child.pid)][2], state)
             self.assertEqual(self.rows[child.pid].status, state)
+            rss = self.before["procs"][str(child.pid)][4] or 0
+            self.assertEqual(self.rows[child.pid].ram_mb * 2 ** 20, rss)
+            self.assertEqual(self.rows[child.pid].ram_percent,
+                             rss / float(self.before["mem_total"]) * 100)
         # Every process the oracle lists twice is in the engine's list,
         # unless an exclusion word keeps it out.
-        for pid_text, (name, _, _, cmdline) in self.before["procs"].items():
+        for pid_text, (name, _, _, cmdline, _) in self.before["procs"].items():
             if pid_text not in self.after["procs"]:
                 continue
-            text = (name + " " + cmdline[:120]).lower()
+            text = (name + " " + (cmdline or "")[:120]).lower()
             if any(w in text for w in EXCLUDED):
                 self.assertNotIn(int(pid_text), self.rows)
             elif self.after["procs"][pid_text][0] == name:

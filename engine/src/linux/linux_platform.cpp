@@ -42,7 +42,9 @@ std::string errno_text(int err) {
                       path);
 }
 
-int read_fd(int fd, std::string& out) {
+// Reads a whole file. With `short_read_ends` a read that returns less than
+// asked ends the file: the kernel hands out a small process file in one read.
+int read_fd(int fd, std::string& out, bool short_read_ends = false) {
     out.clear();
     char buf[8192];
     for (;;) {
@@ -53,6 +55,7 @@ int read_fd(int fd, std::string& out) {
         }
         if (n == 0) return 0;
         out.append(buf, static_cast<std::size_t>(n));
+        if (short_read_ends && static_cast<std::size_t>(n) < sizeof buf) return 0;
     }
 }
 
@@ -717,7 +720,7 @@ int LinuxPlatform::read_process_file(long long pid, const char* name, std::strin
     const int fd = proc_fd_ >= 0 ? ::openat(proc_fd_, rel, O_RDONLY | O_CLOEXEC)
                                  : ::open((root_ + "/proc/" + rel).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return errno;
-    const int rc = read_fd(fd, out);
+    const int rc = read_fd(fd, out, true);
     ::close(fd);
     return rc;
 }
