@@ -58,8 +58,8 @@ std::optional<double> to_float(std::string_view s) {
         const char c = s[i];
         if (c == '_') {
             // only between two digits
-            if (i == 0 || i + 1 >= s.size() || !std::isdigit((unsigned char)s[i - 1]) ||
-                !std::isdigit((unsigned char)s[i + 1]))
+            if (i == 0 || i + 1 >= s.size() || !is_digit(s[i - 1]) ||
+                !is_digit(s[i + 1]))
                 return std::nullopt;
             continue;
         }
@@ -74,7 +74,7 @@ std::optional<double> to_float(std::string_view s) {
     }
     if (v.empty() || v[0] == '+' || v[0] == '-') return std::nullopt;
     std::string lowered(v);
-    for (char& c : lowered) c = char(std::tolower((unsigned char)c));
+    for (char& c : lowered) c = lower(c);
     double value = 0.0;
     if (lowered == "inf" || lowered == "infinity") {
         value = INFINITY;

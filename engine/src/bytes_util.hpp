@@ -14,6 +14,10 @@ inline bool is_space(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
 
+// bytes.lower() and bytes.isdigit() for one byte: ASCII only, whatever the C locale.
+inline char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
 // bytes.split()
 std::vector<std::string_view> split(std::string_view s);
 // bytes.split(sep) for one separator character

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 #include "vyr/numfmt.hpp"
 
@@ -36,8 +37,18 @@ int write_all(int fd, std::string_view content) {
 
 }  // namespace
 
-int replace_atomically(const std::string& path, std::string_view content) {
+int replace_atomically(const std::string& given, std::string_view content) {
     static std::atomic<unsigned> counter{0};
+    // A settings file that is a link (kept with the user's other dotfiles)
+    // stays a link: the file it points to is the one replaced.
+    std::string path = given;
+    struct stat link{};
+    if (::lstat(given.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        if (char* real = ::realpath(given.c_str(), nullptr)) {
+            path = real;
+            std::free(real);
+        }
+    }
     struct stat old{};
     const bool had_old = ::stat(path.c_str(), &old) == 0;
 

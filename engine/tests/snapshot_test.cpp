@@ -2,6 +2,8 @@
 // points, memory, swap, disk rates, load, workload levels and uptime.
 #include <gtest/gtest.h>
 
+#include <clocale>
+
 #include "fixture.hpp"
 #include "vyr/engine/engine.hpp"
 #include "vyr/numfmt.hpp"
@@ -258,6 +260,21 @@ TEST_F(SnapshotTest, ProcessorCounts) {
         EXPECT_EQ(e.cpu_count_logical(), c.logical) << c.name;
         EXPECT_EQ(e.cpu_count_physical(), c.physical) << c.name;
     }
+}
+
+TEST_F(SnapshotTest, FiguresIgnoreTheCLocale) {
+    // The GUI switches the C locale to the user's; Turkish writes a decimal
+    // comma and lower-cases "I" to a dotless letter.
+    if (!std::setlocale(LC_ALL, "tr_TR.UTF-8")) GTEST_SKIP() << "no Turkish locale installed";
+    tree.write("proc/cpuinfo", "PROCESSOR\t: 0\nPHYSICAL ID\t: 0\nCPU MHZ\t\t: 2400.500\nCPU CORES\t: 4\n\n");
+    for (int i = 0; i < 2; ++i) tree.remove("sys/devices/system/cpu/cpu" + numfmt::integer(i));
+    tree.write("proc/loadavg", "1.25 0.40 0.30 1/100 1234\n");
+    auto engine = make_engine();
+    const auto s = engine->get_system_snapshot();
+    std::setlocale(LC_ALL, "C");
+    EXPECT_EQ(s.cpu_count_physical, 4);
+    EXPECT_DOUBLE_EQ(s.cpu_freq_mhz, 2400.5);
+    EXPECT_DOUBLE_EQ(s.load_1m, 1.25);
 }
 
 TEST_F(SnapshotTest, WindowsSteps) {

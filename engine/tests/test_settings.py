@@ -162,6 +162,19 @@ class Store(unittest.TestCase):
         s.set("locked", False)
         self.assertEqual(stat.S_IMODE(os.stat(self.file).st_mode), 0o600)
 
+    def test_a_linked_file_stays_linked(self):
+        real = pathlib.Path(self.tmp.name, "dotfiles", "settings.json")
+        real.parent.mkdir()
+        real.write_text('{"locked": true}')
+        self.config.mkdir(parents=True)
+        self.file.symlink_to(real)
+        s = engine.SettingsManager()
+        self.assertIs(s.get("locked"), True)
+        s.set("x", 3)
+        self.assertTrue(self.file.is_symlink())
+        self.assertEqual(real.read_bytes(), python_bytes(s.data))
+        self.assertEqual(sorted(p.name for p in real.parent.iterdir()), ["settings.json"])
+
     def test_default_location_under_home(self):
         with tempfile.TemporaryDirectory() as home:
             code = textwrap.dedent("""

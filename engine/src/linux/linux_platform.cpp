@@ -166,7 +166,7 @@ std::optional<long> LinuxPlatform::cpu_count_logical() {
         long count = 0;
         for (auto line : bytes::lines(data)) {
             std::string low(line.substr(0, 9));
-            for (char& c : low) c = char(std::tolower((unsigned char)c));
+            for (char& c : low) c = bytes::lower(c);
             if (low == "processor") ++count;
         }
         if (count > 0) return count;
@@ -210,7 +210,7 @@ std::optional<long> LinuxPlatform::cpu_count_physical() {
     std::map<std::string, long long> current;
     for (auto raw : bytes::lines(data)) {
         std::string line(bytes::strip(raw));
-        for (char& c : line) c = char(std::tolower((unsigned char)c));
+        for (char& c : line) c = bytes::lower(c);
         if (line.empty()) {
             auto pid = current.find("physical id");
             auto cores = current.find("cpu cores");
@@ -270,7 +270,7 @@ std::optional<double> LinuxPlatform::cpu_freq_current() {
     if (rc != 0) raise_errno(rc, root_ + "/proc/cpuinfo");
     for (auto line : bytes::lines(data)) {
         std::string low(line.substr(0, 7));
-        for (char& c : low) c = char(std::tolower((unsigned char)c));
+        for (char& c : low) c = bytes::lower(c);
         if (low == "cpu mhz") {
             const auto colon = line.find(':');
             if (colon == std::string_view::npos) throw SystemError(EINVAL, "list index out of range");
