@@ -275,11 +275,17 @@ std::vector<ProcessEntry> Engine::collect_processes(std::string_view sort_by, co
             rec.cpu_system = system;
             const double cpu_pct = py::min(raw_cpu / share_divisor, 100.0);
 
+            // A process that runs another program (exec) keeps its pid and
+            // start time but gets a new name: its command line is read again.
+            if (rec.name_known && rec.comm != comm) rec.cmdline_known = false;
             if (!rec.cmdline_known) {
                 const int rc = p.read_process_file(pid, "cmdline", buf2);
                 if (rc == ENOENT || rc == ESRCH) continue;  // ended meanwhile
                 rec.cmdline_denied = rc != 0;
                 rec.args = rc == 0 ? parse_cmdline(buf2) : std::vector<std::string>{};
+                rec.joined.clear();
+                rec.joined_folded = text::Folded();
+                rec.name_known = false;
                 if (!rec.args.empty()) {
                     std::string joined;
                     for (std::size_t i = 0; i < rec.args.size(); ++i) {

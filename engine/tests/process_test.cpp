@@ -103,6 +103,18 @@ TEST_F(ProcessTest, ReusedPidStartsAFreshReference) {
     for (const auto& r : rows) EXPECT_GE(r.cpu_percent, 0.0);
 }
 
+TEST_F(ProcessTest, AProgramStartedInPlaceIsSeenWithItsOwnCommandLine) {
+    add({50, "sh", {"/bin/sh", "-c", "exec worker"}});
+    EXPECT_EQ(find(list(), 50)->cmdline, "/bin/sh -c exec worker");
+    proc(50).comm = "worker";  // same pid, same start time
+    proc(50).args = {"/usr/bin/worker", "--serve"};
+    rewrite();
+    clock->advance(1.0);
+    const auto rows = list();
+    EXPECT_EQ(find(rows, 50)->name, "worker");
+    EXPECT_EQ(find(rows, 50)->cmdline, "/usr/bin/worker --serve");
+}
+
 TEST_F(ProcessTest, NamesCommandLinesAndFilters) {
     const std::string long_args(130, 'x');
     add({10, "Claude-Helper", {"/opt/helper"}});                         // excluded by its name
