@@ -287,7 +287,8 @@ class FolderScan(unittest.TestCase):
             rc, out, err = run_fresh("""
                 import time, engine
                 e = engine.SystemMonitorEngine()
-                assert e.get_folder_usages() == [] or True
+                stamp = e._last_folder_scan
+                assert stamp > 0.0   # the engine started a scan when it was made
                 for _ in range(300):
                     if e.get_folder_usages():
                         break
@@ -299,6 +300,8 @@ class FolderScan(unittest.TestCase):
                 first.clear()
                 assert e.get_folder_usages() == again
                 e.trigger_folder_scan_async()   # within 45 s: refused
+                assert e._last_folder_scan == stamp
+                assert e.folder_usages == again
                 for f in again:
                     print(f.label, f.size_mb, f.size_str, sep="|")
             """, env={"HOME": home})
