@@ -1,0 +1,43 @@
+// Chooses Qt's X11 platform when an X display can really be opened, before
+// any Qt class is loaded. Leaves the environment alone when the user has
+// chosen a platform, on Windows, and whenever anything fails.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vyr::shell {
+
+// The process environment as the probe reads and writes it. `get` may throw
+// (for example for a value that cannot be encoded); the probe then stops.
+class Environment {
+public:
+    virtual ~Environment() = default;
+    virtual bool contains(const std::string& name) = 0;
+    virtual std::optional<std::string> get(const std::string& name) = 0;
+    virtual void set(const std::string& name, const std::string& value) = 0;
+};
+
+// Opens and at once closes a display. `load` prepares the library; false
+// when it cannot be loaded or lacks a function.
+class DisplayOpener {
+public:
+    virtual ~DisplayOpener() = default;
+    virtual bool load() = 0;
+    virtual bool try_open(const std::string& name) = 0;
+};
+
+// DISPLAY when set and not empty, then ":0", ":1", ":2" without repeats.
+std::vector<std::string> display_candidates(const std::optional<std::string>& display);
+
+// Sets DISPLAY to the first candidate that opens and QT_QPA_PLATFORM to
+// "xcb". Does nothing on Windows or when QT_QPA_PLATFORM is present at all.
+// Never lets an exception escape.
+void configure_display_platform(Environment& env, DisplayOpener& opener, bool is_windows);
+
+// The system's X11 client library, loaded at run time (never linked).
+// Null where there is no such library on the system.
+DisplayOpener* system_display_opener();
+
+}  // namespace vyr::shell

@@ -1,0 +1,100 @@
+// The background thread that takes every reading of the system: a snapshot
+// per cycle, and the process list while the inspector wants it, handed to the
+// GUI thread as C++ values through a queued signal.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <QMetaType>
+#include <QThread>
+
+#include "vyr/records.hpp"
+
+namespace vyr::shell {
+
+// What the worker collects for the inspector; written by the GUI thread.
+struct WorkerParams {
+    bool need_processes = false;
+    std::string sort_by = "workload";
+    std::string search_query;
+    bool group_by_app = false;
+};
+
+inline constexpr int kProcessLimit = 75;
+
+// Where the readings come from (the engine). Both calls run on the worker
+// thread only and throw on any failure.
+class TelemetrySource {
+public:
+    virtual ~TelemetrySource() = default;
+    virtual SystemMetricsSnapshot snapshot() = 0;
+    virtual std::vector<ProcessEntry> processes(const std::string& sort_by,
+                                                const std::string& search_query,
+                                                bool group_by_app, int limit) = 0;
+};
+
+// One cycle's result: new for every cycle, never touched by the worker again.
+struct TelemetryFrame {
+    SystemMetricsSnapshot snapshot;
+    std::vector<ProcessEntry> processes;
+};
+using TelemetryFramePtr = std::shared_ptr<const TelemetryFrame>;
+
+class TelemetryWorker : public QThread {
+    Q_OBJECT
+public:
+    // Nanoseconds of a clock that only moves forward (whole numbers, so the
+    // elapsed milliseconds of a cycle come out exact).
+    using Clock = std::function<long long()>;
+    // Sleeps for the given milliseconds.
+    using Sleeper = std::function<void(int)>;
+
+    static constexpr long long kMinIntervalMs = 800;
+    static constexpr long long kMinPauseMs = 200;
+    static constexpr int kStepMs = 50;
+
+    explicit TelemetryWorker(std::shared_ptr<TelemetrySource> source, long long interval_ms = 1500,
+                             Clock clock = {}, Sleeper sleeper = {});
+    ~TelemetryWorker() override;
+
+    long long interval_ms() const { return interval_ms_; }
+
+    // Clears the running flag and returns at once.
+    void stop() { running_.store(false); }
+    bool is_running_flag() const { return running_.load(); }
+
+    void set_params(const WorkerParams& params);
+    WorkerParams params() const;
+
+    // The pause that follows a cycle whose readings took `elapsed_ms`.
+    static long long sleep_ms_for(long long interval_ms, long long elapsed_ms);
+
+    // The loop itself, on the calling thread; `run` calls it on the worker thread.
+    void run_loop();
+
+signals:
+    void snapshot_ready(vyr::shell::TelemetryFramePtr frame);
+
+protected:
+    void run() override;
+
+private:
+    void sample();
+
+    std::shared_ptr<TelemetrySource> source_;
+    const long long interval_ms_;
+    Clock clock_;
+    Sleeper sleeper_;
+    std::atomic<bool> running_{true};
+    mutable std::mutex params_mutex_;
+    WorkerParams params_;
+};
+
+}  // namespace vyr::shell
+
+Q_DECLARE_METATYPE(vyr::shell::TelemetryFramePtr)

@@ -1,0 +1,32 @@
+#include "vyr/shell/display_probe.hpp"
+
+#include <algorithm>
+
+namespace vyr::shell {
+
+std::vector<std::string> display_candidates(const std::optional<std::string>& display) {
+    std::vector<std::string> names;
+    if (display && !display->empty()) names.push_back(*display);
+    for (const char* fixed : {":0", ":1", ":2"}) {
+        if (std::find(names.begin(), names.end(), fixed) == names.end()) names.emplace_back(fixed);
+    }
+    return names;
+}
+
+void configure_display_platform(Environment& env, DisplayOpener& opener, bool is_windows) {
+    if (is_windows) return;
+    try {
+        if (env.contains("QT_QPA_PLATFORM")) return;
+        if (!opener.load()) return;
+        for (const std::string& name : display_candidates(env.get("DISPLAY"))) {
+            if (!opener.try_open(name)) continue;
+            env.set("DISPLAY", name);
+            env.set("QT_QPA_PLATFORM", "xcb");
+            return;
+        }
+    } catch (...) {
+        // The platform stays Qt's own choice.
+    }
+}
+
+}  // namespace vyr::shell

@@ -1,0 +1,77 @@
+#include "vyr/shell/telemetry_worker.hpp"
+
+#include <chrono>
+
+namespace vyr::shell {
+
+namespace {
+
+long long steady_nanoseconds() {
+    using namespace std::chrono;
+    return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+TelemetryWorker::TelemetryWorker(std::shared_ptr<TelemetrySource> source, long long interval_ms,
+                                 Clock clock, Sleeper sleeper)
+    : QThread(nullptr),
+      source_(std::move(source)),
+      interval_ms_(interval_ms > kMinIntervalMs ? interval_ms : kMinIntervalMs),
+      clock_(clock ? std::move(clock) : Clock(steady_nanoseconds)),
+      sleeper_(sleeper ? std::move(sleeper) : Sleeper([](int ms) { QThread::msleep(ms); })) {
+    qRegisterMetaType<vyr::shell::TelemetryFramePtr>("vyr::shell::TelemetryFramePtr");
+}
+
+TelemetryWorker::~TelemetryWorker() {
+    stop();
+    wait();
+}
+
+void TelemetryWorker::set_params(const WorkerParams& params) {
+    std::lock_guard<std::mutex> lock(params_mutex_);
+    params_ = params;
+}
+
+WorkerParams TelemetryWorker::params() const {
+    std::lock_guard<std::mutex> lock(params_mutex_);
+    return params_;
+}
+
+long long TelemetryWorker::sleep_ms_for(long long interval_ms, long long elapsed_ms) {
+    const long long rest = interval_ms - elapsed_ms;
+    return rest > kMinPauseMs ? rest : kMinPauseMs;
+}
+
+void TelemetryWorker::run() { run_loop(); }
+
+void TelemetryWorker::sample() {
+    try {
+        auto frame = std::make_shared<TelemetryFrame>();
+        frame->snapshot = source_->snapshot();
+        const WorkerParams p = params();
+        if (p.need_processes) {
+            frame->processes =
+                source_->processes(p.sort_by, p.search_query, p.group_by_app, kProcessLimit);
+        }
+        emit snapshot_ready(TelemetryFramePtr(std::move(frame)));
+    } catch (...) {
+        // A failed cycle emits nothing; the next one comes after the usual pause.
+    }
+}
+
+void TelemetryWorker::run_loop() {
+    while (running_.load()) {
+        const long long t0 = clock_();
+        sample();
+        const long long elapsed_ms = (clock_() - t0) / 1000000;  // truncated toward zero
+        const long long sleep_ms = sleep_ms_for(interval_ms_, elapsed_ms);
+        long long slept = 0;
+        while (running_.load() && slept < sleep_ms) {
+            sleeper_(kStepMs);
+            slept += kStepMs;
+        }
+    }
+}
+
+}  // namespace vyr::shell

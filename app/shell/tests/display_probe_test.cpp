@@ -1,0 +1,135 @@
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "vyr/shell/display_probe.hpp"
+
+using vyr::shell::configure_display_platform;
+using vyr::shell::display_candidates;
+
+namespace {
+
+struct FakeEnv : vyr::shell::Environment {
+    std::map<std::string, std::string> vars;
+    bool fail_get = false;
+    bool contains(const std::string& n) override { return vars.count(n) != 0; }
+    std::optional<std::string> get(const std::string& n) override {
+        if (fail_get) throw std::runtime_error("cannot encode");
+        auto it = vars.find(n);
+        if (it == vars.end()) return std::nullopt;
+        return it->second;
+    }
+    void set(const std::string& n, const std::string& v) override { vars[n] = v; }
+};
+
+struct FakeOpener : vyr::shell::DisplayOpener {
+    bool loadable = true;
+    std::vector<std::string> opens;  // names that open
+    std::vector<std::string> tried;
+    int loads = 0;
+    bool load() override {
+        ++loads;
+        return loadable;
+    }
+    bool try_open(const std::string& n) override {
+        tried.push_back(n);
+        for (auto& o : opens)
+            if (o == n) return true;
+        return false;
+    }
+};
+
+}  // namespace
+
+TEST(DisplayProbe, CandidateLists) {
+    using V = std::vector<std::string>;
+    struct Case {
+        std::optional<std::string> display;
+        V expected;
+    } cases[] = {
+        {std::nullopt, {":0", ":1", ":2"}},
+        {std::string(""), {":0", ":1", ":2"}},
+        {std::string(":0"), {":0", ":1", ":2"}},
+        {std::string(":1"), {":1", ":0", ":2"}},
+        {std::string(":2"), {":2", ":0", ":1"}},
+        {std::string("remote:7.0"), {"remote:7.0", ":0", ":1", ":2"}},
+        {std::string(":0.0"), {":0.0", ":0", ":1", ":2"}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(display_candidates(c.display), c.expected) << c.display.value_or("<unset>");
+    }
+}
+
+TEST(DisplayProbe, ChoosesTheFirstDisplayThatOpens) {
+    struct Case {
+        const char* name;
+        std::optional<std::string> display;
+        std::vector<std::string> opens;
+        std::vector<std::string> expect_tried;
+        std::optional<std::string> expect_display;
+        bool expect_xcb;
+    } cases[] = {
+        {"own display opens", ":1", {":1", ":0"}, {":1"}, ":1", true},
+        {"other display fails, :0 opens", "far:9", {":0"}, {"far:9", ":0"}, ":0", true},
+        {"nothing opens", std::nullopt, {}, {":0", ":1", ":2"}, std::nullopt, false},
+        {"only :2 opens", std::nullopt, {":2"}, {":0", ":1", ":2"}, ":2", true},
+    };
+    for (const auto& c : cases) {
+        FakeEnv env;
+        if (c.display) env.vars["DISPLAY"] = *c.display;
+        FakeOpener opener;
+        opener.opens = c.opens;
+        configure_display_platform(env, opener, false);
+        EXPECT_EQ(opener.tried, c.expect_tried) << c.name;
+        EXPECT_EQ(env.get("DISPLAY"), c.expect_display) << c.name;
+        EXPECT_EQ(env.contains("QT_QPA_PLATFORM"), c.expect_xcb) << c.name;
+        if (c.expect_xcb) {
+            EXPECT_EQ(env.vars["QT_QPA_PLATFORM"], "xcb") << c.name;
+        }
+    }
+}
+
+TEST(DisplayProbe, LeavesTheEnvironmentAloneWhenItShould) {
+    struct Case {
+        const char* name;
+        bool windows;
+        std::optional<std::string> platform;
+        bool loadable;
+        bool fail_get;
+    } cases[] = {
+        {"windows", true, std::nullopt, true, false},
+        {"platform wayland chosen", false, std::string("wayland"), true, false},
+        {"platform present but empty", false, std::string(""), true, false},
+        {"library missing", false, std::nullopt, false, false},
+        {"display value unreadable", false, std::nullopt, true, true},
+    };
+    for (const auto& c : cases) {
+        FakeEnv env;
+        env.vars["DISPLAY"] = ":5";
+        if (c.platform) env.vars["QT_QPA_PLATFORM"] = *c.platform;
+        const auto before = env.vars;
+        env.fail_get = c.fail_get;
+        FakeOpener opener;
+        opener.loadable = c.loadable;
+        opener.opens = {":5", ":0"};
+        configure_display_platform(env, opener, c.windows);
+        EXPECT_EQ(env.vars, before) << c.name;
+        EXPECT_TRUE(opener.tried.empty()) << c.name;
+        if (c.windows || c.platform) {
+            EXPECT_EQ(opener.loads, 0) << c.name;
+        }
+    }
+}
+
+TEST(DisplayProbe, SystemLibraryFailsQuietlyOnAMissingDisplay) {
+    // The real library (when installed) must answer a display that cannot
+    // exist with "no" rather than an error.
+    auto* opener = vyr::shell::system_display_opener();
+    ASSERT_NE(opener, nullptr);
+    if (!opener->load()) GTEST_SKIP() << "libX11.so.6 is not installed";
+    EXPECT_FALSE(opener->try_open(":987654"));
+}

@@ -1,0 +1,233 @@
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "vyr/shell/telemetry_worker.hpp"
+
+using vyr::shell::TelemetryFramePtr;
+using vyr::shell::TelemetryWorker;
+using vyr::shell::WorkerParams;
+
+namespace {
+
+// A source on a fake clock: every snapshot "takes" a given number of
+// milliseconds, and hooks let a test act in the middle of a cycle.
+struct FakeSource : vyr::shell::TelemetrySource {
+    long long* clock = nullptr;  // nanoseconds
+    std::vector<double> snapshot_ms;  // cost of each cycle's snapshot, last one repeats
+    std::vector<bool> snapshot_fails;
+    int snapshots = 0;
+    struct Call {
+        std::string sort_by, search;
+        bool group;
+        int limit;
+    };
+    std::vector<Call> process_calls;
+    std::function<void()> during_snapshot;
+
+    vyr::SystemMetricsSnapshot snapshot() override {
+        const int i = snapshots++;
+        if (clock && !snapshot_ms.empty())
+            *clock += static_cast<long long>(snapshot_ms[std::min<size_t>(i, snapshot_ms.size() - 1)] * 1e6);
+        if (during_snapshot) during_snapshot();
+        if (i < static_cast<int>(snapshot_fails.size()) && snapshot_fails[i])
+            throw std::runtime_error("reading failed");
+        vyr::SystemMetricsSnapshot s;
+        s.overall_workload_percent = i;
+        return s;
+    }
+    std::vector<vyr::ProcessEntry> processes(const std::string& sort_by, const std::string& search,
+                                             bool group, int limit) override {
+        process_calls.push_back({sort_by, search, group, limit});
+        return std::vector<vyr::ProcessEntry>(3);
+    }
+};
+
+// Runs the loop on this thread with a fake clock and sleeper; the worker is
+// stopped once `cycles` pauses have been taken (or by the test's hooks).
+struct Harness {
+    long long now = 1000000000000LL;
+    std::shared_ptr<FakeSource> source = std::make_shared<FakeSource>();
+    std::vector<int> pauses;  // steps slept per pause
+    std::vector<TelemetryFramePtr> frames;
+    std::unique_ptr<TelemetryWorker> worker;
+    int steps_in_pause = 0;
+    int stop_after_pauses = 1;
+    int stop_at_step = -1;  // stop during the first pause at this step
+
+    explicit Harness(long long interval = 1500) {
+        source->clock = &now;
+        worker = std::make_unique<TelemetryWorker>(
+            source, interval, [this] { return now; },
+            [this](int ms) {
+                EXPECT_EQ(ms, 50);
+                now += ms * 1000000LL;
+                ++steps_in_pause;
+                if (stop_at_step >= 0 && pauses.empty() && steps_in_pause == stop_at_step)
+                    worker->stop();
+            });
+        QObject::connect(worker.get(), &TelemetryWorker::snapshot_ready,
+                         [this](const TelemetryFramePtr& f) { frames.push_back(f); });
+    }
+    void run() {
+        // A pause ends when the next cycle samples; count steps per pause.
+        source->during_snapshot = [this, prev = source->during_snapshot] {
+            if (source->snapshots > 1) {
+                pauses.push_back(steps_in_pause);
+                steps_in_pause = 0;
+                if (static_cast<int>(pauses.size()) >= stop_after_pauses) worker->stop();
+            }
+            if (prev) prev();
+        };
+        worker->run_loop();
+        if (steps_in_pause) pauses.push_back(steps_in_pause);
+    }
+};
+
+}  // namespace
+
+TEST(TelemetryWorker, IntervalHasAFloor) {
+    auto src = std::make_shared<FakeSource>();
+    struct Case {
+        long long given, expected;
+    } cases[] = {{500, 800}, {800, 800}, {801, 801}, {1500, 1500}, {-3, 800}};
+    for (const auto& c : cases) {
+        TelemetryWorker w(src, c.given);
+        EXPECT_EQ(w.interval_ms(), c.expected) << c.given;
+    }
+    EXPECT_EQ(TelemetryWorker(src).interval_ms(), 1500);
+}
+
+TEST(TelemetryWorker, PauseAfterACycle) {
+    // readings in ms -> computed sleep, and 50 ms steps actually slept
+    struct Case {
+        double reading_ms;
+        long long sleep_ms;
+        int steps;
+    } cases[] = {
+        {0, 1500, 30}, {130, 1370, 28}, {1299, 201, 5}, {1300, 200, 4}, {5000, 200, 4},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(TelemetryWorker::sleep_ms_for(1500, static_cast<long long>(c.reading_ms)),
+                  c.sleep_ms);
+        Harness h;
+        h.source->snapshot_ms = {c.reading_ms};
+        h.stop_after_pauses = 2;
+        h.run();
+        ASSERT_EQ(h.pauses.size(), 2u) << c.reading_ms;
+        EXPECT_EQ(h.pauses[0], c.steps) << c.reading_ms;
+        EXPECT_EQ(h.pauses[1], c.steps) << c.reading_ms;
+    }
+}
+
+TEST(TelemetryWorker, CollectsProcessesOnlyWhenAsked) {
+    Harness h;
+    h.stop_after_pauses = 1;
+    h.source->during_snapshot = [&] {
+        if (h.source->snapshots == 2)
+            h.worker->set_params({true, "cpu", "  fire fox ", true});
+    };
+    h.run();
+    ASSERT_EQ(h.frames.size(), 2u);
+    EXPECT_TRUE(h.frames[0]->processes.empty());
+    EXPECT_EQ(h.frames[0]->snapshot.overall_workload_percent, 0.0);
+    ASSERT_EQ(h.source->process_calls.size(), 1u);
+    const auto& call = h.source->process_calls[0];
+    EXPECT_EQ(call.sort_by, "cpu");
+    EXPECT_EQ(call.search, "  fire fox ");
+    EXPECT_TRUE(call.group);
+    EXPECT_EQ(call.limit, 75);
+    EXPECT_EQ(h.frames[1]->processes.size(), 3u);
+    EXPECT_NE(h.frames[0].get(), h.frames[1].get());
+}
+
+TEST(TelemetryWorker, AFailedCycleEmitsNothingAndSamplingGoesOn) {
+    Harness h;
+    h.source->snapshot_fails = {false, true, false};
+    h.stop_after_pauses = 2;
+    h.run();
+    EXPECT_EQ(h.source->snapshots, 3);
+    ASSERT_EQ(h.frames.size(), 2u);
+    EXPECT_EQ(h.frames[0]->snapshot.overall_workload_percent, 0.0);
+    EXPECT_EQ(h.frames[1]->snapshot.overall_workload_percent, 2.0);
+    // The failed cycle still paused the usual time.
+    EXPECT_EQ(h.pauses[1], 30);
+}
+
+TEST(TelemetryWorker, StopEndsTheLoopPromptly) {
+    {  // during a pause: at the next 50 ms step
+        Harness h;
+        h.stop_at_step = 7;
+        h.stop_after_pauses = 100;
+        h.run();
+        EXPECT_EQ(h.source->snapshots, 1);
+        ASSERT_EQ(h.pauses.size(), 1u);
+        EXPECT_EQ(h.pauses[0], 7);
+    }
+    {  // during sampling: the emit still happens, no pause step follows
+        Harness h;
+        h.source->during_snapshot = [&] { h.worker->stop(); };
+        h.run();
+        EXPECT_EQ(h.frames.size(), 1u);
+        EXPECT_TRUE(h.pauses.empty());
+    }
+    {  // before start: no reading at all
+        Harness h;
+        h.worker->stop();
+        h.run();
+        EXPECT_EQ(h.source->snapshots, 0);
+        EXPECT_TRUE(h.frames.empty());
+    }
+}
+
+TEST(TelemetryWorker, ParamsCrossThreadsWhole) {
+    // The GUI thread writes while the worker thread reads; every read sees
+    // one of the written sets, never a mix of two.
+    auto src = std::make_shared<FakeSource>();
+    TelemetryWorker w(src, 800, {}, [](int) {});
+    std::atomic<bool> done{false};
+    std::atomic<int> mixed{0};
+    std::thread reader([&] {
+        while (!done.load()) {
+            const WorkerParams p = w.params();
+            const bool a = p.sort_by == "cpu" && p.search_query == std::string(200, 'a') &&
+                           p.group_by_app && p.need_processes;
+            const bool b = p.sort_by == "ram" && p.search_query.empty() && !p.group_by_app &&
+                           !p.need_processes;
+            const bool initial = p.sort_by == "workload" && p.search_query.empty();
+            if (!a && !b && !initial) ++mixed;
+        }
+    });
+    for (int i = 0; i < 20000; ++i) {
+        if (i % 2)
+            w.set_params({true, "cpu", std::string(200, 'a'), true});
+        else
+            w.set_params({false, "ram", "", false});
+    }
+    done = true;
+    reader.join();
+    EXPECT_EQ(mixed.load(), 0);
+}
+
+TEST(TelemetryWorker, RunsOnItsOwnThreadAndJoinsAfterStop) {
+    auto src = std::make_shared<FakeSource>();
+    std::atomic<int> sleeps{0};
+    TelemetryWorker w(src, 800, {}, [&](int) { ++sleeps; std::this_thread::yield(); });
+    std::atomic<int> frames{0};
+    QObject::connect(&w, &TelemetryWorker::snapshot_ready, &w,
+                     [&](const TelemetryFramePtr&) { ++frames; }, Qt::DirectConnection);
+    w.start();
+    while (frames.load() < 2) std::this_thread::yield();
+    w.stop();
+    EXPECT_TRUE(w.wait(10000));
+    EXPECT_TRUE(w.isFinished());
+    const int after = src->snapshots;
+    EXPECT_GE(after, 2);
+    EXPECT_EQ(src->snapshots, after);
+}
