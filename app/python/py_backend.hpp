@@ -1,0 +1,64 @@
+// The engine, the settings store and the environment as the runtime holds
+// them, behind the shell's C++ interfaces. Every call takes the GIL for just
+// as long as it touches Python objects.
+#pragma once
+
+#include <Python.h>
+
+#include <string>
+#include <vector>
+
+#include "py_support.hpp"
+#include "vyr/records.hpp"
+#include "vyr/shell/display_probe.hpp"
+#include "vyr/shell/settings.hpp"
+#include "vyr/shell/telemetry_worker.hpp"
+
+namespace vyr::apppy {
+
+// Records read back into C++ values (GIL held; throws PyError).
+SystemMetricsSnapshot snapshot_from(PyObject* snap);
+ProcessEntry process_from(PyObject* entry);
+std::vector<ProcessEntry> processes_from(PyObject* list);
+DiskPartitionInfo partition_from(PyObject* part);
+FolderUsageInfo folder_from(PyObject* folder);
+
+// A settings value as the runtime sees it (GIL held; throws PyError).
+shell::SettingValue setting_from(PyObject* value);
+PyRef python_from(const shell::SettingValue& value);
+
+// os.environ: reads and writes that the runtime and the C library both see.
+class PyEnvironment final : public shell::Environment {
+public:
+    bool contains(const std::string& name) override;
+    std::optional<std::string> get(const std::string& name) override;
+    void set(const std::string& name, const std::string& value) override;
+};
+
+// The engine's SettingsManager.
+class PySettings final : public shell::SettingsStore {
+public:
+    explicit PySettings(PyObject* manager);  // new reference taken
+    ~PySettings() override;
+    shell::SettingValue get(const std::string& key, const shell::SettingValue& fallback) override;
+    void set(const std::string& key, const shell::SettingValue& value) override;
+    PyObject* object() const { return manager_; }
+
+private:
+    PyObject* manager_;
+};
+
+// The engine's snapshot and process list, for the worker thread.
+class PyTelemetrySource final : public shell::TelemetrySource {
+public:
+    explicit PyTelemetrySource(PyObject* engine);  // new reference taken
+    ~PyTelemetrySource() override;
+    SystemMetricsSnapshot snapshot() override;
+    std::vector<ProcessEntry> processes(const std::string& sort_by, const std::string& search_query,
+                                        bool group_by_app, int limit) override;
+
+private:
+    PyObject* engine_;
+};
+
+}  // namespace vyr::apppy
