@@ -10,10 +10,8 @@
 #include "vyr/module_init.hpp"
 #include "vyr/shell/display_probe.hpp"
 #include "vyr/shell/fallback_lock.hpp"
-#ifdef VYR_APP_HAS_VIEWS
 #include "app_main.hpp"
 #include "metric_table.hpp"
-#endif
 
 namespace {
 
@@ -166,14 +164,7 @@ PyObject* level_color(PyObject*, PyObject* args, PyObject* kwargs) {
 
 // ---- main ------------------------------------------------------------------------------
 
-#ifdef VYR_APP_HAS_VIEWS
 PyObject* main_entry(PyObject*, PyObject*) { return vyr::apppy::run_main(g_module); }
-#else
-PyObject* main_entry(PyObject*, PyObject*) {
-    PyErr_SetString(PyExc_RuntimeError, "the monitor's views are not built");
-    return nullptr;
-}
-#endif
 
 PyMethodDef kConfigureDef = {"_configure_display_platform", configure_display_platform,
                              METH_NOARGS,
@@ -266,9 +257,7 @@ int app_body(PyObject* module) {
         }
 
         // 8. The metric table, 9. the level colours.
-#ifdef VYR_APP_HAS_VIEWS
         check_rc(add(module, "METRIC_META", vyr::apppy::make_metric_table()));
-#endif
         check_rc(add(module, "level_color", function(&kLevelColorDef, module)));
 
         // 11. Start-up.

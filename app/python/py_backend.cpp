@@ -1,6 +1,5 @@
 #include "py_backend.hpp"
 
-#include <climits>
 
 namespace vyr::apppy {
 
@@ -38,24 +37,6 @@ void for_each_item(PyObject* obj, const char* name, Fn&& fn) {
     const Py_ssize_t n = PySequence_Fast_GET_SIZE(fast.get());
     PyObject** items = PySequence_Fast_ITEMS(fast.get());
     for (Py_ssize_t i = 0; i < n; ++i) fn(items[i]);
-}
-
-long long saturated(PyObject* integer) {
-    int overflow = 0;
-    const long long v = PyLong_AsLongLongAndOverflow(integer, &overflow);
-    if (v == -1 && PyErr_Occurred()) throw PyError();
-    if (overflow > 0) return LLONG_MAX;
-    if (overflow < 0) return LLONG_MIN;
-    return v;
-}
-
-// Drops an ordinary error (an Exception); anything else goes on.
-bool clear_ordinary_error() {
-    if (PyErr_ExceptionMatches(PyExc_Exception)) {
-        PyErr_Clear();
-        return true;
-    }
-    return false;
 }
 
 }  // namespace
@@ -154,53 +135,6 @@ std::vector<ProcessEntry> processes_from(PyObject* list) {
     return out;
 }
 
-// ---- settings values ----------------------------------------------------------
-
-shell::SettingValue setting_from(PyObject* v) {
-    using Kind = shell::SettingValue::Kind;
-    shell::SettingValue r;
-    if (v == Py_None) {
-        r.kind = Kind::None;
-    } else if (PyBool_Check(v)) {
-        r.kind = Kind::Bool;
-        r.integer = v == Py_True ? 1 : 0;
-    } else if (PyLong_Check(v)) {
-        r.kind = Kind::Int;
-        r.integer = saturated(v);
-    } else if (PyFloat_Check(v)) {
-        r.kind = Kind::Float;
-        r.number = PyFloat_AS_DOUBLE(v);
-    } else if (PyUnicode_Check(v)) {
-        r.kind = Kind::Text;
-        r.text = utf8_of(v);
-    } else {
-        r.kind = Kind::Other;
-    }
-    const int truth = PyObject_IsTrue(v);
-    if (truth < 0) throw PyError();
-    r.truth = truth != 0;
-    // int() of the value, as the runtime gives it.
-    PyObject* whole = PyNumber_Long(v);
-    if (whole) {
-        r.as_int = saturated(whole);
-        Py_DECREF(whole);
-    } else if (!clear_ordinary_error()) {
-        throw PyError();
-    }
-    return r;
-}
-
-PyRef python_from(const shell::SettingValue& v) {
-    using Kind = shell::SettingValue::Kind;
-    switch (v.kind) {
-        case Kind::Bool: return PyRef::borrow(v.integer ? Py_True : Py_False);
-        case Kind::Int: return checked(PyLong_FromLongLong(v.integer));
-        case Kind::Float: return checked(PyFloat_FromDouble(v.number));
-        case Kind::Text: return text(v.text);
-        default: return PyRef::borrow(Py_None);
-    }
-}
-
 // ---- environment ------------------------------------------------------------------
 
 namespace {
@@ -242,30 +176,6 @@ void PyEnvironment::set(const std::string& name, const std::string& value) {
     PyRef key = text(name);
     PyRef val = text(value);
     check_rc(PyObject_SetItem(env.get(), key.get(), val.get()));
-}
-
-// ---- settings store -------------------------------------------------------------------
-
-PySettings::PySettings(PyObject* manager) : manager_(Py_NewRef(manager)) {}
-
-PySettings::~PySettings() {
-    GilScope gil;
-    Py_CLEAR(manager_);
-}
-
-shell::SettingValue PySettings::get(const std::string& key, const shell::SettingValue& fallback) {
-    GilScope gil;
-    PyRef k = text(key);
-    PyRef d = python_from(fallback);
-    PyRef v = checked(PyObject_CallMethod(manager_, "get", "OO", k.get(), d.get()));
-    return setting_from(v.get());
-}
-
-void PySettings::set(const std::string& key, const shell::SettingValue& value) {
-    GilScope gil;
-    PyRef k = text(key);
-    PyRef v = python_from(value);
-    PyRef r = checked(PyObject_CallMethod(manager_, "set", "OO", k.get(), v.get()));
 }
 
 // ---- telemetry source --------------------------------------------------------------------

@@ -11,7 +11,6 @@
 #include "py_support.hpp"
 #include "vyr/records.hpp"
 #include "vyr/shell/display_probe.hpp"
-#include "vyr/shell/settings.hpp"
 #include "vyr/shell/telemetry_worker.hpp"
 
 namespace vyr::apppy {
@@ -23,29 +22,12 @@ std::vector<ProcessEntry> processes_from(PyObject* list);
 DiskPartitionInfo partition_from(PyObject* part);
 FolderUsageInfo folder_from(PyObject* folder);
 
-// A settings value as the runtime sees it (GIL held; throws PyError).
-shell::SettingValue setting_from(PyObject* value);
-PyRef python_from(const shell::SettingValue& value);
-
 // os.environ: reads and writes that the runtime and the C library both see.
 class PyEnvironment final : public shell::Environment {
 public:
     bool contains(const std::string& name) override;
     std::optional<std::string> get(const std::string& name) override;
     void set(const std::string& name, const std::string& value) override;
-};
-
-// The engine's SettingsManager.
-class PySettings final : public shell::SettingsStore {
-public:
-    explicit PySettings(PyObject* manager);  // new reference taken
-    ~PySettings() override;
-    shell::SettingValue get(const std::string& key, const shell::SettingValue& fallback) override;
-    void set(const std::string& key, const shell::SettingValue& value) override;
-    PyObject* object() const { return manager_; }
-
-private:
-    PyObject* manager_;
 };
 
 // The engine's snapshot and process list, for the worker thread.

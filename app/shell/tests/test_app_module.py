@@ -43,7 +43,7 @@ class Loading(ModuleTestCase):
         self.assertEqual(eval(lines[0]), [
             "fcntl", "os", "signal", "subprocess", "sys", "time", "Dict", "List", "Optional",
             "_configure_display_platform", "ASSETS_DIR", "ProcessEntry", "SettingsManager",
-            "SystemMetricsSnapshot", "SystemMonitorEngine", "level_color",
+            "SystemMetricsSnapshot", "SystemMonitorEngine", "METRIC_META", "level_color",
             "_ensure_single_instance", "main"])
         self.assertEqual(lines[1:], ["True True True True True True", "True True True",
                                      "True True True True True", "{} True True"])
@@ -88,6 +88,34 @@ class Loading(ModuleTestCase):
         self.assertNotEqual(rc, 0)
         self.assertIn("ImportError: cannot import name 'ProcessEntry' from 'engine'", err)
         self.assertIn("init app", err)
+
+    def test_metric_table(self):
+        out = self.run_ok("""
+            import app
+            meta = app.METRIC_META
+            print(repr([(k, list(v.items())) for k, v in meta.items()]))
+            for target in (meta, meta["cpu"]):
+                try:
+                    target["new"] = 1
+                except TypeError:
+                    print("read-only")
+        """)
+        lines = out.splitlines()
+        self.assertEqual(eval(lines[0]), [
+            ("workload", [("short", "Vyr"), ("title", "Genel İş Yükü"),
+                          ("full_title", "Genel İş Yükü & Ruvivu Dengesi"), ("accent", "#15803D")]),
+            ("cpu", [("short", "CPU"), ("title", "İşlemci (CPU)"),
+                     ("full_title", "İşlemci (CPU) Yükü ve Çekirdekler"), ("accent", "#0284C7")]),
+            ("ram", [("short", "RAM"), ("title", "Bellek (RAM)"),
+                     ("full_title", "Bellek (RAM) Kullanımı"), ("accent", "#4F46E5")]),
+            ("disk", [("short", "DİSK"), ("title", "Hafıza (Disk)"),
+                      ("full_title", "Hafıza (Disk Doluluk & Okuma/Yazma)"), ("accent", "#D97706")]),
+            ("swap", [("short", "SWAP"), ("title", "Swap (Takas)"),
+                      ("full_title", "Swap (Takas Belleği) Durumu"), ("accent", "#7C3AED")]),
+        ])
+        disk_short = eval(lines[0])[3][1][0][1]
+        self.assertEqual([hex(ord(c)) for c in disk_short], ["0x44", "0x130", "0x53", "0x4b"])
+        self.assertEqual(lines[1:], ["read-only", "read-only"])
 
     def test_level_color(self):
         out = self.run_ok("""

@@ -1,0 +1,148 @@
+#include "app_main.hpp"
+
+#include <clocale>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QApplication>
+
+#include "py_support.hpp"
+#include "py_views_backend.hpp"
+#include "vyr/shell/error_guard.hpp"
+#include "vyr/shell/monitor_widget.hpp"
+#include "vyr/shell/signal_bridge.hpp"
+#include "vyr/widget_handle.hpp"
+
+namespace vyr::apppy {
+
+namespace {
+
+// The argument list handed to Qt; it must outlive the application object.
+struct Arguments {
+    std::vector<std::string> storage;
+    std::vector<char*> pointers;
+    int count = 0;
+};
+
+Arguments& arguments() {
+    static Arguments args;
+    return args;
+}
+
+// sys.argv as the process's bytes.
+void read_arguments() {
+    Arguments& args = arguments();
+    args.storage.clear();
+    PyObject* argv = PySys_GetObject("argv");  // borrowed
+    if (argv && PyList_Check(argv)) {
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(argv); ++i) {
+            PyObject* item = PyList_GET_ITEM(argv, i);
+            if (!PyUnicode_Check(item)) continue;
+            PyRef bytes = checked(PyUnicode_EncodeFSDefault(item));
+            args.storage.emplace_back(PyBytes_AS_STRING(bytes.get()),
+                                      static_cast<size_t>(PyBytes_GET_SIZE(bytes.get())));
+        }
+    }
+    args.pointers.clear();
+    for (std::string& s : args.storage) args.pointers.push_back(s.data());
+    args.pointers.push_back(nullptr);
+    args.count = static_cast<int>(args.storage.size());
+}
+
+// Drops an ordinary error; an exit request or an interrupt stays set.
+bool drop_ordinary_error() {
+    if (PyErr_ExceptionMatches(PyExc_Exception)) {
+        PyErr_Clear();
+        return true;
+    }
+    return false;
+}
+
+// Records the window with the desktop helper, which brings it to the front
+// when a later copy announces itself. Returns false with an exit request or
+// an interrupt set; every other failure is dropped.
+bool register_window(QWidget* window) {
+    PyRef guard(PyImport_ImportModule("vyr_desk_guard"));
+    if (guard) {
+        PyRef handle(vyr::widget_handle::wrap(window));
+        if (handle) {
+            PyRef r(PyObject_CallMethod(guard.get(), "ensure_vyr_single_instance", "sO", "MONITOR",
+                                        handle.get()));
+            if (r) return true;
+        }
+    }
+    return drop_ordinary_error();
+}
+
+// Deletes the window with the GIL held, after its worker has ended with the
+// GIL released (the worker may be waiting for the GIL at that moment).
+struct WindowDeleter {
+    void operator()(VyrMonitorWidget* window) const {
+        {
+            GilRelease nogil;
+            window->stop_worker();
+        }
+        delete window;
+    }
+};
+
+}  // namespace
+
+PyObject* run_main(PyObject* module) {
+    using vyr::shell::SignalBridge;
+    try {
+        if (QCoreApplication::instance()) {
+            PyErr_SetString(PyExc_RuntimeError, "the application object exists already");
+            return nullptr;
+        }
+        // 1. SIGINT and SIGTERM end the program with status 0, through the event loop.
+        SignalBridge::install_handlers();
+
+        // 2-6. The application object and the program's identity.
+        QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+        QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
+        read_arguments();
+        vyr::shell::set_error_reporter(&report_to_excepthook);
+        auto* app = new vyr::shell::VyrApplication(arguments().count, arguments().pointers.data());
+        // Qt took the user's locale; figures are never written through it.
+        std::setlocale(LC_NUMERIC, "C");
+        QApplication::setApplicationName(QStringLiteral("vyr-linux-monitor"));
+        QApplication::setApplicationDisplayName(QStringLiteral("Vyr Ruvivu Zizodiro"));
+        QApplication::setQuitOnLastWindowClosed(false);
+        SignalBridge signals_bridge([](int) { QCoreApplication::exit(0); });
+
+        // 7. One copy per user.
+        PyRef lock(PyObject_CallMethod(module, "_ensure_single_instance", nullptr));
+        if (!lock) return nullptr;
+
+        // 8. The controller window, with its worker running.
+        PyMonitorBackend backend(module);
+        std::unique_ptr<VyrMonitorWidget, WindowDeleter> window(new VyrMonitorWidget(backend));
+
+        // 9. Registered before it is shown.
+        if (!register_window(window.get())) return nullptr;
+
+        // 10, 11. Shown, and the event loop runs without the GIL.
+        window->show();
+        int rc = 0;
+        {
+            GilRelease nogil;
+            rc = app->exec();
+            // The worker ends before anything it reaches is destroyed.
+            window->stop_worker();
+        }
+        window.reset();
+        lock = PyRef();
+        // The application object stays for the rest of the process: the
+        // desktop helper's server and window record refer to it.
+        PyRef code = checked(PyLong_FromLong(rc));
+        PyErr_SetObject(PyExc_SystemExit, code.get());
+        return nullptr;
+    } catch (...) {
+        set_python_error_from_current_exception();
+        return nullptr;
+    }
+}
+
+}  // namespace vyr::apppy

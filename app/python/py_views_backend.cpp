@@ -1,0 +1,188 @@
+#include "py_views_backend.hpp"
+
+#include <climits>
+
+#include "py_backend.hpp"
+
+namespace vyr::apppy {
+
+namespace {
+
+long long saturated(PyObject* integer) {
+    int overflow = 0;
+    const long long v = PyLong_AsLongLongAndOverflow(integer, &overflow);
+    if (v == -1 && PyErr_Occurred()) throw PyError();
+    if (overflow > 0) return LLONG_MAX;
+    if (overflow < 0) return LLONG_MIN;
+    return v;
+}
+
+}  // namespace
+
+vyr::app::SettingValue views_value_from(PyObject* v) {
+    using vyr::app::SettingValue;
+    if (v == Py_None) return SettingValue();
+    if (PyBool_Check(v)) return SettingValue(v == Py_True);
+    if (PyLong_Check(v)) return SettingValue(saturated(v));
+    if (PyFloat_Check(v)) return SettingValue(PyFloat_AS_DOUBLE(v));
+    if (PyUnicode_Check(v)) return SettingValue(utf8_of(v));
+    if (PyDict_Check(v)) {
+        SettingValue::Object items;
+        PyObject* key;
+        PyObject* value;
+        Py_ssize_t pos = 0;
+        while (PyDict_Next(v, &pos, &key, &value)) {
+            PyRef k = checked(PyObject_Str(key));
+            items.emplace_back(utf8_of(k.get()), views_value_from(value));
+        }
+        return SettingValue(std::move(items));
+    }
+    if (PyList_Check(v) || PyTuple_Check(v)) {
+        PyRef fast = checked(PySequence_Fast(v, "a sequence was expected"));
+        SettingValue::List items;
+        const Py_ssize_t n = PySequence_Fast_GET_SIZE(fast.get());
+        for (Py_ssize_t i = 0; i < n; ++i)
+            items.push_back(views_value_from(PySequence_Fast_GET_ITEM(fast.get(), i)));
+        return SettingValue(std::move(items));
+    }
+    PyRef s = checked(PyObject_Str(v));
+    return SettingValue(utf8_of(s.get()));
+}
+
+PyRef python_from(const vyr::app::SettingValue& value) {
+    struct Visitor {
+        PyRef operator()(std::monostate) const { return PyRef::borrow(Py_None); }
+        PyRef operator()(bool b) const { return PyRef::borrow(b ? Py_True : Py_False); }
+        PyRef operator()(long long i) const { return checked(PyLong_FromLongLong(i)); }
+        PyRef operator()(double d) const { return checked(PyFloat_FromDouble(d)); }
+        PyRef operator()(const std::string& s) const { return text(s); }
+        PyRef operator()(const vyr::app::SettingValue::List& l) const {
+            PyRef list = checked(PyList_New(0));
+            for (const auto& item : l) check_rc(PyList_Append(list.get(), python_from(item).get()));
+            return list;
+        }
+        PyRef operator()(const vyr::app::SettingValue::Object& o) const {
+            PyRef dict = checked(PyDict_New());
+            for (const auto& [k, item] : o)
+                check_rc(PyDict_SetItem(dict.get(), text(k).get(), python_from(item).get()));
+            return dict;
+        }
+    };
+    return std::visit(Visitor{}, value.storage());
+}
+
+// ---- settings ---------------------------------------------------------------------
+
+PyViewsSettings::PyViewsSettings(PyObject* manager) : manager_(Py_NewRef(manager)) {}
+
+PyViewsSettings::~PyViewsSettings() {
+    GilScope gil;
+    Py_CLEAR(manager_);
+}
+
+vyr::app::SettingValue PyViewsSettings::get(const std::string& key,
+                                            const vyr::app::SettingValue& default_value) const {
+    GilScope gil;
+    PyRef k = text(key);
+    PyRef d = python_from(default_value);
+    PyRef v = checked(PyObject_CallMethod(manager_, "get", "OO", k.get(), d.get()));
+    return views_value_from(v.get());
+}
+
+void PyViewsSettings::set(const std::string& key, const vyr::app::SettingValue& value) {
+    GilScope gil;
+    PyRef k = text(key);
+    PyRef v = python_from(value);
+    PyRef r = checked(PyObject_CallMethod(manager_, "set", "OO", k.get(), v.get()));
+}
+
+// ---- engine --------------------------------------------------------------------------
+
+PyViewsEngine::PyViewsEngine(PyObject* engine) : engine_(Py_NewRef(engine)) {}
+
+PyViewsEngine::~PyViewsEngine() {
+    GilScope gil;
+    Py_CLEAR(engine_);
+}
+
+vyr::app::TerminateResult PyViewsEngine::terminate_process(long long pid, bool force,
+                                                           const std::string& expected_name) {
+    GilScope gil;
+    vyr::app::TerminateResult result;
+    try {
+        PyRef method = checked(PyObject_GetAttrString(engine_, "terminate_process"));
+        PyRef args = checked(Py_BuildValue("(L)", pid));
+        PyRef kwargs = checked(PyDict_New());
+        check_rc(PyDict_SetItemString(kwargs.get(), "force", force ? Py_True : Py_False));
+        check_rc(PyDict_SetItemString(kwargs.get(), "expected_name", text(expected_name).get()));
+        PyObject* r = PyObject_Call(method.get(), args.get(), kwargs.get());
+        if (!r && PyErr_ExceptionMatches(PyExc_TypeError)) {
+            // An engine without the name check: end the process by its id alone.
+            PyErr_Clear();
+            check_rc(PyDict_DelItemString(kwargs.get(), "expected_name"));
+            r = PyObject_Call(method.get(), args.get(), kwargs.get());
+        }
+        PyRef pair = checked(r);
+        PyRef fast = checked(PySequence_Fast(pair.get(), "a pair was expected"));
+        if (PySequence_Fast_GET_SIZE(fast.get()) != 2) {
+            PyErr_SetString(PyExc_ValueError, "a pair was expected");
+            throw PyError();
+        }
+        const int ok = PyObject_IsTrue(PySequence_Fast_GET_ITEM(fast.get(), 0));
+        if (ok < 0) throw PyError();
+        PyRef msg = checked(PyObject_Str(PySequence_Fast_GET_ITEM(fast.get(), 1)));
+        result.ok = ok != 0;
+        result.message = utf8_of(msg.get());
+    } catch (PyError& e) {
+        result.ok = false;
+        result.message = std::string("Hata: ") + e.what();
+    }
+    return result;
+}
+
+void PyViewsEngine::trigger_folder_scan_async() {
+    GilScope gil;
+    PyRef r = checked(PyObject_CallMethod(engine_, "trigger_folder_scan_async", nullptr));
+}
+
+std::vector<FolderUsageInfo> PyViewsEngine::get_folder_usages() {
+    GilScope gil;
+    PyRef list = checked(PyObject_CallMethod(engine_, "get_folder_usages", nullptr));
+    PyRef fast = checked(PySequence_Fast(list.get(), "a list was expected"));
+    std::vector<FolderUsageInfo> out;
+    const Py_ssize_t n = PySequence_Fast_GET_SIZE(fast.get());
+    for (Py_ssize_t i = 0; i < n; ++i) out.push_back(folder_from(PySequence_Fast_GET_ITEM(fast.get(), i)));
+    return out;
+}
+
+// ---- backend ----------------------------------------------------------------------------
+
+std::unique_ptr<vyr::app::SettingsStore> PyMonitorBackend::make_settings() {
+    GilScope gil;
+    PyRef cls = checked(PyObject_GetAttrString(module_, "SettingsManager"));
+    PyRef manager = checked(PyObject_CallNoArgs(cls.get()));
+    return std::make_unique<PyViewsSettings>(manager.get());
+}
+
+std::shared_ptr<vyr::app::MonitorEngine> PyMonitorBackend::make_engine() {
+    GilScope gil;
+    PyRef cls = checked(PyObject_GetAttrString(module_, "SystemMonitorEngine"));
+    PyRef engine = checked(PyObject_CallNoArgs(cls.get()));
+    engine_ = std::make_shared<PyViewsEngine>(engine.get());
+    return engine_;
+}
+
+std::shared_ptr<vyr::shell::TelemetrySource> PyMonitorBackend::make_telemetry_source() {
+    return std::make_shared<PyTelemetrySource>(engine_->object());
+}
+
+std::string PyMonitorBackend::assets_dir() {
+    GilScope gil;
+    PyRef dir = checked(PyObject_GetAttrString(module_, "ASSETS_DIR"));
+    PyRef path = checked(PyOS_FSPath(dir.get()));
+    if (PyBytes_Check(path.get())) return PyBytes_AS_STRING(path.get());
+    PyRef encoded = checked(PyUnicode_EncodeFSDefault(path.get()));
+    return PyBytes_AS_STRING(encoded.get());
+}
+
+}  // namespace vyr::apppy
