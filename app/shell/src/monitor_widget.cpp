@@ -8,6 +8,7 @@
 #include <QCursor>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QImageReader>
 #include <QLineEdit>
 #include <QMenu>
 #include <QScreen>
@@ -305,6 +306,9 @@ void VyrMonitorWidget::search_icon(const std::string& assets_dir) {
     for (const std::string& candidate : vyr::shell::icon_candidates(assets_dir)) {
         const QString path = QString::fromStdString(candidate);
         if (!QFileInfo::exists(path)) continue;
+        // Qt hands out a non-null icon for some unreadable files: ask the
+        // image reader as well.
+        if (!QImageReader(path).canRead()) continue;
         QIcon icon(path);
         if (icon.isNull()) continue;
         app_icon_ = icon;
