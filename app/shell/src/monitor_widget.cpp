@@ -11,6 +11,7 @@
 #include <QImageReader>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMoveEvent>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -95,7 +96,7 @@ public:
     QPoint pos() const override { return w_->frameGeometry().topLeft(); }
     QSize size() const override { return w_->size(); }
     QRect geometry() const override { return w_->geometry(); }
-    void move(const QPoint& p) override { w_->move(p); }
+    void move(const QPoint& p) override { w_->place(p); }
     void show() override { w_->show(); }
     void hide() override { w_->hide(); }
     void raise() override { w_->raise(); }
@@ -373,6 +374,37 @@ void VyrMonitorWidget::on_telemetry_ready(const vyr::shell::TelemetryFramePtr& f
 }
 
 void VyrMonitorWidget::showNormal() { logic_->show_normal(); }
+
+namespace {
+constexpr qint64 kSettlingMs = 2000;
+}
+
+void VyrMonitorWidget::place(const QPoint& frame_top_left) {
+    placed_at_ = frame_top_left;
+    move(frame_top_left);
+}
+
+void VyrMonitorWidget::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    placed_at_ = pos();
+    shown_.start();
+}
+
+void VyrMonitorWidget::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    if (!shown_.isValid() || shown_.elapsed() > kSettlingMs) {
+        placed_at_ = pos();
+        return;
+    }
+    if (pos() != placed_at_) {
+        // Once: a window manager's own later move stands.
+        shown_.invalidate();
+        const QPoint target = placed_at_;
+        QTimer::singleShot(0, this, [this, target] {
+            if (pos() != target) move(target);
+        });
+    }
+}
 
 void VyrMonitorWidget::begin_drag(const QPoint& p) { guarded([&] { logic_->begin_drag(p); }); }
 void VyrMonitorWidget::perform_drag(const QPoint& p) { guarded([&] { logic_->perform_drag(p); }); }

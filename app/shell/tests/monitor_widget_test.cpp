@@ -266,6 +266,20 @@ TEST(MonitorWidget, DragThroughTheCapsule) {
     EXPECT_EQ(writes[1], std::make_pair(std::string("y"), vyr::app::SettingValue(w.pos().y())));
 }
 
+TEST(MonitorWidget, AStrayPositionRightAfterShowingIsPutBack) {
+    FakeBackend backend;
+    VyrMonitorWidget w(backend);
+    const QPoint placed = w.pos();
+    w.show();
+    w.QWidget::move(0, 0);  // what a window manager taking the window over can report
+    ASSERT_TRUE(wait_for([&] { return w.pos() == placed; }));
+    w.QWidget::move(10, 10);  // only once: a later move of the window manager stands
+    QTest::qWait(50);
+    EXPECT_EQ(w.pos(), QPoint(10, 10));
+    w.place(QPoint(40, 50));
+    EXPECT_EQ(w.pos(), QPoint(40, 50));
+}
+
 TEST(MonitorWidget, QuitFromEitherMenuEndsTheLoopWithZero) {
     for (int which = 0; which < 2; ++which) {
         FakeBackend backend;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QWidget>
 
@@ -84,8 +85,13 @@ public:
     // owns it); contextMenuEvent runs it modally and frees it.
     std::unique_ptr<QMenu> build_context_menu();
 
+    // Moves the window's frame and remembers the place as the one it belongs at.
+    void place(const QPoint& frame_top_left);
+
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
 private:
     void search_icon(const std::string& assets_dir);
@@ -108,6 +114,11 @@ private:
     std::unique_ptr<vyr::app::VyrProcessInspectorDialog> inspector_;
     QSystemTrayIcon* tray_ = nullptr;
     std::unique_ptr<QMenu> tray_menu_;
+    // Where the window was put. A window manager that takes a new window over
+    // can make Qt read a stray position while it maps it; during that short
+    // settling time the window is put back.
+    QPoint placed_at_;
+    QElapsedTimer shown_;
     // Last, so it is the first to go: nothing it reaches is destroyed before it.
     std::unique_ptr<vyr::shell::TelemetryWorker> worker_;
 };
