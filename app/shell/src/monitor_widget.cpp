@@ -227,6 +227,14 @@ const char* const kTrayMenuStyle =
     "QMenu::item { padding: 6px 14px; }"
     "QMenu::item:selected { background-color: #ECFDF5; color: #0F172A; }";
 
+// A menu entry that shows its text as it stands: a lone "&" would mark a
+// keyboard mnemonic and vanish from the label.
+QString entry(const QString& text) {
+    QString escaped = text;
+    escaped.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    return escaped;
+}
+
 }  // namespace
 
 VyrMonitorWidget::VyrMonitorWidget(vyr::shell::MonitorBackend& backend) : QWidget(nullptr) {
@@ -338,14 +346,14 @@ void VyrMonitorWidget::setup_tray() {
     tray_menu_ = std::make_unique<QMenu>();
     tray_menu_->setFont(vyr::app::make_clean_font(10));
     tray_menu_->setStyleSheet(QString::fromUtf8(kTrayMenuStyle));
-    connect(tray_menu_->addAction(QStringLiteral("Vyr Ruvivu Özeti Penceresini Aç / Kapat")),
+    connect(tray_menu_->addAction(entry(QStringLiteral("Vyr Ruvivu Özeti Penceresini Aç / Kapat"))),
             &QAction::triggered, this, [this] { guarded([&] { logic_->toggle_tray_popup(); }); });
-    connect(tray_menu_->addAction(QStringLiteral("Masaüstü Tek Simgesini Göster / Gizle")),
+    connect(tray_menu_->addAction(entry(QStringLiteral("Masaüstü Tek Simgesini Göster / Gizle"))),
             &QAction::triggered, this, [this] { guarded([&] { logic_->toggle_desktop_capsule(); }); });
-    connect(tray_menu_->addAction(QStringLiteral("Canlı Kaynak & İşlem Denetçisini Aç")),
+    connect(tray_menu_->addAction(entry(QStringLiteral("Canlı Kaynak & İşlem Denetçisini Aç"))),
             &QAction::triggered, this, [this] { guarded([&] { logic_->open_inspector("workload"); }); });
     tray_menu_->addSeparator();
-    connect(tray_menu_->addAction(QStringLiteral("Çıkış")), &QAction::triggered, qApp, &QCoreApplication::quit);
+    connect(tray_menu_->addAction(entry(QStringLiteral("Çıkış"))), &QAction::triggered, qApp, &QCoreApplication::quit);
     tray_->setContextMenu(tray_menu_.get());
     connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         guarded([&] { logic_->on_tray_activated(reason == QSystemTrayIcon::Trigger); });
@@ -417,37 +425,37 @@ std::unique_ptr<QMenu> VyrMonitorWidget::build_context_menu() {
     menu->setFont(vyr::app::make_clean_font(10));
     menu->setStyleSheet(QString::fromUtf8(kMenuStyle));
 
-    connect(menu->addAction(QStringLiteral("Vyr Ruvivu Özeti Penceresini Göster / Kapat")),
+    connect(menu->addAction(entry(QStringLiteral("Vyr Ruvivu Özeti Penceresini Göster / Kapat"))),
             &QAction::triggered, this, [this] { guarded([&] { logic_->on_main_capsule_clicked(); }); });
-    connect(menu->addAction(QStringLiteral("Canlı Kaynak & İşlem Denetçisini Aç")), &QAction::triggered,
+    connect(menu->addAction(entry(QStringLiteral("Canlı Kaynak & İşlem Denetçisini Aç"))), &QAction::triggered,
             this, [this] { guarded([&] { logic_->open_inspector("workload"); }); });
     menu->addSeparator();
 
-    QAction* hover = menu->addAction(QStringLiteral("Üzerine Gelince Özeti Otomatik Aç (Hover)"));
+    QAction* hover = menu->addAction(entry(QStringLiteral("Üzerine Gelince Özeti Otomatik Aç (Hover)")));
     hover->setCheckable(true);
     hover->setChecked(logic_->hover_popup_enabled());
     connect(hover, &QAction::triggered, this, [this](bool checked) { guarded([&] { logic_->toggle_hover_popup(checked); }); });
 
-    QAction* top = menu->addAction(QStringLiteral("Simgeyi Her Zaman Üstte Tut"));
+    QAction* top = menu->addAction(entry(QStringLiteral("Simgeyi Her Zaman Üstte Tut")));
     top->setCheckable(true);
     top->setChecked(logic_->always_on_top_enabled());
     connect(top, &QAction::triggered, this, [this] { guarded([&] { logic_->toggle_always_on_top(); }); });
 
-    QAction* lock = menu->addAction(QStringLiteral("Simge Konumunu Masaüstüne Kilitle"));
+    QAction* lock = menu->addAction(entry(QStringLiteral("Simge Konumunu Masaüstüne Kilitle")));
     lock->setCheckable(true);
     lock->setChecked(logic_->locked_enabled());
     connect(lock, &QAction::triggered, this, [this](bool checked) { guarded([&] { logic_->set_locked(checked); }); });
 
-    QMenu* alpha = menu->addMenu(QStringLiteral("Simge Şeffaflığı"));
+    QMenu* alpha = menu->addMenu(entry(QStringLiteral("Simge Şeffaflığı")));
     for (const auto& level : vyr::shell::kAlphaLevels) {
         const int value = level.value;
-        connect(alpha->addAction(QString::fromUtf8(level.text)), &QAction::triggered, this,
+        connect(alpha->addAction(entry(QString::fromUtf8(level.text))), &QAction::triggered, this,
                 [this, value] { guarded([&] { logic_->set_bg_alpha(value); }); });
     }
     menu->addSeparator();
-    connect(menu->addAction(QStringLiteral("Masaüstü Simgesini Gizle (Sadece Alt Çubuk Simgesi)")),
+    connect(menu->addAction(entry(QStringLiteral("Masaüstü Simgesini Gizle (Sadece Alt Çubuk Simgesi)"))),
             &QAction::triggered, this, [this] { guarded([&] { logic_->hide_desktop_icon(); }); });
-    connect(menu->addAction(QStringLiteral("Vyr Ruvivu Zizodiro'nden Çık")), &QAction::triggered, qApp,
+    connect(menu->addAction(entry(QStringLiteral("Vyr Ruvivu Zizodiro'nden Çık"))), &QAction::triggered, qApp,
             &QCoreApplication::quit);
     return menu;
 }

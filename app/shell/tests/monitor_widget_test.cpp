@@ -82,15 +82,29 @@ bool wait_for(Pred pred, int ms = 10000) {
     return true;
 }
 
+// The label as the menu shows it: "&&" is a plain "&", a lone "&" marks a
+// mnemonic and is not shown.
+QString shown(const QString& text) {
+    QString out;
+    for (int i = 0; i < text.size(); ++i) {
+        if (text[i] == QLatin1Char('&')) {
+            if (i + 1 < text.size() && text[i + 1] == QLatin1Char('&')) out += text[++i];
+            continue;
+        }
+        out += text[i];
+    }
+    return out;
+}
+
 QStringList texts(const QMenu* menu) {
     QStringList out;
-    for (QAction* a : menu->actions()) out << (a->isSeparator() ? QStringLiteral("---") : a->text());
+    for (QAction* a : menu->actions()) out << (a->isSeparator() ? QStringLiteral("---") : shown(a->text()));
     return out;
 }
 
 QAction* action(const QMenu* menu, const QString& text) {
     for (QAction* a : menu->actions())
-        if (a->text() == text) return a;
+        if (shown(a->text()) == text) return a;
     return nullptr;
 }
 

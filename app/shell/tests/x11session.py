@@ -94,9 +94,10 @@ class X11Session:
         vals = dict(line.split("=", 1) for line in out.split() if "=" in line)
         return int(vals["X"]), int(vals["Y"]), int(vals["WIDTH"]), int(vals["HEIGHT"])
 
-    def find(self, pid, name, visible=True):
+    def find(self, pid, name, visible=True, prefix=False):
         for wid in self.windows(pid, visible):
-            if self.window_name(wid) == name:
+            title = self.window_name(wid)
+            if title == name or (prefix and title and title.startswith(name)):
                 return wid
         return None
 

@@ -1,0 +1,135 @@
+"""The real program from its folder, on a virtual X display with openbox and
+HOME in a temporary folder: the capsule, hover, the inspector, dragging, a
+second copy, SIGTERM and quitting from the menu. Screenshots of each step
+are left in VYR_E2E_SHOTS (default: a folder under the build's Testing dir)."""
+import os
+import shutil
+import signal
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from x11session import TITLE, Monitor, X11Session, have_tools, wait_until
+
+DIST = os.environ.get("VYR_E2E_DIST") or os.environ.get("VYR_DIST_DIR", "")
+SHOTS = os.environ.get("VYR_E2E_SHOTS") or os.path.join(tempfile.gettempdir(), "vyr_e2e_shots")
+# Qt adds the application's name to the window titles that do not end with it.
+INSPECTOR_TITLE = TITLE + " — Canlı Program ve İşlem Denetçisi"
+
+
+@unittest.skipUnless(have_tools(), "Xvfb, openbox, xdotool or imagemagick missing")
+class EndToEnd(unittest.TestCase):
+    def setUp(self):
+        os.makedirs(SHOTS, exist_ok=True)
+        self.session = X11Session()
+        self.addCleanup(self.session.close)
+        self.home = tempfile.mkdtemp(prefix="vyr_e2e_home_")
+        self.addCleanup(shutil.rmtree, self.home, True)
+
+    def start(self):
+        m = Monitor(self.session, DIST, self.home)
+        self.addCleanup(m.stop)
+        return m
+
+    def shot(self, name):
+        return self.session.screenshot(os.path.join(SHOTS, name + ".png"))
+
+    def others(self, m, main):
+        return [w for w in self.session.windows(m.pid) if w != main]
+
+    def hover_capsule(self, x, y):
+        s = self.session
+        s.pointer_to(900, 500)
+        time.sleep(0.3)
+        s.pointer_to(x + 30, y + 30)
+        time.sleep(0.1)
+        s.pointer_to(x + 43, y + 26)
+
+    def test_monitor_session(self):
+        s = self.session
+        m = self.start()
+        main = m.main_window()
+        self.assertIsNotNone(main, "the capsule window did not appear")
+        x, y, w, h = s.geometry(main)
+        # 86 x 52 at the bottom-right of the available area (the whole screen here).
+        self.assertEqual((w, h), (86, 52))
+        self.assertEqual((x, y), (1919 - 86 - 18, 1079 - 52 - 18))
+        time.sleep(2.5)  # a few refreshes
+        self.shot("01_capsule")
+
+        # Resting on the capsule opens the summary popup beside it.
+        self.hover_capsule(x, y)
+        popup = wait_until(lambda: (self.others(m, main) or [None])[0], 5)
+        self.assertIsNotNone(popup, "hovering did not open the popup")
+        px, py, pw, ph = s.geometry(popup)
+        self.assertLessEqual(py + ph, y)  # above the capsule
+        self.assertLessEqual(px + pw, x + w + 2)
+        # The pointer moves into the popup, onto the processor row, and rests.
+        s.pointer_to(x + 43, y - 5)
+        time.sleep(0.05)
+        s.pointer_to(px + pw // 2, py + ph - 40)
+        time.sleep(0.05)
+        s.pointer_to(px + pw // 2, py + 120)
+        time.sleep(1.5)
+        self.assertIn(popup, s.windows(m.pid), "the popup closed under the pointer")
+        self.shot("02_popup")
+
+        # A click on the row opens the inspector on that metric, with live rows.
+        s.click(px + pw // 2, py + 120)
+        inspector = wait_until(lambda: s.find(m.pid, INSPECTOR_TITLE, prefix=True), 10)
+        self.assertIsNotNone(inspector, "the row click did not open the inspector")
+        self.assertTrue(wait_until(lambda: popup not in s.windows(m.pid), 5))
+        time.sleep(4)
+        self.shot("03_inspector")
+        s.key("Escape")
+        self.assertTrue(wait_until(lambda: s.find(m.pid, INSPECTOR_TITLE, prefix=True) is None, 5))
+
+        # A drag moves the window and stores where it ended.
+        s.pointer_to(x + 43, y + 26)
+        time.sleep(0.3)
+        s.xdotool("mousedown", "1")
+        for i in range(1, 21):
+            s.pointer_to(x + 43 - 20 * i, y + 26 - 15 * i)
+            time.sleep(0.03)
+        s.xdotool("mouseup", "1")
+        moved = wait_until(lambda: (lambda g: g if g[:2] != (x, y) else None)(s.geometry(main)), 5)
+        self.assertIsNotNone(moved, "the drag did not move the window")
+        self.assertEqual(moved[:2], (x - 400, y - 300))
+        saved = wait_until(lambda: (lambda d: d if "x" in d and "y" in d else None)(m.settings()), 5)
+        self.assertEqual((saved["x"], saved["y"]), (x - 400, y - 300))
+        time.sleep(0.5)
+        self.shot("04_dragged")
+
+        # A second copy ends with 0 and the first one keeps running.
+        second = Monitor(s, DIST, self.home)
+        self.addCleanup(second.stop)
+        self.assertEqual(second.wait(30), 0)
+        self.assertIsNone(m.proc.poll())
+        self.assertIsNotNone(s.find(m.pid, TITLE))
+
+        # SIGTERM ends the first with 0.
+        m.signal(signal.SIGTERM)
+        self.assertEqual(m.wait(30), 0)
+
+    def test_quit_from_the_context_menu(self):
+        s = self.session
+        m = self.start()
+        main = m.main_window()
+        self.assertIsNotNone(main)
+        x, y, w, h = s.geometry(main)
+        time.sleep(1)
+        s.click(x + 43, y + 26, button=3)
+        menu = wait_until(lambda: (self.others(m, main) or [None])[0], 5)
+        self.assertIsNotNone(menu, "no context menu")
+        time.sleep(0.3)
+        self.shot("05_context_menu")
+        s.key("Up")  # the last entry: "Vyr Ruvivu Zizodiro'nden Çık"
+        time.sleep(0.2)
+        s.key("Return")
+        self.assertEqual(m.wait(30), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
