@@ -7,6 +7,7 @@
 
 #include <QApplication>
 
+#include "py_backend.hpp"
 #include "py_support.hpp"
 #include "py_views_backend.hpp"
 #include "vyr/shell/error_guard.hpp"
@@ -100,6 +101,12 @@ PyObject* run_main(PyObject* module) {
         SignalBridge::install_handlers();
 
         // 2-6. The application object and the program's identity.
+        // Nothing is drawn with OpenGL: without this Qt's X11 platform loads the
+        // GL driver stack (tens of MB resident) just to choose window visuals.
+        {
+            PyEnvironment env;
+            if (!env.contains("QT_XCB_GL_INTEGRATION")) env.set("QT_XCB_GL_INTEGRATION", "none");
+        }
         QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
         QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
         read_arguments();
