@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
@@ -261,6 +262,30 @@ TEST(MonitorWidget, ContextMenu) {
 
     action(menu.get(), QStringLiteral("Masaüstü Simgesini Gizle (Sadece Alt Çubuk Simgesi)"))->trigger();
     EXPECT_FALSE(w.isVisible());
+}
+
+TEST(MonitorWidget, RightClickMenuIsFreedWhenItsRunEnds) {
+    FakeBackend backend;
+    VyrMonitorWidget w(backend);
+    w.show();
+    w.vertical_popup()->is_pinned = true;
+    w.vertical_popup()->show();
+    int menus_seen = 0;
+    for (int i = 0; i < 3; ++i) {
+        QTimer::singleShot(100, [&] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                ++menus_seen;
+                menu->close();
+            }
+        });
+        QContextMenuEvent ev(QContextMenuEvent::Mouse, QPoint(10, 10), w.mapToGlobal(QPoint(10, 10)));
+        QApplication::sendEvent(&w, &ev);
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(w.findChildren<QMenu*>().isEmpty()) << i;
+    }
+    EXPECT_EQ(menus_seen, 3);
+    EXPECT_FALSE(w.vertical_popup()->isVisible());  // opening the menu closed the pinned popup
+    EXPECT_FALSE(w.vertical_popup()->is_pinned);
 }
 
 TEST(MonitorWidget, DragThroughTheCapsule) {
