@@ -31,17 +31,24 @@ class X11Session:
 
     def __init__(self, width=1920, height=1080):
         self.root = tempfile.mkdtemp(prefix="vyr_x11_")
-        read_fd, write_fd = os.pipe()
-        self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "%dx%dx24" % (width, height),
-             "-nolisten", "tcp"],
-            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_fd)
-        with os.fdopen(read_fd) as fh:
-            number = fh.readline().strip()
-        if not number:
+        # Display numbers of its own: clear of :0 to :2 (which the display probe
+        # tries) and of xvfb-run's numbers from 99 up.
+        self.xvfb, self.display = None, None
+        for number in range(400, 700):
+            read_fd, write_fd = os.pipe()
+            server = subprocess.Popen(
+                ["Xvfb", ":%d" % number, "-displayfd", str(write_fd), "-screen", "0",
+                 "%dx%dx24" % (width, height), "-nolisten", "tcp"],
+                pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            os.close(write_fd)
+            with os.fdopen(read_fd) as fh:
+                ready = fh.readline().strip()
+            if ready:
+                self.xvfb, self.display = server, ":" + ready
+                break
+            server.wait()  # that number is taken: the server gave up
+        if self.xvfb is None:
             raise RuntimeError("Xvfb did not start")
-        self.display = ":" + number
         self.env = dict(os.environ)
         for k in ("QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "PYTHONPATH", "LOCALAPPDATA",
                   "VYR_ALLOW_MULTI_INSTANCE", "QT_AUTO_SCREEN_SCALE_FACTOR",
