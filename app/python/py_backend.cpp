@@ -1,5 +1,6 @@
 #include "py_backend.hpp"
 
+#include <stdexcept>
 
 namespace vyr::apppy {
 
