@@ -59,7 +59,7 @@ class X11Session:
                                    stderr=subprocess.DEVNULL)
         # Windows mapped before the window manager runs are taken over late,
         # and Qt then misjudges where they are: wait for it.
-        if not wait_until(self.window_manager_running, 20):
+        if not wait_until(self.window_manager_running, 60):  # slow on a loaded machine
             raise RuntimeError("openbox did not start")
 
     def window_manager_running(self):
