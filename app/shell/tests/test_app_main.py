@@ -57,6 +57,10 @@ class MainTestCase(unittest.TestCase):
     def run_main(self, cycles=2, signal="SIGTERM", before_signal="pass", prelude="", **env):
         env.setdefault("QT_QPA_PLATFORM", "offscreen")
         env.setdefault("FAKE_ENGINE_LOG", self.log)
+        # A log left by an earlier run would make the stopper signal at once, before
+        # main() has its handlers.
+        if os.path.exists(self.log):
+            os.unlink(self.log)
         code = prelude + RUNNER.format(cycles=cycles, signal=signal, before_signal=before_signal)
         return self.box.run(code, **env)
 
@@ -79,8 +83,6 @@ class EndOfTheProgram(MainTestCase):
         self.box.module("vyr_desk_guard", NO_GUARD)
         for sig in ("SIGTERM", "SIGINT"):
             with self.subTest(sig):
-                if os.path.exists(self.log):
-                    os.unlink(self.log)
                 rc, out, err = self.run_main(signal=sig)
                 self.assertEqual(rc, 0, err)
                 self.assertEqual(out.splitlines(),
