@@ -2,9 +2,11 @@
 HOME in a temporary folder: the capsule, hover, the inspector, dragging, a
 second copy, SIGTERM and quitting from the menu. Screenshots of each step
 are left in VYR_E2E_SHOTS (default: a folder under the build's Testing dir)."""
+import json
 import os
 import shutil
 import signal
+import subprocess
 import sys
 import tempfile
 import time
@@ -112,6 +114,51 @@ class EndToEnd(unittest.TestCase):
         # SIGTERM ends the first with 0.
         m.signal(signal.SIGTERM)
         self.assertEqual(m.wait(30), 0)
+
+    def test_second_start_brings_the_monitor_to_the_front(self):
+        # Not kept above other windows, so a window opened later can cover it.
+        folder = os.path.join(self.home, ".config", "vyr-linux-monitor")
+        os.makedirs(folder)
+        with open(os.path.join(folder, "settings.json"), "w", encoding="utf-8") as fh:
+            json.dump({"always_on_top": False}, fh)
+        s = self.session
+        m = self.start()
+        main = m.main_window()
+        self.assertIsNotNone(main)
+        x, y, w, h = s.geometry(main)
+        cover_title = "Baska pencere"
+        cover = subprocess.Popen(
+            [os.environ.get("VYR_PYTHON", sys.executable), "-c",
+             "import tkinter, sys\n"
+             "r = tkinter.Tk(); r.title(sys.argv[1]); r.geometry(sys.argv[2])\n"
+             "r.after(120000, r.destroy); r.mainloop()\n",
+             cover_title, "300x200+%d+%d" % (x - 100, y - 100)], env=s.env)
+        self.addCleanup(cover.wait)
+        self.addCleanup(cover.kill)
+        cover_window = wait_until(
+            lambda: [int(w) for w in (s.xdotool("search", "--name", "^%s$" % cover_title)
+                                       or "").split()][:1], 20)
+        self.assertTrue(cover_window, "the covering window did not appear")
+        cover_window = cover_window[0]
+
+        def front():
+            active = (s.xdotool("getactivewindow") or "").strip()
+            return int(active) if active else None
+
+        # The launcher refuses a plain second start and raises the running window; a start
+        # with "--statusbar" passes the launcher (it looks for "--status" in the command
+        # line) and is handed over by the desktop helper, which compares whole arguments.
+        for args in ((), ("--statusbar",)):
+            with self.subTest(args=args):
+                s.xdotool("windowactivate", "--sync", str(cover_window))
+                self.assertTrue(wait_until(lambda: front() == cover_window, 10))
+                second = Monitor(s, DIST, self.home, args=args)
+                self.addCleanup(second.stop)
+                self.assertEqual(second.wait(30), 0)
+                self.assertTrue(wait_until(lambda: front() == main, 10),
+                                "the running monitor was not brought to the front")
+                self.assertIsNone(m.proc.poll())
+        self.shot("06_raised")
 
     def test_quit_from_the_context_menu(self):
         s = self.session
