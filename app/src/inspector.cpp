@@ -17,6 +17,8 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include <vector>
+
 #include "vyr/app/drawing.hpp"
 #include "vyr/app/metric_meta.hpp"
 #include "vyr/app/monitor_controller.hpp"
@@ -121,12 +123,49 @@ QPushButton* action_button(const QString& text, const QString& style) {
     return b;
 }
 
-QTableWidgetItem* cell(const QString& text, const QFont& font, const char* colour) {
-    auto* item = new QTableWidgetItem(text);
+// The item of a cell, made when the cell has none. A refresh changes the
+// items in place: an item emits no change for a value it already holds, and
+// none is allocated or freed.
+QTableWidgetItem* item_at(QTableWidget* table, int row, int col) {
+    QTableWidgetItem* item = table->item(row, col);
+    if (!item) {
+        item = new QTableWidgetItem();
+        table->setItem(row, col, item);
+    }
+    return item;
+}
+
+QTableWidgetItem* fill_cell(QTableWidget* table, int row, int col, const QString& text, const QFont& font,
+                            const char* colour) {
+    QTableWidgetItem* item = item_at(table, row, col);
+    item->setText(text);
     item->setFont(font);
     item->setForeground(QBrush(QColor(QString::fromLatin1(colour))));
     return item;
 }
+
+// Holds the header's sections at their widths while the table is filled: a
+// section fitted to its contents measures every row again for each changed
+// cell otherwise. The modes come back at the end, and with them one fitting
+// of the widths to the new contents.
+class SectionsHeldWhileFilling {
+public:
+    explicit SectionsHeldWhileFilling(QHeaderView* header) : header_(header) {
+        for (int c = 0; c < header_->count(); ++c) {
+            modes_.push_back(header_->sectionResizeMode(c));
+            header_->setSectionResizeMode(c, QHeaderView::Fixed);
+        }
+    }
+    ~SectionsHeldWhileFilling() {
+        for (int c = 0; c < static_cast<int>(modes_.size()); ++c) header_->setSectionResizeMode(c, modes_[c]);
+    }
+    SectionsHeldWhileFilling(const SectionsHeldWhileFilling&) = delete;
+    SectionsHeldWhileFilling& operator=(const SectionsHeldWhileFilling&) = delete;
+
+private:
+    QHeaderView* header_;
+    std::vector<QHeaderView::ResizeMode> modes_;
+};
 
 QString join(const QStringList& parts, const char* sep) { return parts.join(QString::fromUtf8(sep)); }
 
@@ -465,57 +504,57 @@ void VyrProcessInspectorDialog::update_data(const SystemMetricsSnapshot& snap, c
     }
 
     const std::optional<long long> selected_pid = _get_selected_pid();
-    table->setRowCount(static_cast<int>(procs.size()));
     const QFont clean_row_font = make_clean_font(10);
     int row_to_select = -1;
-    const auto right = Qt::AlignRight | Qt::AlignVCenter;
-    for (int row_idx = 0; row_idx < static_cast<int>(procs.size()); ++row_idx) {
-        const ProcessEntry& proc = procs[static_cast<std::size_t>(row_idx)];
-        if (selected_pid && proc.pid == *selected_pid) row_to_select = row_idx;
+    const int right = Qt::AlignRight | Qt::AlignVCenter;
+    {
+        SectionsHeldWhileFilling held(table->horizontalHeader());
+        table->setRowCount(static_cast<int>(procs.size()));
+        for (int row_idx = 0; row_idx < static_cast<int>(procs.size()); ++row_idx) {
+            const ProcessEntry& proc = procs[static_cast<std::size_t>(row_idx)];
+            if (selected_pid && proc.pid == *selected_pid) row_to_select = row_idx;
+            auto put = [&](int col, const QString& text, const char* colour) {
+                return fill_cell(table, row_idx, col, text, clean_row_font, colour);
+            };
 
-        auto* pid_item = cell(integer(proc.pid), clean_row_font, "#475569");
-        pid_item->setData(Qt::UserRole, QVariant::fromValue<qlonglong>(proc.pid));
-        pid_item->setData(ProcessNameRole, qs(proc.name));
-        pid_item->setTextAlignment(Qt::AlignCenter);
+            QTableWidgetItem* pid_item = put(0, integer(proc.pid), "#475569");
+            pid_item->setData(Qt::UserRole, QVariant::fromValue<qlonglong>(proc.pid));
+            pid_item->setData(ProcessNameRole, qs(proc.name));
+            pid_item->setTextAlignment(Qt::AlignCenter);
 
-        auto* name_item = cell(qs(proc.display_name), clean_row_font, "#0F172A");
-        name_item->setToolTip(
-            plain_tooltip(QStringLiteral("Komut: ") + qs(proc.cmdline) + QStringLiteral("\nDurum: ") + qs(proc.status)));
+            QTableWidgetItem* name_item = put(1, qs(proc.display_name), "#0F172A");
+            name_item->setToolTip(plain_tooltip(QStringLiteral("Komut: ") + qs(proc.cmdline) +
+                                                QStringLiteral("\nDurum: ") + qs(proc.status)));
 
-        auto* user_item = cell(qs(proc.username), clean_row_font, "#475569");
-        user_item->setTextAlignment(Qt::AlignCenter);
+            put(2, qs(proc.username), "#475569")->setTextAlignment(Qt::AlignCenter);
 
-        const char* wl_colour = proc.workload_score >= 30 ? "#DC2626" : proc.workload_score >= 12 ? "#D97706" : "#15803D";
-        auto* wl_item = cell(fixed(proc.workload_score, 1) + QStringLiteral(" p"), clean_row_font, wl_colour);
-        wl_item->setTextAlignment(right);
+            const char* wl_colour = proc.workload_score >= 30 ? "#DC2626"
+                                    : proc.workload_score >= 12 ? "#D97706"
+                                                                : "#15803D";
+            put(3, fixed(proc.workload_score, 1) + QStringLiteral(" p"), wl_colour)->setTextAlignment(right);
 
-        const char* cpu_colour = proc.cpu_percent >= 25 ? "#DC2626" : proc.cpu_percent >= 8 ? "#0284C7" : "#334155";
-        auto* cpu_item = cell(percent_text(proc.cpu_percent, 1), clean_row_font, cpu_colour);
-        cpu_item->setTextAlignment(right);
+            const char* cpu_colour = proc.cpu_percent >= 25 ? "#DC2626" : proc.cpu_percent >= 8 ? "#0284C7" : "#334155";
+            put(4, percent_text(proc.cpu_percent, 1), cpu_colour)->setTextAlignment(right);
 
-        auto* ram_item = cell(fixed(proc.ram_mb, 0) + QStringLiteral(" MB (%") + fixed(proc.ram_percent, 1) +
-                                  QStringLiteral(")"),
-                              clean_row_font, proc.ram_percent >= 10 ? "#4F46E5" : "#334155");
-        ram_item->setTextAlignment(right);
+            put(5, fixed(proc.ram_mb, 0) + QStringLiteral(" MB (%") + fixed(proc.ram_percent, 1) + QStringLiteral(")"),
+                proc.ram_percent >= 10 ? "#4F46E5" : "#334155")
+                ->setTextAlignment(right);
 
-        auto* swap_item = cell(fixed(proc.swap_mb, 1) + QStringLiteral(" MB"), clean_row_font,
-                               proc.swap_mb > 0 ? "#7C3AED" : "#475569");
-        swap_item->setTextAlignment(right);
+            put(6, fixed(proc.swap_mb, 1) + QStringLiteral(" MB"), proc.swap_mb > 0 ? "#7C3AED" : "#475569")
+                ->setTextAlignment(right);
 
-        QString io_str;
-        const QString total = fixed(proc.disk_total_mb, 0) + QStringLiteral(" MB)");
-        if (proc.disk_rw_kb_s >= 1024)
-            io_str = fixed(proc.disk_rw_kb_s / 1024, 2) + QStringLiteral(" MB/s (") + total;
-        else if (proc.disk_rw_kb_s > 0.5)
-            io_str = fixed(proc.disk_rw_kb_s, 0) + QStringLiteral(" KB/s (") + total;
-        else
-            io_str = QStringLiteral("0 KB/s (") + total;
-        auto* io_item = cell(io_str, clean_row_font, proc.disk_rw_kb_s > 100 ? "#D97706" : "#475569");
-        io_item->setTextAlignment(right);
+            QString io_str;
+            const QString total = fixed(proc.disk_total_mb, 0) + QStringLiteral(" MB)");
+            if (proc.disk_rw_kb_s >= 1024)
+                io_str = fixed(proc.disk_rw_kb_s / 1024, 2) + QStringLiteral(" MB/s (") + total;
+            else if (proc.disk_rw_kb_s > 0.5)
+                io_str = fixed(proc.disk_rw_kb_s, 0) + QStringLiteral(" KB/s (") + total;
+            else
+                io_str = QStringLiteral("0 KB/s (") + total;
+            put(7, io_str, proc.disk_rw_kb_s > 100 ? "#D97706" : "#475569")->setTextAlignment(right);
 
-        QTableWidgetItem* items[] = {pid_item, name_item, user_item, wl_item, cpu_item, ram_item, swap_item, io_item};
-        for (int col = 0; col < 8; ++col) table->setItem(row_idx, col, items[col]);
-        table->setRowHeight(row_idx, 28);
+            table->setRowHeight(row_idx, 28);
+        }
     }
     if (row_to_select >= 0) {
         table->selectRow(row_to_select);

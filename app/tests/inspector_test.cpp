@@ -31,6 +31,7 @@ Q_DECLARE_METATYPE(vyr::app::SettingValue)
 Q_DECLARE_METATYPE(vyr::SystemMetricsSnapshot)
 Q_DECLARE_METATYPE(vyr::ProcessEntry)
 Q_DECLARE_METATYPE(std::vector<vyr::FolderUsageInfo>)
+Q_DECLARE_METATYPE(std::vector<vyr::ProcessEntry>)
 
 namespace {
 
@@ -518,6 +519,81 @@ private slots:
                                                      : int(Qt::AlignRight | Qt::AlignVCenter);
         QCOMPARE(item->textAlignment(), align);
         QCOMPARE(insp->table->rowHeight(0), 28);
+    }
+
+    void aRefreshShowsWhatAFirstFillShows_data() {
+        QTest::addColumn<std::vector<ProcessEntry>>("before");
+        QTest::addColumn<std::vector<ProcessEntry>>("after");
+        auto hot = [](long long pid, const char* name) {
+            ProcessEntry e = proc(pid, name, "Sıcak <i>iş</i>");
+            e.workload_score = 45;
+            e.cpu_percent = 60;
+            e.ram_percent = 20;
+            e.ram_mb = 2048;
+            e.swap_mb = 12;
+            e.disk_rw_kb_s = 4096;
+            e.disk_total_mb = 900;
+            e.username = "root";
+            e.status = "sleeping";
+            return e;
+        };
+        auto calm = [](long long pid, const char* name) {
+            ProcessEntry e = proc(pid, name);
+            e.workload_score = 1;
+            e.cpu_percent = 0.5;
+            return e;
+        };
+        QTest::newRow("every value changes") << std::vector<ProcessEntry>{hot(1, "a"), calm(2, "b")}
+                                             << std::vector<ProcessEntry>{calm(3, "c"), hot(4, "d")};
+        QTest::newRow("rows added") << std::vector<ProcessEntry>{hot(1, "a")}
+                                    << std::vector<ProcessEntry>{calm(1, "a"), hot(2, "b"), calm(3, "c")};
+        QTest::newRow("rows dropped") << std::vector<ProcessEntry>{hot(1, "a"), hot(2, "b"), hot(3, "c")}
+                                      << std::vector<ProcessEntry>{calm(2, "b")};
+        QTest::newRow("nothing changes") << std::vector<ProcessEntry>{hot(1, "a"), calm(2, "b")}
+                                         << std::vector<ProcessEntry>{hot(1, "a"), calm(2, "b")};
+    }
+    void aRefreshShowsWhatAFirstFillShows() {
+        // Cells are changed in place from one refresh to the next: nothing of
+        // the earlier rows may stay behind.
+        QFETCH(std::vector<ProcessEntry>, before);
+        QFETCH(std::vector<ProcessEntry>, after);
+        insp->show();
+        fill(before);
+        fill(after);
+        VyrProcessInspectorDialog fresh(engine.get(), &monitor->store, monitor.get());
+        fresh.show();
+        fresh.update_data(sample(), after);
+        QCOMPARE(insp->table->rowCount(), fresh.table->rowCount());
+        const int roles[] = {Qt::DisplayRole, Qt::ForegroundRole, Qt::FontRole, Qt::TextAlignmentRole,
+                             Qt::ToolTipRole, Qt::UserRole, VyrProcessInspectorDialog::ProcessNameRole};
+        for (int r = 0; r < fresh.table->rowCount(); ++r) {
+            QCOMPARE(insp->table->rowHeight(r), fresh.table->rowHeight(r));
+            for (int c = 0; c < 8; ++c)
+                for (int role : roles)
+                    QVERIFY2(insp->table->item(r, c)->data(role) == fresh.table->item(r, c)->data(role),
+                             qPrintable(QStringLiteral("row %1 column %2 role %3").arg(r).arg(c).arg(role)));
+        }
+    }
+
+    void columnsFitTheirContentsAfterEachRefresh() {
+        insp->show();
+        QTableWidget* t = insp->table;
+        QHeaderView* hdr = t->horizontalHeader();
+        ProcessEntry e = proc(7, "x");
+        fill({e});
+        const int narrow = t->columnWidth(2);
+        e.username = "çok-uzun-bir-kullanıcı-adı";
+        fill({e});
+        const int wide = t->columnWidth(2);
+        QVERIFY2(wide > narrow + 50, qPrintable(QStringLiteral("%1 -> %2").arg(narrow).arg(wide)));
+        QVERIFY(wide >= QFontMetrics(make_clean_font(10)).horizontalAdvance(qs(e.username)));
+        e.username = "ayse";
+        fill({e});
+        QCOMPARE(t->columnWidth(2), narrow);
+        for (int c = 0; c < 8; ++c)
+            QCOMPARE(hdr->sectionResizeMode(c), c == 1 ? QHeaderView::Stretch : QHeaderView::ResizeToContents);
+        // The name column takes the rest of the width.
+        QCOMPARE(hdr->length(), t->viewport()->width());
     }
 
     void rowsKeepPidAndNameAndShowCommandsLiterally() {
