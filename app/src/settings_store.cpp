@@ -84,4 +84,10 @@ std::optional<long long> SettingValue::to_int() const {
     return std::visit(Visitor{}, value_);
 }
 
+std::optional<long long> SettingValue::as_integer() const {
+    if (const bool* b = std::get_if<bool>(&value_)) return *b ? 1 : 0;
+    if (const long long* i = std::get_if<long long>(&value_)) return *i;
+    return std::nullopt;
+}
+
 }  // namespace vyr::app

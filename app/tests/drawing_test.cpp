@@ -232,36 +232,41 @@ private slots:
         QTest::addColumn<SettingValue>("value");
         QTest::addColumn<bool>("readable");
         QTest::addColumn<qlonglong>("expected");
+        QTest::addColumn<bool>("integer");  // an int in Python's sense (bool included)
         const qlonglong big = std::numeric_limits<long long>::max();
-        QTest::newRow("int") << SettingValue(210) << true << 210LL;
-        QTest::newRow("negative") << SettingValue(-3) << true << -3LL;
-        QTest::newRow("true") << SettingValue(true) << true << 1LL;
-        QTest::newRow("false") << SettingValue(false) << true << 0LL;
-        QTest::newRow("float truncates") << SettingValue(65.9) << true << 65LL;
-        QTest::newRow("negative float truncates") << SettingValue(-0.9) << true << 0LL;
-        QTest::newRow("text") << SettingValue("65") << true << 65LL;
-        QTest::newRow("text with blanks and sign") << SettingValue(" -7\n") << true << -7LL;
-        QTest::newRow("underscores") << SettingValue("1_000") << true << 1000LL;
-        QTest::newRow("huge text clamps") << SettingValue("99999999999999999999") << true << big;
-        QTest::newRow("huge float clamps") << SettingValue(1e300) << true << big;
-        QTest::newRow("decimal text") << SettingValue("6.5") << false << 0LL;
-        QTest::newRow("word") << SettingValue("abc") << false << 0LL;
-        QTest::newRow("empty text") << SettingValue("") << false << 0LL;
-        QTest::newRow("double underscore") << SettingValue("1__0") << false << 0LL;
-        QTest::newRow("trailing underscore") << SettingValue("10_") << false << 0LL;
-        QTest::newRow("sign only") << SettingValue("-") << false << 0LL;
-        QTest::newRow("null") << SettingValue() << false << 0LL;
-        QTest::newRow("NaN") << SettingValue(std::nan("")) << false << 0LL;
-        QTest::newRow("infinity") << SettingValue(HUGE_VAL) << false << 0LL;
-        QTest::newRow("list") << SettingValue(SettingValue::List{SettingValue(1)}) << false << 0LL;
+        QTest::newRow("int") << SettingValue(210) << true << 210LL << true;
+        QTest::newRow("negative") << SettingValue(-3) << true << -3LL << true;
+        QTest::newRow("true") << SettingValue(true) << true << 1LL << true;
+        QTest::newRow("false") << SettingValue(false) << true << 0LL << true;
+        QTest::newRow("float truncates") << SettingValue(65.9) << true << 65LL << false;
+        QTest::newRow("negative float truncates") << SettingValue(-0.9) << true << 0LL << false;
+        QTest::newRow("text") << SettingValue("65") << true << 65LL << false;
+        QTest::newRow("text with blanks and sign") << SettingValue(" -7\n") << true << -7LL << false;
+        QTest::newRow("underscores") << SettingValue("1_000") << true << 1000LL << false;
+        QTest::newRow("huge text clamps") << SettingValue("99999999999999999999") << true << big << false;
+        QTest::newRow("huge float clamps") << SettingValue(1e300) << true << big << false;
+        QTest::newRow("decimal text") << SettingValue("6.5") << false << 0LL << false;
+        QTest::newRow("word") << SettingValue("abc") << false << 0LL << false;
+        QTest::newRow("empty text") << SettingValue("") << false << 0LL << false;
+        QTest::newRow("double underscore") << SettingValue("1__0") << false << 0LL << false;
+        QTest::newRow("trailing underscore") << SettingValue("10_") << false << 0LL << false;
+        QTest::newRow("sign only") << SettingValue("-") << false << 0LL << false;
+        QTest::newRow("null") << SettingValue() << false << 0LL << false;
+        QTest::newRow("NaN") << SettingValue(std::nan("")) << false << 0LL << false;
+        QTest::newRow("infinity") << SettingValue(HUGE_VAL) << false << 0LL << false;
+        QTest::newRow("list") << SettingValue(SettingValue::List{SettingValue(1)}) << false << 0LL << false;
     }
     void settingWholeNumber() {
         QFETCH(SettingValue, value);
         QFETCH(bool, readable);
         QFETCH(qlonglong, expected);
+        QFETCH(bool, integer);
         const auto got = value.to_int();
         QCOMPARE(got.has_value(), readable);
         if (readable) QCOMPARE(qlonglong(*got), expected);
+        const auto exact = value.as_integer();
+        QCOMPARE(exact.has_value(), integer);
+        if (integer) QCOMPARE(qlonglong(*exact), expected);
     }
 };
 

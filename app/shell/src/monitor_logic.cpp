@@ -22,7 +22,7 @@ int floor_half(int v) { return v >= 0 ? v / 2 : -((-v + 1) / 2); }
 }  // namespace
 
 long long refresh_interval_from(const SettingValue& refresh_ms) {
-    return refresh_ms.as_int ? *refresh_ms.as_int : 1500;
+    return refresh_ms.to_int().value_or(1500);
 }
 
 std::string tray_tooltip(const SystemMetricsSnapshot& snap) {
@@ -63,7 +63,7 @@ MonitorLogic::MonitorLogic(SettingsStore& settings, WindowPort& window, DesktopP
       hide_popup_timer_(hide_popup_timer) {}
 
 bool MonitorLogic::truth_of(const char* key, bool fallback) {
-    return settings_.get(key, SettingValue::boolean(fallback)).truth;
+    return settings_.get(key, SettingValue(fallback)).truthy();
 }
 
 // ---- window flags, showing, refresh ---------------------------------------
@@ -75,7 +75,7 @@ void MonitorLogic::apply_window_flags(bool initial) {
 
 void MonitorLogic::toggle_always_on_top() {
     const bool cur = truth_of("always_on_top", true);
-    settings_.set("always_on_top", SettingValue::boolean(!cur));
+    settings_.set("always_on_top", SettingValue(!cur));
     apply_window_flags(false);
 }
 
@@ -196,7 +196,7 @@ void MonitorLogic::show_vertical_popup() {
 }
 
 void MonitorLogic::toggle_hover_popup(bool checked) {
-    settings_.set("hover_popup", SettingValue::boolean(checked));
+    settings_.set("hover_popup", SettingValue(checked));
     if (!checked && popup_ && popup_->isVisible() && !popup_->isPinned()) close_vertical_popup(0.5);
 }
 
@@ -317,10 +317,10 @@ void MonitorLogic::position_inspector() {
 
 void MonitorLogic::restore_position() {
     const QRect avail = desktop_.primaryAvailable().value_or(kFallbackArea);
-    const SettingValue x = settings_.get("x", SettingValue::none());
-    const SettingValue y = settings_.get("y", SettingValue::none());
-    if (x.is_integer() && y.is_integer()) {
-        window_.move(QPoint(to_int(x.integer), to_int(y.integer)));
+    const std::optional<long long> x = settings_.get("x", SettingValue()).as_integer();
+    const std::optional<long long> y = settings_.get("y", SettingValue()).as_integer();
+    if (x && y) {
+        window_.move(QPoint(to_int(*x), to_int(*y)));
         clamp_to_screen();
         return;
     }
@@ -371,18 +371,18 @@ void MonitorLogic::perform_drag(const QPoint& global_pos) {
 
 void MonitorLogic::end_drag() {
     if (drag_offset_) {
-        settings_.set("x", SettingValue::whole(window_.pos().x()));
-        settings_.set("y", SettingValue::whole(window_.pos().y()));
+        settings_.set("x", SettingValue(window_.pos().x()));
+        settings_.set("y", SettingValue(window_.pos().y()));
     }
     drag_offset_.reset();
 }
 
 // ---- menu actions -----------------------------------------------------------------
 
-void MonitorLogic::set_locked(bool checked) { settings_.set("locked", SettingValue::boolean(checked)); }
+void MonitorLogic::set_locked(bool checked) { settings_.set("locked", SettingValue(checked)); }
 
 void MonitorLogic::set_bg_alpha(int alpha_val) {
-    settings_.set("bg_alpha", SettingValue::whole(alpha_val));
+    settings_.set("bg_alpha", SettingValue(alpha_val));
     if (capsule_) capsule_->repaint();
 }
 

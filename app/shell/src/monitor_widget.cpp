@@ -32,55 +32,6 @@ namespace {
 
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 
-// The settings store as the views hold it, read with the runtime's meaning.
-class SettingsBridge final : public SettingsStore {
-public:
-    explicit SettingsBridge(vyr::app::SettingsStore& store) : store_(store) {}
-
-    SettingValue get(const std::string& key, const SettingValue& fallback) override {
-        return from_views(store_.get(key, to_views(fallback)));
-    }
-    void set(const std::string& key, const SettingValue& value) override {
-        store_.set(key, to_views(value));
-    }
-
-    static vyr::app::SettingValue to_views(const SettingValue& v) {
-        switch (v.kind) {
-            case SettingValue::Kind::Bool: return vyr::app::SettingValue(v.integer != 0);
-            case SettingValue::Kind::Int: return vyr::app::SettingValue(v.integer);
-            case SettingValue::Kind::Float: return vyr::app::SettingValue(v.number);
-            case SettingValue::Kind::Text: return vyr::app::SettingValue(v.text);
-            default: return vyr::app::SettingValue();
-        }
-    }
-
-    static SettingValue from_views(const vyr::app::SettingValue& v) {
-        SettingValue r;
-        const auto& s = v.storage();
-        if (std::holds_alternative<bool>(s)) {
-            r.kind = SettingValue::Kind::Bool;
-            r.integer = std::get<bool>(s) ? 1 : 0;
-        } else if (std::holds_alternative<long long>(s)) {
-            r.kind = SettingValue::Kind::Int;
-            r.integer = std::get<long long>(s);
-        } else if (std::holds_alternative<double>(s)) {
-            r.kind = SettingValue::Kind::Float;
-            r.number = std::get<double>(s);
-        } else if (std::holds_alternative<std::string>(s)) {
-            r.kind = SettingValue::Kind::Text;
-            r.text = std::get<std::string>(s);
-        } else if (!v.is_null()) {
-            r.kind = SettingValue::Kind::Other;
-        }
-        r.truth = v.truthy();
-        r.as_int = v.to_int();
-        return r;
-    }
-
-private:
-    vyr::app::SettingsStore& store_;
-};
-
 class QtTimerPort final : public TimerPort {
 public:
     QTimer* timer = nullptr;
@@ -198,7 +149,6 @@ public:
 class MonitorPorts {
 public:
     explicit MonitorPorts(VyrMonitorWidget* w) : window(w) {}
-    std::unique_ptr<SettingsBridge> settings;
     WindowAdapter window;
     QtDesktop desktop;
     QtTimerPort hover_open, hide_popup;
@@ -243,8 +193,7 @@ VyrMonitorWidget::VyrMonitorWidget(vyr::shell::MonitorBackend& backend) : QWidge
     engine_ = backend.make_engine();
 
     ports_ = std::make_unique<MonitorPorts>(this);
-    ports_->settings = std::make_unique<SettingsBridge>(*settings_);
-    logic_ = std::make_unique<MonitorLogic>(*ports_->settings, ports_->window, ports_->desktop,
+    logic_ = std::make_unique<MonitorLogic>(*settings_, ports_->window, ports_->desktop,
                                             ports_->hover_open, ports_->hide_popup);
 
     setWindowTitle(QStringLiteral("Vyr Ruvivu Zizodiro"));
@@ -290,7 +239,7 @@ VyrMonitorWidget::VyrMonitorWidget(vyr::shell::MonitorBackend& backend) : QWidge
 
     worker_ = std::make_unique<TelemetryWorker>(
         backend.make_telemetry_source(),
-        refresh_interval_from(ports_->settings->get("refresh_ms", SettingValue::whole(1500))));
+        refresh_interval_from(settings_->get("refresh_ms", SettingValue(1500))));
     ports_->worker.w = worker_.get();
     logic_->attach_worker(&ports_->worker);
     connect(worker_.get(), &TelemetryWorker::snapshot_ready, this,

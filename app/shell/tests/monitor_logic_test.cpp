@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -14,32 +15,14 @@ using namespace vyr::shell;
 
 namespace {
 
-SettingValue real(double d) {
-    SettingValue v;
-    v.kind = SettingValue::Kind::Float;
-    v.number = d;
-    v.truth = d != 0;
-    v.as_int = static_cast<long long>(d);
-    return v;
-}
-
-SettingValue text(const std::string& s, std::optional<long long> as_int) {
-    SettingValue v;
-    v.kind = SettingValue::Kind::Text;
-    v.text = s;
-    v.truth = !s.empty();
-    v.as_int = as_int;
-    return v;
-}
-
 struct FakeSettings : SettingsStore {
     std::map<std::string, SettingValue> stored;
-    std::map<std::string, SettingValue> builtin{{"always_on_top", SettingValue::boolean(true)},
-                                                {"locked", SettingValue::boolean(false)},
-                                                {"x", SettingValue::none()},
-                                                {"y", SettingValue::none()}};
+    std::map<std::string, SettingValue> builtin{{"always_on_top", SettingValue(true)},
+                                                {"locked", SettingValue(false)},
+                                                {"x", SettingValue()},
+                                                {"y", SettingValue()}};
     std::vector<std::pair<std::string, SettingValue>> writes;
-    SettingValue get(const std::string& k, const SettingValue& fallback) override {
+    SettingValue get(const std::string& k, const SettingValue& fallback) const override {
         if (auto it = stored.find(k); it != stored.end()) return it->second;
         if (auto it = builtin.find(k); it != builtin.end()) return it->second;
         return fallback;
@@ -322,8 +305,8 @@ TEST(PopupVisibility, WhatKeepsHoverFromOpening) {
         std::function<void(Rig&)> prepare;
         bool timer_started;
     } cases[] = {
-        {"hover setting off", [](Rig& r) { r.settings.stored["hover_popup"] = SettingValue::boolean(false); }, false},
-        {"hover setting stored as 0", [](Rig& r) { r.settings.stored["hover_popup"] = SettingValue::whole(0); }, false},
+        {"hover setting off", [](Rig& r) { r.settings.stored["hover_popup"] = SettingValue(false); }, false},
+        {"hover setting stored as 0", [](Rig& r) { r.settings.stored["hover_popup"] = SettingValue(0); }, false},
         {"drag under way", [](Rig& r) { r.logic.begin_drag(QPoint(1830, 990)); }, false},
         {"inspector visible", [](Rig& r) { r.inspector.visible = true; }, false},
         {"block running", [](Rig& r) { r.logic.close_vertical_popup(1.0); }, false},
@@ -357,7 +340,7 @@ TEST(PopupVisibility, OpenDelayTimeout) {
         {"block ends exactly at the timeout",
          [](Rig& r) { r.logic.close_vertical_popup(0.16); r.desktop.t += 0.16; }, true},
         {"hover switched off meanwhile (not read again)",
-         [](Rig& r) { r.settings.stored["hover_popup"] = SettingValue::boolean(false); }, true},
+         [](Rig& r) { r.settings.stored["hover_popup"] = SettingValue(false); }, true},
     };
     for (auto& c : cases) {
         Rig r;
@@ -542,7 +525,7 @@ TEST(PopupVisibility, SwitchingHoverOff) {
         r.popup.visible = c.visible;
         r.popup.pinned = c.pinned;
         r.logic.toggle_hover_popup(false);
-        EXPECT_FALSE(r.settings.stored["hover_popup"].truth);
+        EXPECT_FALSE(r.settings.stored["hover_popup"].truthy());
         EXPECT_EQ(r.popup.hides, c.closes ? 1 : 0);
         if (c.closes) {
             EXPECT_DOUBLE_EQ(r.logic.suppress_hover_until(), r.desktop.t + 0.5);
@@ -550,7 +533,7 @@ TEST(PopupVisibility, SwitchingHoverOff) {
     }
     Rig r;
     r.logic.toggle_hover_popup(true);  // on opens nothing
-    EXPECT_TRUE(r.settings.stored["hover_popup"].truth);
+    EXPECT_TRUE(r.settings.stored["hover_popup"].truthy());
     EXPECT_FALSE(r.popup.visible);
 }
 
@@ -812,12 +795,12 @@ TEST(Refresh, WorkerIntervalFromTheSetting) {
         SettingValue value;
         long long expected;
     } cases[] = {
-        {"default", SettingValue::whole(1500), 1500},
-        {"fraction cut", real(1200.7), 1200},
-        {"text holding a number", text("2000", 2000), 2000},
-        {"unreadable text", text("fast", std::nullopt), 1500},
-        {"none", SettingValue::none(), 1500},
-        {"small", SettingValue::whole(500), 500},  // the worker raises it to 800
+        {"default", SettingValue(1500), 1500},
+        {"fraction cut", SettingValue(1200.7), 1200},
+        {"text holding a number", SettingValue("2000"), 2000},
+        {"unreadable text", SettingValue("fast"), 1500},
+        {"none", SettingValue(), 1500},
+        {"small", SettingValue(500), 500},  // the worker raises it to 800
     };
     for (const auto& c : cases) EXPECT_EQ(refresh_interval_from(c.value), c.expected) << c.name;
 }
@@ -832,12 +815,12 @@ TEST(Position, RestoreFromSettings) {
         int moves;
     } cases[] = {
         {"first start", std::nullopt, std::nullopt, QPoint(1815, 969), 1},
-        {"saved pair", SettingValue::whole(300), SettingValue::whole(400), QPoint(300, 400), 1},
-        {"saved off screen: clamped", SettingValue::whole(5000), SettingValue::whole(-50),
+        {"saved pair", SettingValue(300), SettingValue(400), QPoint(300, 400), 1},
+        {"saved off screen: clamped", SettingValue(5000), SettingValue(-50),
          QPoint(1919 - 86 - 4, 4), 2},
-        {"float x", real(100.0), SettingValue::whole(400), QPoint(1815, 969), 1},
-        {"y missing", SettingValue::whole(100), std::nullopt, QPoint(1815, 969), 1},
-        {"text x", text("100", 100), SettingValue::whole(400), QPoint(1815, 969), 1},
+        {"float x", SettingValue(100.0), SettingValue(400), QPoint(1815, 969), 1},
+        {"y missing", SettingValue(100), std::nullopt, QPoint(1815, 969), 1},
+        {"text x", SettingValue("100"), SettingValue(400), QPoint(1815, 969), 1},
     };
     for (const auto& c : cases) {
         Rig r;
@@ -930,9 +913,9 @@ TEST(Drag, MovesAndSavesXThenY) {
     r.logic.end_drag();
     EXPECT_FALSE(r.logic.drag_offset());
     EXPECT_EQ(r.settings.written_keys(), (std::vector<std::string>{"x", "y"}));
-    EXPECT_EQ(r.settings.stored["x"].integer, 1200);
-    EXPECT_EQ(r.settings.stored["y"].integer, 400);
-    EXPECT_EQ(r.settings.stored["x"].kind, SettingValue::Kind::Int);
+    EXPECT_EQ(r.settings.stored["x"].as_integer(), 1200);
+    EXPECT_EQ(r.settings.stored["y"].as_integer(), 400);
+    EXPECT_TRUE(std::holds_alternative<long long>(r.settings.stored["x"].storage()));
 
     // A plain click writes the unchanged position again.
     r.logic.begin_drag(QPoint(1210, 410));
@@ -950,12 +933,12 @@ TEST(Drag, LockedAndWayland) {
         int system_moves;
         size_t writes;
     } cases[] = {
-        {"locked", SettingValue::boolean(true), "xcb", true, QPoint(1000, 600), 0, 0},
-        {"locked stored as 1", SettingValue::whole(1), "xcb", true, QPoint(1000, 600), 0, 0},
-        {"wayland hands over", SettingValue::boolean(false), "wayland", true, QPoint(1000, 600), 1, 0},
-        {"wayland without a native window", SettingValue::boolean(false), "wayland", false,
+        {"locked", SettingValue(true), "xcb", true, QPoint(1000, 600), 0, 0},
+        {"locked stored as 1", SettingValue(1), "xcb", true, QPoint(1000, 600), 0, 0},
+        {"wayland hands over", SettingValue(false), "wayland", true, QPoint(1000, 600), 1, 0},
+        {"wayland without a native window", SettingValue(false), "wayland", false,
          QPoint(1200, 400), 0, 2},
-        {"other name moves", SettingValue::boolean(false), "Wayland", true, QPoint(1200, 400), 0, 2},
+        {"other name moves", SettingValue(false), "Wayland", true, QPoint(1200, 400), 0, 2},
     };
     for (const auto& c : cases) {
         Rig r;
@@ -974,8 +957,8 @@ TEST(Drag, LockedAndWayland) {
     Rig r;  // a press after unlocking drags again
     r.logic.set_locked(true);
     r.logic.set_locked(false);
-    EXPECT_FALSE(r.settings.stored["locked"].truth);
-    EXPECT_EQ(r.settings.stored["locked"].kind, SettingValue::Kind::Bool);
+    EXPECT_FALSE(r.settings.stored["locked"].truthy());
+    EXPECT_TRUE(std::holds_alternative<bool>(r.settings.stored["locked"].storage()));
     r.window.at = QPoint(1000, 600);
     r.logic.begin_drag(QPoint(1030, 620));
     r.logic.perform_drag(QPoint(1130, 620));
@@ -988,7 +971,7 @@ TEST(MenuActions, AppearanceAndHiding) {
     Rig r;
     for (const auto& level : kAlphaLevels) r.logic.set_bg_alpha(level.value);
     EXPECT_EQ(r.capsule.repaints, 4);
-    EXPECT_EQ(r.settings.stored["bg_alpha"].integer, 240);
+    EXPECT_EQ(r.settings.stored["bg_alpha"].as_integer(), 240);
     r.logic.set_bg_alpha(240);  // the level in force is written again
     EXPECT_EQ(r.settings.writes.size(), 5u);
 
@@ -1002,7 +985,7 @@ TEST(MenuActions, AppearanceAndHiding) {
     EXPECT_TRUE(r.logic.hover_popup_enabled());
     EXPECT_TRUE(r.logic.always_on_top_enabled());
     EXPECT_FALSE(r.logic.locked_enabled());
-    r.settings.stored["locked"] = SettingValue::whole(1);
+    r.settings.stored["locked"] = SettingValue(1);
     EXPECT_TRUE(r.logic.locked_enabled());
 }
 
@@ -1019,7 +1002,7 @@ TEST(MenuActions, AlwaysOnTopToggle) {
     EXPECT_EQ(r.window.on_top, true);
     EXPECT_EQ(r.window.shows, 2);
     EXPECT_EQ(r.settings.written_keys(), (std::vector<std::string>{"always_on_top", "always_on_top"}));
-    EXPECT_TRUE(r.settings.stored["always_on_top"].truth);
+    EXPECT_TRUE(r.settings.stored["always_on_top"].truthy());
 }
 
 TEST(Icons, CandidatesInOrder) {

@@ -38,6 +38,9 @@ public:
     // int(value) in Python; none where int() raises (None, list, dict, NaN,
     // infinity, a text that is not a whole decimal number).
     std::optional<long long> to_int() const;
+    // The number of a value that is an int in Python's sense: a whole number,
+    // or a bool as 0 or 1. None for every other value ("5", 5.0 and null too).
+    std::optional<long long> as_integer() const;
 
     friend bool operator==(const SettingValue& a, const SettingValue& b) { return a.value_ == b.value_; }
     friend bool operator!=(const SettingValue& a, const SettingValue& b) { return !(a == b); }

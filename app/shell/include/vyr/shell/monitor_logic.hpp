@@ -16,10 +16,15 @@
 #include <QSize>
 
 #include "vyr/records.hpp"
-#include "vyr/shell/settings.hpp"
+#include "vyr/app/settings_store.hpp"
 #include "vyr/shell/telemetry_worker.hpp"
 
 namespace vyr::shell {
+
+// The settings store the views read as well: its values keep the runtime's
+// truth and int().
+using vyr::app::SettingValue;
+using vyr::app::SettingsStore;
 
 class TimerPort {
 public:
