@@ -1,6 +1,8 @@
 // Which disk is the primary one, and which partitions are listed beside it.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "fixture.hpp"
 #include "vyr/engine/engine.hpp"
 
@@ -20,6 +22,9 @@ struct DiskCase {
     // expected primary disk
     std::string mount, device, fstype;
 };
+
+// Test names already say which case runs; print only the name, not the bytes.
+void PrintTo(const DiskCase& c, std::ostream* os) { *os << c.name; }
 
 const std::string kFilesystems = "nodev\tsysfs\nnodev\ttmpfs\nnodev\tproc\n\text4\n\tvfat\n\txfs\n\tsquashfs\n\tNTFS\n";
 
