@@ -10,6 +10,7 @@
 #include <string>
 
 #include "vyr/desk_guard/instance_channel.hpp"
+#include "vyr/file_lock.hpp"
 
 namespace vyr::desk_guard {
 
@@ -24,8 +25,8 @@ std::map<std::string, int>& held_files() {
 }  // namespace
 
 LockOutcome classify_lock_error(int error_number) {
-    return (error_number == EWOULDBLOCK || error_number == EAGAIN) ? LockOutcome::HeldElsewhere
-                                                                   : LockOutcome::Failed;
+    return vyr::file_lock::is_contention(error_number) ? LockOutcome::HeldElsewhere
+                                                       : LockOutcome::Failed;
 }
 
 LockAttempt lock_instance_file(const std::filesystem::path& path) {
@@ -36,20 +37,15 @@ LockAttempt lock_instance_file(const std::filesystem::path& path) {
         attempt.fd = it->second;
         return attempt;
     }
-    int fd;
-    do {
-        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        attempt.error = errno;
+    const auto taken = vyr::file_lock::open_and_lock(AT_FDCWD, path.c_str(), O_APPEND, 0666);
+    if (taken.outcome != vyr::file_lock::Outcome::Acquired) {
+        attempt.error = taken.error;
+        attempt.outcome = taken.outcome == vyr::file_lock::Outcome::HeldElsewhere
+                              ? LockOutcome::HeldElsewhere
+                              : LockOutcome::Failed;
         return attempt;
     }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        attempt.error = errno;
-        attempt.outcome = classify_lock_error(attempt.error);
-        ::close(fd);
-        return attempt;
-    }
+    const int fd = taken.fd;
     held.emplace(path.native(), fd);
     attempt.outcome = LockOutcome::Taken;
     attempt.fd = fd;

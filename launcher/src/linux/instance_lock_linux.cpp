@@ -1,5 +1,7 @@
 #include "instance_lock_linux.hpp"
 
+#include "vyr/file_lock.hpp"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -54,25 +56,18 @@ LockOutcome take_session_lock(const std::string& lock_name, const char* runtime_
                         ? open(runtime_dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC)
                         : open_private_folder(temp_dir);
     if (dir < 0) return LockOutcome::Failed;
-    const int lock = openat(dir, file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const auto taken = vyr::file_lock::open_and_lock(dir, file.c_str(), O_NOFOLLOW, 0600,
+                                                     /*keep_when_held=*/true);
     close(dir);
-    if (lock < 0) return LockOutcome::Failed;
+    if (taken.outcome == vyr::file_lock::Outcome::Failed) return LockOutcome::Failed;
     struct stat st {};
-    if (fstat(lock, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(lock);
+    if (fstat(taken.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(taken.fd);
         return LockOutcome::Failed;
     }
-
-    if (flock(lock, LOCK_EX | LOCK_NB) == 0) {
-        fd = lock;
-        return LockOutcome::Created;
-    }
-    if (errno == EWOULDBLOCK) {
-        fd = lock;
-        return LockOutcome::AlreadyExists;
-    }
-    close(lock);
-    return LockOutcome::Failed;
+    fd = taken.fd;
+    return taken.outcome == vyr::file_lock::Outcome::Acquired ? LockOutcome::Created
+                                                              : LockOutcome::AlreadyExists;
 }
 
 }  // namespace vyr::launcher::linux_layer
