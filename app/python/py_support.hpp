@@ -5,60 +5,16 @@
 
 #include <Python.h>
 
+#include "vyr/py_ref.hpp"
+
 #include <exception>
 #include <string>
 
 namespace vyr::apppy {
 
-// Owns one reference.
-class PyRef {
-public:
-    PyRef() = default;
-    explicit PyRef(PyObject* owned) : p_(owned) {}
-    static PyRef borrow(PyObject* p) { return PyRef(Py_XNewRef(p)); }
-    PyRef(const PyRef& o) : p_(Py_XNewRef(o.p_)) {}
-    PyRef(PyRef&& o) noexcept : p_(o.p_) { o.p_ = nullptr; }
-    PyRef& operator=(PyRef o) noexcept {
-        std::swap(p_, o.p_);
-        return *this;
-    }
-    ~PyRef() { Py_XDECREF(p_); }
-
-    PyObject* get() const { return p_; }
-    PyObject* release() {
-        PyObject* p = p_;
-        p_ = nullptr;
-        return p;
-    }
-    explicit operator bool() const { return p_ != nullptr; }
-
-private:
-    PyObject* p_ = nullptr;
-};
-
-// Holds the GIL for its lifetime; usable on any thread, nested or not.
-class GilScope {
-public:
-    GilScope() : state_(PyGILState_Ensure()) {}
-    ~GilScope() { PyGILState_Release(state_); }
-    GilScope(const GilScope&) = delete;
-    GilScope& operator=(const GilScope&) = delete;
-
-private:
-    PyGILState_STATE state_;
-};
-
-// Releases the GIL for its lifetime (the calling thread must hold it).
-class GilRelease {
-public:
-    GilRelease() : state_(PyEval_SaveThread()) {}
-    ~GilRelease() { PyEval_RestoreThread(state_); }
-    GilRelease(const GilRelease&) = delete;
-    GilRelease& operator=(const GilRelease&) = delete;
-
-private:
-    PyThreadState* state_;
-};
+using PyRef = vyr::py::Ref;
+using GilScope = vyr::py::GilScope;
+using GilRelease = vyr::py::GilRelease;
 
 // A Python error taken out of the runtime's error indicator. Create it only
 // with the GIL held and an error set; the error is dropped (under the GIL)

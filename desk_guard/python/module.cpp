@@ -26,6 +26,7 @@
 #include "vyr/desk_guard/texts.hpp"
 #include "vyr/desk_guard/window_helpers.hpp"
 #include "vyr/module_init.hpp"
+#include "vyr/py_ref.hpp"
 #include "vyr/widget_handle.hpp"
 
 namespace {
@@ -37,46 +38,9 @@ namespace wh = vyr::widget_handle;
 // ---- Small helpers ------------------------------------------------------
 
 // An owned reference, released at the end of its scope.
-class Owned {
-public:
-    Owned() = default;
-    explicit Owned(PyObject* p) : p_(p) {}
-    Owned(const Owned&) = delete;
-    Owned& operator=(const Owned&) = delete;
-    ~Owned() { Py_XDECREF(p_); }
-    Owned& operator=(PyObject* p) {
-        Py_XSETREF(p_, p);
-        return *this;
-    }
-    PyObject* get() const { return p_; }
-    PyObject* release() { return std::exchange(p_, nullptr); }
-    explicit operator bool() const { return p_ != nullptr; }
-
-private:
-    PyObject* p_ = nullptr;
-};
-
-class GilHold {
-public:
-    GilHold() : state_(PyGILState_Ensure()) {}
-    ~GilHold() { PyGILState_Release(state_); }
-    GilHold(const GilHold&) = delete;
-    GilHold& operator=(const GilHold&) = delete;
-
-private:
-    PyGILState_STATE state_;
-};
-
-class GilRelease {
-public:
-    GilRelease() : save_(PyEval_SaveThread()) {}
-    ~GilRelease() { PyEval_RestoreThread(save_); }
-    GilRelease(const GilRelease&) = delete;
-    GilRelease& operator=(const GilRelease&) = delete;
-
-private:
-    PyThreadState* save_;
-};
+using Owned = vyr::py::Ref;
+using GilHold = vyr::py::GilScope;
+using vyr::py::GilRelease;
 
 // The module object of the completed set-up, for slots that run later.
 PyObject* g_module = nullptr;
@@ -375,7 +339,7 @@ int append_runtime_log(PyObject* module, PyObject* exc_type, PyObject* exc_value
     if (!set) {
         Owned home(str("~"));
         if (!home) return -1;
-        base = os_path_call(module, "expanduser", home.get());
+        base.reset(os_path_call(module, "expanduser", home.get()));
         if (!base) return -1;
     }
     Owned folder_name(str("Vyr_Logs")), file_name(str("vyr_runtime_slot.log"));
@@ -453,7 +417,7 @@ PyObject* activate(PyObject* module, PyObject* win) {
         if (!state) return nullptr;
         Owned key(str("main_win"));
         if (!key) return nullptr;
-        target = call_method(state.get(), "get", key.get());
+        target.reset(call_method(state.get(), "get", key.get()));
         if (!target) return nullptr;
     }
     if (target.get() == Py_None) {
@@ -514,14 +478,14 @@ PyObject* code_from_window(PyObject* module, PyObject* handle) {
         if (!sep_obj || !one) return nullptr;
         Owned parts(call_method(text.get(), "split", sep_obj.get(), one.get()));
         if (!parts) return nullptr;
-        text = PySequence_GetItem(parts.get(), 0);
+        text.reset(PySequence_GetItem(parts.get(), 0));
         if (!text) return nullptr;
     }
-    text = call_method(text.get(), "strip");
+    text.reset(call_method(text.get(), "strip"));
     if (!text) return nullptr;
-    text = re_sub(module, kVersionWord, "", text.get());
+    text.reset(re_sub(module, kVersionWord, "", text.get()));
     if (!text) return nullptr;
-    text = call_method(text.get(), "strip");
+    text.reset(call_method(text.get(), "strip"));
     if (!text) return nullptr;
     const int nonempty = PyObject_IsTrue(text.get());
     if (nonempty < 0) return nullptr;
@@ -536,9 +500,9 @@ PyObject* code_from_window(PyObject* module, PyObject* handle) {
 PyObject* derive_raw_code(PyObject* module, PyObject* app_code, PyObject* window) {
     Owned raw;
     if (app_code == Py_None) {
-        raw = str("");
+        raw.reset(str(""));
     } else {
-        raw = call_method(app_code, "strip");
+        raw.reset(call_method(app_code, "strip"));
     }
     if (!raw) return nullptr;
     const int nonempty = PyObject_IsTrue(raw.get());
@@ -556,15 +520,15 @@ PyObject* derive_app_key(PyObject* module, PyObject* raw_code) {
     Owned key;
     const int nonempty = PyObject_IsTrue(raw_code);
     if (nonempty < 0) return nullptr;
-    key = nonempty ? Py_NewRef(raw_code) : str(kFallbackKey);
+    key.reset(nonempty ? Py_NewRef(raw_code) : str(kFallbackKey));
     if (!key) return nullptr;
-    key = call_method(key.get(), "upper");
+    key.reset(call_method(key.get(), "upper"));
     if (!key) return nullptr;
-    key = re_sub(module, kNotKeyChar, "_", key.get());
+    key.reset(re_sub(module, kNotKeyChar, "_", key.get()));
     if (!key) return nullptr;
     Owned underscore(str("_"));
     if (!underscore) return nullptr;
-    key = call_method(key.get(), "strip", underscore.get());
+    key.reset(call_method(key.get(), "strip", underscore.get()));
     if (!key) return nullptr;
     const int left = PyObject_IsTrue(key.get());
     if (left < 0) return nullptr;
@@ -583,9 +547,9 @@ PyObject* derive_user_tag(PyObject* module) {
         if (!name) break;
         const int nonempty = PyObject_IsTrue(name.get());
         if (nonempty < 0) break;
-        if (!nonempty) name = str("user");
+        if (!nonempty) name.reset(str("user"));
         if (!name) break;
-        tag = re_sub(module, kNotKeyChar, "_", name.get());
+        tag.reset(re_sub(module, kNotKeyChar, "_", name.get()));
     } while (false);
     if (tag) return tag.release();
     if (!drop_ordinary_error()) return nullptr;
@@ -626,7 +590,7 @@ int take_lock(PyObject* module, PyObject* state, PyObject* key, const QString& s
         if (!set) {
             Owned config(str("~/.config"));
             if (!config) break;
-            base = os_path_call(module, "expanduser", config.get());
+            base.reset(os_path_call(module, "expanduser", config.get()));
             if (!base) break;
         }
         Owned locks(str("vyr_locks"));
@@ -777,7 +741,7 @@ PyObject* clean_text(PyObject* module, PyObject* txt) {
     for (const char* pattern : {"_VYR_NOISY_SYMBOLS_RE", "_VYR_EN_PARENS_RE"}) {
         Owned rx(module_global(module, pattern));
         if (!rx) return nullptr;
-        work = call_method(rx.get(), "sub", empty.get(), work.get());
+        work.reset(call_method(rx.get(), "sub", empty.get(), work.get()));
         if (!work) return nullptr;
     }
     Owned pairs(module_global(module, "_VYR_JARGON_REPLACEMENTS"));
@@ -790,12 +754,12 @@ PyObject* clean_text(PyObject* module, PyObject* txt) {
         const int found = PySequence_Contains(work.get(), old_text);
         if (found < 0) return nullptr;
         if (found) {
-            work = call_method(work.get(), "replace", old_text, new_text);
+            work.reset(call_method(work.get(), "replace", old_text, new_text));
             if (!work) return nullptr;
         }
     }
     if (PyErr_Occurred()) return nullptr;
-    work = call_method(work.get(), "strip");
+    work.reset(call_method(work.get(), "strip"));
     if (!work) return nullptr;
     const int left = PyObject_IsTrue(work.get());
     if (left < 0) return nullptr;
@@ -883,7 +847,7 @@ PyObject* search_folder_candidates(PyObject* module) {
     if (!exe) return nullptr;
     const int known = PyObject_IsTrue(exe.get());
     if (known < 0) return nullptr;
-    if (!known) exe = str("");
+    if (!known) exe.reset(str(""));
     Owned file(exe ? module_global(module, "__file__") : nullptr);
     if (!file) return nullptr;
     Owned list(PyList_New(0));

@@ -20,6 +20,7 @@
 #include "vyr/engine/linux_platform.hpp"
 #include "vyr/engine/settings_file.hpp"
 #include "vyr/module_init.hpp"
+#include "vyr/py_ref.hpp"
 
 namespace {
 
@@ -47,22 +48,7 @@ std::shared_ptr<core::LinuxPlatform> system_platform() {
     return platform;
 }
 
-// A new reference that is released at the end of the scope.
-struct Ref {
-    PyObject* p = nullptr;
-    Ref() = default;
-    explicit Ref(PyObject* o) : p(o) {}
-    Ref(const Ref&) = delete;
-    Ref& operator=(const Ref&) = delete;
-    ~Ref() { Py_XDECREF(p); }
-    PyObject* get() const { return p; }
-    PyObject* release() {
-        PyObject* o = p;
-        p = nullptr;
-        return o;
-    }
-    explicit operator bool() const { return p != nullptr; }
-};
+using Ref = vyr::py::Ref;
 
 // Runs `f` without the GIL; a C++ exception is kept for the caller.
 template <typename F>
@@ -219,23 +205,23 @@ PyObject* make_record_type(PyObject* dataclasses, const char* name, const std::v
                                              : reinterpret_cast<PyObject*>(&PyList_Type);
         Ref item;
         if (spec.default_kind == 0) {
-            item.p = Py_BuildValue("(sO)", spec.name, type);
+            item.reset(Py_BuildValue("(sO)", spec.name, type));
         } else {
             Ref value;
             if (spec.default_kind == 2) {
                 Ref kw(Py_BuildValue("{sO}", "default_factory", reinterpret_cast<PyObject*>(&PyList_Type)));
                 Ref empty(PyTuple_New(0));
                 if (!kw || !empty) return nullptr;
-                value.p = PyObject_Call(field_fn.get(), empty.get(), kw.get());
+                value.reset(PyObject_Call(field_fn.get(), empty.get(), kw.get()));
             } else if (spec.kind == kFloat) {
-                value.p = PyFloat_FromDouble(spec.float_default);
+                value.reset(PyFloat_FromDouble(spec.float_default));
             } else if (spec.kind == kInt) {
-                value.p = PyLong_FromLongLong(spec.int_default);
+                value.reset(PyLong_FromLongLong(spec.int_default));
             } else {
-                value.p = PyUnicode_FromString(spec.str_default ? spec.str_default : "");
+                value.reset(PyUnicode_FromString(spec.str_default ? spec.str_default : ""));
             }
             if (!value) return nullptr;
-            item.p = Py_BuildValue("(sOO)", spec.name, type, value.get());
+            item.reset(Py_BuildValue("(sOO)", spec.name, type, value.get()));
         }
         if (!item || PyList_Append(list.get(), item.get()) < 0) return nullptr;
     }
@@ -408,7 +394,7 @@ PyObject* settings_save(PyObject*, PyObject* args, PyObject* kwargs) {
 #ifdef _WIN32
         Ref crlf(PyObject_CallMethod(text_obj.get(), "replace", "ss", "\n", "\r\n"));
         if (!crlf) break;
-        Py_SETREF(text_obj.p, crlf.release());
+        text_obj.reset(crlf.release());
 #endif
         Ref payload(PyUnicode_AsUTF8String(text_obj.get()));
         if (!payload) break;
