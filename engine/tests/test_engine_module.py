@@ -184,6 +184,17 @@ class Snapshot(unittest.TestCase):
         self.assertAlmostEqual(s.ram_used_gb, s.ram_total_gb - s.ram_avail_gb, places=9)
         self.assertAlmostEqual(s.swap_used_mb, s.swap_used_gb * 1024, places=6)
 
+    def test_load_averages_are_the_runtime_s_own(self):
+        # The kernel moves them every few seconds: a snapshot taken between
+        # two equal readings of os.getloadavg() shows exactly those figures.
+        for _ in range(20):
+            before = os.getloadavg()
+            s = self.engine.get_system_snapshot()
+            if os.getloadavg() == before:
+                self.assertEqual((s.load_1m, s.load_5m, s.load_15m), before)
+                return
+        self.fail("the load averages changed during every snapshot")
+
     def test_each_call_is_a_new_record(self):
         a = self.engine.get_system_snapshot()
         b = self.engine.get_system_snapshot()
