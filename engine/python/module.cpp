@@ -41,6 +41,7 @@ struct Globals {
     PyObject* folder_usage_info = nullptr;
     PyObject* snapshot = nullptr;
     PyObject* process_entry = nullptr;
+    PyObject* disk_usage = nullptr;  // the named tuple of a file system's usage
 } G;
 
 std::shared_ptr<core::LinuxPlatform> system_platform() {
@@ -305,6 +306,19 @@ int define_records(PyObject* module, PyObject* dataclasses) {
                                         cmdline});
     if (!G.process_entry || PyModule_AddObjectRef(module, "ProcessEntry", G.process_entry) < 0) return -1;
     return 0;
+}
+
+// The usage of a file system as the system library reports it: a named
+// tuple (total, used, free, percent), not a name of the module.
+int define_disk_usage() {
+    Ref collections(PyImport_ImportModule("collections"));
+    if (!collections) return -1;
+    Ref namedtuple(PyObject_GetAttrString(collections.get(), "namedtuple"));
+    Ref args(Py_BuildValue("(s[ssss])", "sdiskusage", "total", "used", "free", "percent"));
+    Ref kw(Py_BuildValue("{ss}", "module", "engine"));
+    if (!namedtuple || !args || !kw) return -1;
+    G.disk_usage = PyObject_Call(namedtuple.get(), args.get(), kw.get());
+    return G.disk_usage ? 0 : -1;
 }
 
 // --- settings store ------------------------------------------------------------
@@ -710,6 +724,24 @@ PyObject* engine_format_uptime(PyObject* self, PyObject*) {
     return text(out);
 }
 
+PyObject* engine_primary_disk(PyObject* self, PyObject*) {
+    core::Engine* e = engine_of(self);
+    if (!e) return nullptr;
+    core::PrimaryDisk disk;
+    std::exception_ptr error;
+    if (!without_gil([&] { disk = e->resolve_primary_disk(); }, error)) return raise_from(error);
+    Ref usage(build(G.disk_usage, {PyLong_FromUnsignedLongLong(disk.usage.total),
+                                   PyLong_FromUnsignedLongLong(disk.usage.used),
+                                   PyLong_FromUnsignedLongLong(disk.usage.free),
+                                   PyFloat_FromDouble(disk.usage.percent)}));
+    if (!usage) return nullptr;
+    Ref mount(text(disk.mount));
+    if (!mount) return nullptr;
+    Ref device(text(disk.device));
+    if (!device) return nullptr;
+    return PyTuple_Pack(3, mount.get(), device.get(), usage.get());
+}
+
 PyObject* engine_get_partitions(PyObject* self, PyObject*) {
     core::Engine* e = engine_of(self);
     if (!e) return nullptr;
@@ -818,6 +850,8 @@ PyMethodDef engine_methods[] = {
      "Starts a folder scan unless one started less than 45 seconds ago."},
     {"get_folder_usages", engine_folder_usages, METH_NOARGS, "The folders of the last finished scan."},
     {"_format_uptime", engine_format_uptime, METH_NOARGS, nullptr},
+    {"_resolve_primary_disk", engine_primary_disk, METH_NOARGS,
+     "_resolve_primary_disk() -> (mount point, device, usage)"},
     {"_get_partitions", engine_get_partitions, METH_NOARGS, nullptr},
     {"terminate_process", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(engine_terminate)),
      METH_VARARGS | METH_KEYWORDS | METH_STATIC,
@@ -908,7 +942,7 @@ int engine_body(PyObject* module) {
     if (add_path(module, "SETTINGS_FILE", join(config_dir.get(), "settings.json")) < 0) return -1;
 
     // 3. the records, 4. the settings store, 5. the engine
-    if (define_records(module, dataclasses.get()) < 0) return -1;
+    if (define_records(module, dataclasses.get()) < 0 || define_disk_usage() < 0) return -1;
     if (define_settings_manager(module) < 0) return -1;
     PyObject* type = PyType_FromSpec(&engine_spec);
     if (!type) return -1;

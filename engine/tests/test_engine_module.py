@@ -195,6 +195,19 @@ class Snapshot(unittest.TestCase):
                 return
         self.fail("the load averages changed during every snapshot")
 
+    def test_primary_disk_is_what_the_snapshot_shows(self):
+        mount, device, usage = self.engine._resolve_primary_disk()
+        self.assertIn(mount, ("/", str(engine.APP_DIR)))
+        self.assertEqual(usage._fields, ("total", "used", "free", "percent"))
+        self.assertEqual([type(v) for v in usage], [int, int, int, float])
+        self.assertEqual(usage, (usage.total, usage.used, usage.free, usage.percent))
+        st = os.statvfs(mount)
+        self.assertEqual(usage.total, st.f_blocks * st.f_frsize)
+        self.assertEqual(usage.percent, round(usage.used / (usage.used + usage.free) * 100, 1))
+        s = self.engine.get_system_snapshot()
+        self.assertEqual(device, s.disk_device)
+        self.assertEqual(usage.total / 2 ** 30, s.disk_total_gb)
+
     def test_each_call_is_a_new_record(self):
         a = self.engine.get_system_snapshot()
         b = self.engine.get_system_snapshot()
