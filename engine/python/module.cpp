@@ -7,6 +7,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 #include <structmember.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstring>
@@ -751,6 +752,83 @@ PyObject* engine_get_partitions(PyObject* self, PyObject*) {
     return record_list(parts, partition_record);
 }
 
+// UTF-8 of a text, undecodable bytes kept as escapes; none after an error.
+std::optional<std::string> utf8(PyObject* text) {
+    Ref b(PyUnicode_AsEncodedString(text, "utf-8", "surrogateescape"));
+    if (!b) return std::nullopt;
+    return std::string(PyBytes_AS_STRING(b.get()), PyBytes_GET_SIZE(b.get()));
+}
+
+// What the process id argument of terminate_process comes to, as the system
+// library's Process(pid) takes it.
+struct PidArgument {
+    bool call_engine = false;  // false: `message` is the whole answer
+    long long pid = 0;         // saturated at the ends of the range
+    std::string text;          // the id as the caller wrote it
+    Ref message;
+};
+
+// False with an exception set when the runtime fails or an exit request
+// passes.
+bool read_pid_argument(PyObject* obj, PidArgument& out) {
+    // None is the calling process.
+    if (obj == Py_None) {
+        out.call_engine = true;
+        out.pid = getpid();
+        out.text = "None";
+        return true;
+    }
+    Ref zero(PyLong_FromLong(0));
+    Ref blank(PyUnicode_FromString(""));
+    if (!zero || !blank) return false;
+    Ref shown(PyObject_Format(obj, blank.get()));  // as a message writes it
+    if (!shown) return false;
+
+    // The library compares the value with 0 first; a value that cannot be
+    // compared ends in that error's own text.
+    const int negative = PyObject_RichCompareBool(obj, zero.get(), Py_LT);
+    if (negative < 0) {
+        if (!PyErr_ExceptionMatches(PyExc_Exception)) return false;
+        Ref error(PyErr_GetRaisedException());
+        out.message.reset(PyUnicode_FromFormat("Hata: %S", error.get()));
+        return bool(out.message);
+    }
+
+    // An integer, or a value whose text is the decimal of its integer value,
+    // is a process id. True and 5.0 are not: their texts name no process.
+    Ref index;
+    if (PyLong_CheckExact(obj)) {
+        index = Ref::borrow(obj);
+    } else if (PyIndex_Check(obj)) {
+        Ref candidate(PyNumber_Index(obj));
+        Ref decimal(candidate ? PyObject_Str(candidate.get()) : nullptr);
+        if (decimal && PyUnicode_Compare(decimal.get(), shown.get()) == 0) index = std::move(candidate);
+        if (PyErr_Occurred()) {
+            if (!PyErr_ExceptionMatches(PyExc_Exception)) return false;
+            PyErr_Clear();
+        }
+    }
+    const auto text = utf8(shown.get());
+    if (!text) return false;
+    out.text = *text;
+    if (index) {
+        int overflow = 0;
+        out.pid = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+        if (out.pid == -1 && PyErr_Occurred()) return false;
+        if (overflow) out.pid = overflow < 0 ? LLONG_MIN : LLONG_MAX;
+        out.call_engine = true;
+        return true;
+    }
+    if (negative) {
+        out.message.reset(PyUnicode_FromFormat("Hata: pid must be a positive integer (got %S)", obj));
+        return bool(out.message);
+    }
+    // No process answers to it: it goes in as an id beyond the range.
+    out.call_engine = true;
+    out.pid = LLONG_MAX;
+    return true;
+}
+
 PyObject* engine_terminate(PyObject*, PyObject* args, PyObject* kwargs) {
     PyObject* pid_obj;
     PyObject* force_obj = Py_False;
@@ -767,37 +845,24 @@ PyObject* engine_terminate(PyObject*, PyObject* args, PyObject* kwargs) {
             PyErr_SetString(PyExc_TypeError, "expected_name must be a text or None");
             return nullptr;
         }
-        Ref b(PyUnicode_AsEncodedString(expected, "utf-8", "surrogateescape"));
-        if (!b) {
+        expected_name = utf8(expected);
+        if (!expected_name) {
             // a name no process can carry
             PyErr_Clear();
             expected_name = std::string("\xff\xfe\xfd<invalid>", 12);
-        } else {
-            expected_name = std::string(PyBytes_AS_STRING(b.get()), PyBytes_GET_SIZE(b.get()));
         }
     }
-    long long pid = 0;
-    bool valid = PyLong_Check(pid_obj) && !PyBool_Check(pid_obj);
-    if (valid) {
-        int overflow = 0;
-        pid = PyLong_AsLongLongAndOverflow(pid_obj, &overflow);
-        if (overflow || (pid == -1 && PyErr_Occurred())) {
-            PyErr_Clear();
-            pid = overflow < 0 ? LLONG_MIN : LLONG_MAX;
-        }
-    }
-    if (!valid) {
-        Ref r(PyObject_Repr(pid_obj));
-        if (!r) return nullptr;
-        return Py_BuildValue("(ON)", Py_False,
-                             PyUnicode_FromFormat("%s%U%s", "Hata: Geçersiz PID: ", r.get(),
-                                                  " (pozitif bir tam sayı olmalı)."));
-    }
+    PidArgument pid;
+    if (!read_pid_argument(pid_obj, pid)) return nullptr;
+    if (!pid.call_engine) return PyTuple_Pack(2, Py_False, pid.message.get());
     core::TerminateResult result;
     std::exception_ptr error;
     auto platform = system_platform();
-    if (!without_gil([&] { result = core::Engine::terminate_process(*platform, pid, force != 0, expected_name); },
-                     error)) {
+    if (!without_gil(
+            [&] {
+                result = core::Engine::terminate_process(*platform, pid.pid, force != 0, expected_name, pid.text);
+            },
+            error)) {
         result.ok = false;
         try {
             std::rethrow_exception(error);
