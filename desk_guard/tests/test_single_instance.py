@@ -171,6 +171,53 @@ class Switches(unittest.TestCase):
         self.assertEqual(proc.stdout.split(), ["True", "None", "True", "True", "MONITOR", "True",
                                                "True", "False", "False"])
 
+    def test_codes_that_are_not_text(self):
+        # Only a full check reads the code: the early returns take any value, and a
+        # code whose strip() or key fails leaves the call unlocked with its error.
+        script = """
+            import json, sys
+            import vyr_desk_guard_testkit as tk
+            import vyr_desk_guard as dg
+            tk.app()
+            st = dg._VYR_SINGLE_INSTANCE_STATE
+            codes = {"5": 5, "b'x'": b"x", "1.5": 1.5, "['a']": ["a"], "b'  '": b"  ",
+                     "MONITOR": "MONITOR"}
+            out = []
+            for name in sys.argv[1:]:
+                win = tk.window("Pano " + name)
+                try:
+                    got = repr(dg.ensure_vyr_single_instance(codes[name], win))
+                except Exception as e:
+                    got = type(e).__name__
+                out.append([name, got, st["main_win"] is win, st["locked"], st["app_key"]])
+            print(json.dumps(out))
+        """
+        allowed = ["5", "b'x'", "['a']"]
+        full = ["5", "b'x'", "1.5", "['a']", "b'  '", "5", "b'x'"]
+        after_lock = ["MONITOR", "5", "b'x'", "1.5"]
+        runs = [
+            ("switched off", allowed, {"VYR_ALLOW_MULTI_INSTANCE": "1"},
+             [[c, "True", True, False, ""] for c in allowed]),
+            ("full check", full, None,
+             [["5", "AttributeError", True, False, ""],
+              ["b'x'", "TypeError", True, False, ""],
+              ["1.5", "AttributeError", True, False, ""],
+              ["['a']", "AttributeError", True, False, ""],
+              # Blank bytes strip to empty: the key comes from the window.
+              ["b'  '", "True", True, True, "PANO_B"],
+              ["5", "True", True, True, "PANO_B"],
+              ["b'x'", "True", True, True, "PANO_B"]]),
+            ("after the lock", after_lock, None,
+             [[c, "True", True, True, "MONITOR"] for c in after_lock]),
+        ]
+        for name, codes, env, expected in runs:
+            with self.subTest(name):
+                box = dg_support.Sandbox()
+                self.addCleanup(box.cleanup)
+                proc = box.run(script, *codes, env=env)
+                self.assertEqual(proc.returncode, 0, proc.stderr)
+                self.assertEqual(json.loads(proc.stdout), expected)
+
     def test_unusable_lock_folder_still_starts_the_server(self):
         blocker = self.box.path("not-a-folder")
         with open(blocker, "w") as f:
