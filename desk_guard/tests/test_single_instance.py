@@ -226,6 +226,46 @@ class Switches(unittest.TestCase):
         self.assertEqual((got["result"], got["locked"], got["lock"], got["listening"]),
                          (True, True, None, True))
 
+    def test_lock_path_that_is_not_a_plain_file_is_left_alone(self):
+        # Whatever is planted at the lock path, the program runs without the lock
+        # and no other file is written, truncated or created.
+        def symlink(lock, target):
+            os.symlink(target, lock)
+
+        def hard_link(lock, target):
+            os.link(target, lock)
+
+        def fifo(lock, target):
+            os.mkfifo(lock)
+        cases = [("link to a file", symlink, True), ("dangling link", symlink, False),
+                 ("hard link", hard_link, True), ("fifo", fifo, True)]
+        for name, plant, target_exists in cases:
+            with self.subTest(name):
+                box = dg_support.Sandbox()
+                self.addCleanup(box.cleanup)
+                lock = lock_path(os.path.join(box.home, ".config"), "MONITOR")
+                os.makedirs(os.path.dirname(lock))
+                target = box.path("precious")
+                if target_exists:
+                    with open(target, "w") as f:
+                        f.write("keep me")
+                plant(lock, target)
+                proc = box.run(CALL, json.dumps({"code": "MONITOR"}))
+                self.assertEqual(proc.returncode, 0, proc.stderr)
+                got = json.loads(proc.stdout)
+                self.assertEqual((got["result"], got["locked"], got["lock"], got["listening"]),
+                                 (True, True, None, True))
+                if target_exists:
+                    with open(target) as f:
+                        self.assertEqual(f.read(), "keep me")
+                else:
+                    self.assertFalse(os.path.lexists(target))
+
+    def test_new_lock_file_is_the_users_only(self):
+        self.call()
+        lock = lock_path(os.path.join(self.box.home, ".config"), "MONITOR")
+        self.assertEqual(stat.S_IMODE(os.lstat(lock).st_mode), 0o600)
+
     def test_socket_is_the_users_only_and_lock_file_is_not_inherited(self):
         proc = self.box.run("""
             import fcntl, os, stat
