@@ -9,6 +9,7 @@
 #include <structmember.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <exception>
@@ -332,6 +333,23 @@ PyObject* module_path(const char* name) {
     return PyObject_CallOneArg(G.path_type, value.get());
 }
 
+// The file-system bytes of a module path such as SETTINGS_FILE (error set on failure).
+bool module_path_bytes(const char* name, std::string& out) {
+    Ref file(module_path(name));
+    if (!file) return false;
+    Ref fs_path(PyOS_FSPath(file.get()));
+    if (!fs_path) return false;
+    Ref encoded(PyUnicode_Check(fs_path.get()) ? PyUnicode_EncodeFSDefault(fs_path.get())
+                                               : Py_NewRef(fs_path.get()));
+    if (!encoded) return false;
+    if (!PyBytes_Check(encoded.get())) {
+        PyErr_SetString(PyExc_TypeError, "a file-system path was expected");
+        return false;
+    }
+    out.assign(PyBytes_AS_STRING(encoded.get()), PyBytes_GET_SIZE(encoded.get()));
+    return true;
+}
+
 PyObject* settings_init(PyObject*, PyObject* args, PyObject* kwargs) {
     PyObject* self;
     static const char* kwlist[] = {"self", nullptr};
@@ -366,7 +384,19 @@ PyObject* settings_load(PyObject*, PyObject* args, PyObject* kwargs) {
         if (truth < 0) break;
         if (!truth) break;
         exists = true;
-        Ref content(PyObject_CallMethod(path.get(), "read_text", "s", "utf-8"));
+        // Read only as a regular file, never waiting on a FIFO or a device.
+        std::string target, bytes;
+        if (!module_path_bytes("SETTINGS_FILE", target)) break;
+        int err;
+        Py_BEGIN_ALLOW_THREADS
+        err = vyr::engine::files::read_regular_file(target, bytes);
+        Py_END_ALLOW_THREADS
+        if (err != 0) {
+            errno = err;
+            PyErr_SetFromErrno(PyExc_OSError);
+            break;
+        }
+        Ref content(PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "strict"));
         if (!content) break;
         Ref raw(PyObject_CallOneArg(G.json_loads, content.get()));
         if (!raw) break;
@@ -414,14 +444,8 @@ PyObject* settings_save(PyObject*, PyObject* args, PyObject* kwargs) {
         Ref payload(PyUnicode_AsUTF8String(text_obj.get()));
         if (!payload) break;
 
-        Ref file(module_path("SETTINGS_FILE"));
-        if (!file) break;
-        Ref fs_path(PyOS_FSPath(file.get()));
-        if (!fs_path) break;
-        Ref encoded(PyUnicode_Check(fs_path.get()) ? PyUnicode_EncodeFSDefault(fs_path.get())
-                                                   : Py_NewRef(fs_path.get()));
-        if (!encoded || !PyBytes_Check(encoded.get())) break;
-        const std::string target(PyBytes_AS_STRING(encoded.get()), PyBytes_GET_SIZE(encoded.get()));
+        std::string target;
+        if (!module_path_bytes("SETTINGS_FILE", target)) break;
         const std::string bytes(PyBytes_AS_STRING(payload.get()), PyBytes_GET_SIZE(payload.get()));
 
         Ref pending(PyObject_GetAttrString(self, kBackupFlag));
