@@ -95,6 +95,7 @@ class InspectorAdapter final : public InspectorPort {
 public:
     vyr::app::VyrProcessInspectorDialog* i = nullptr;
     bool isVisible() const override { return i->isVisible(); }
+    bool isMinimized() const override { return i->isMinimized(); }
     std::string activeMetric() const override { return i->active_metric.toStdString(); }
     bool isPaused() const override { return i->is_paused; }
     std::string searchText() const override { return i->search_input->text().toStdString(); }
