@@ -165,7 +165,9 @@ class DesktopFit(unittest.TestCase):
     def start(self):
         home = tempfile.mkdtemp(prefix="vyr_fit_home_")
         self.addCleanup(shutil.rmtree, home, True)
-        m = Monitor(self.session, DIST, home)
+        runtime = os.path.join(home, "run")
+        os.mkdir(runtime, 0o700)
+        m = Monitor(self.session, DIST, home, extra_env={"XDG_RUNTIME_DIR": runtime})
         self.addCleanup(m.stop)
 
         def capsule():  # the tray icon's window carries the same title
