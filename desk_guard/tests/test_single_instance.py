@@ -7,6 +7,8 @@ import os
 import pwd
 import socket
 import stat
+import subprocess
+import textwrap
 import unittest
 
 import dg_support
@@ -193,7 +195,51 @@ class Switches(unittest.TestCase):
             print(st["lock_fh"].closed, os.path.dirname(st["server"].fullServerName()))
         """)
         self.assertEqual(proc.returncode, 0, proc.stderr)
-        self.assertEqual(proc.stdout.split(), ["True", "0o700", "True", "False", self.box.tmp])
+        self.assertEqual(proc.stdout.split(), ["True", "0o700", "True", "False", self.box.runtime])
+
+    def test_server_lives_in_the_private_runtime_folder(self):
+        # Another local user who listens first under the name in the shared
+        # temporary folder is never talked to; a socket file left by a killed
+        # copy is replaced.
+        name = "VYR_SINGLE_INSTANCE_MONITOR_tester"
+        per_user = os.path.join(self.box.tmp, "vyr-%d" % os.geteuid())
+        cases = [
+            ({}, self.box.runtime),
+            ({"XDG_RUNTIME_DIR": None}, per_user),
+            ({"XDG_RUNTIME_DIR": "relative"}, per_user),
+        ]
+        for env, folder in cases:
+            with self.subTest(env=env):
+                squatter = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+                self.addCleanup(squatter.close)
+                squatter.bind(os.path.join(self.box.tmp, name))
+                squatter.listen(1)
+                squatter.setblocking(False)
+                os.makedirs(folder, 0o700, exist_ok=True)
+                if os.path.exists(os.path.join(folder, name)):
+                    os.remove(os.path.join(folder, name))
+                stale = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+                stale.bind(os.path.join(folder, name))
+                stale.close()                     # its file stays behind
+                full_env = dict(self.box.env, **env)
+                if full_env["XDG_RUNTIME_DIR"] is None:
+                    del full_env["XDG_RUNTIME_DIR"]
+                proc = subprocess.run(
+                    [dg_support.PYTHON, "-c", textwrap.dedent("""
+                        import vyr_desk_guard_testkit as tk
+                        import vyr_desk_guard as dg
+                        tk.app()
+                        print(dg.ensure_vyr_single_instance("MONITOR"))
+                        server = dg._VYR_SINGLE_INSTANCE_STATE["server"]
+                        print(server.isListening(), server.fullServerName())
+                    """)], env=full_env, cwd=self.box.root, capture_output=True, text=True,
+                    timeout=60)
+                self.assertEqual(proc.returncode, 0, proc.stderr)
+                self.assertEqual(proc.stdout.split(), ["True", "True", os.path.join(folder, name)])
+                with self.assertRaises(BlockingIOError):
+                    squatter.accept()
+                squatter.close()
+                os.remove(os.path.join(self.box.tmp, name))
 
 
 # A first copy: registers a hidden window, counts activations and reports
@@ -237,7 +283,7 @@ class SecondCopy(unittest.TestCase):
     def setUp(self):
         self.box = dg_support.Sandbox()
         self.addCleanup(self.box.cleanup)
-        self.server_path = os.path.join(self.box.tmp, "VYR_SINGLE_INSTANCE_MONITOR_tester")
+        self.server_path = os.path.join(self.box.runtime, "VYR_SINGLE_INSTANCE_MONITOR_tester")
         self.lock = lock_path(os.path.join(self.box.home, ".config"), "MONITOR")
 
     def second_copy(self):
