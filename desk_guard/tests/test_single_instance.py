@@ -341,6 +341,39 @@ class SecondCopy(unittest.TestCase):
             self.assertEqual(f.read(), "holder")
         self.assertFalse(os.path.exists(self.server_path))
 
+    def test_plain_start_through_the_launcher_hands_over(self):
+        # The launcher's lock is held and no window manager lists a window of
+        # the running copy: the launcher hands the start over to the desktop
+        # helper's server, whose name it must derive the same way.
+        launcher = os.path.join(os.environ["VYR_DIST_DIR"], "Vyr_Sistem_Zuvedadu")
+        cases = [("tester", True), ("J\u00f6hn Doe", True), ("caf\udce9", True),
+                 ("x\U0001F600y", True), ("", True), ("tester", False)]
+        for user, runtime_dir in cases:
+            with self.subTest(user=user, runtime_dir=runtime_dir):
+                box = dg_support.Sandbox(user=user)
+                self.addCleanup(box.cleanup)
+                if not runtime_dir:
+                    del box.env["XDG_RUNTIME_DIR"]
+                folder = box.runtime if runtime_dir else os.path.join(box.tmp,
+                                                                      "vyr-%d" % os.geteuid())
+                os.makedirs(folder, 0o700, exist_ok=True)
+                with open(os.path.join(folder, "VYR_SINGLE_INSTANCE_vyr-sysmonitor"), "w") as lock:
+                    fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                    first = box.start(FIRST_COPY, "minimized")
+                    self.addCleanup(first.kill)
+                    self.assertEqual(first.stdout.readline().strip(), "READY")
+                    env = {k: v for k, v in box.env.items()
+                           if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+                    second = subprocess.run([launcher], env=env, cwd=box.root,
+                                            capture_output=True, text=True, timeout=60)
+                    self.assertEqual((second.returncode, second.stdout), (0, ""), second.stderr)
+                    out, err = first.communicate(timeout=60)
+                self.assertEqual(first.returncode, 0, err)
+                report = json.loads(out)
+                self.assertEqual(len(report["calls"]), 1)
+                state = report["state"]
+                self.assertEqual((state["visible"], state["minimized"]), (True, False))
+
     def test_activation_errors_reach_the_log_and_the_server_keeps_answering(self):
         first = self.box.start("""
             import sys, time
