@@ -36,6 +36,17 @@ def wait_until(pred, timeout=20.0, step=0.05):
     return None
 
 
+def stop(proc):
+    """Ends a started program: politely first, then for good."""
+    if proc is not None and proc.poll() is None:
+        proc.terminate()
+        try:
+            proc.wait(10)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+
+
 def private_folder(*parts):
     path = os.path.join(*parts)
     os.makedirs(path, mode=0o700, exist_ok=True)
@@ -120,12 +131,6 @@ class VirtualDisplay:
         return "window id" in proc.stdout
 
     def close(self):
-        for p in (self.wm, self.xvfb):
-            if p is not None and p.poll() is None:
-                p.terminate()
-                try:
-                    p.wait(10)
-                except subprocess.TimeoutExpired:
-                    p.kill()
-                    p.wait()
+        stop(self.wm)
+        stop(self.xvfb)
         shutil.rmtree(self.root, ignore_errors=True)

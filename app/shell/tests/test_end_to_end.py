@@ -35,6 +35,12 @@ class EndToEnd(unittest.TestCase):
         self.addCleanup(m.stop)
         return m
 
+    def write_settings(self, **values):
+        folder = os.path.join(self.home, ".config", "vyr-linux-monitor")
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "settings.json"), "w", encoding="utf-8") as fh:
+            json.dump(values, fh)
+
     def shot(self, name):
         return self.session.screenshot(os.path.join(SHOTS, name + ".png"))
 
@@ -120,10 +126,7 @@ class EndToEnd(unittest.TestCase):
 
     def test_second_start_brings_the_monitor_to_the_front(self):
         # Not kept above other windows, so a window opened later can cover it.
-        folder = os.path.join(self.home, ".config", "vyr-linux-monitor")
-        os.makedirs(folder)
-        with open(os.path.join(folder, "settings.json"), "w", encoding="utf-8") as fh:
-            json.dump({"always_on_top": False}, fh)
+        self.write_settings(always_on_top=False)
         s = self.session
         m = self.start()
         main = m.main_window()
@@ -166,10 +169,7 @@ class EndToEnd(unittest.TestCase):
     def test_plain_start_brings_back_the_hidden_capsule(self):
         # Without a tray the hidden capsule is listed nowhere: the launcher's window
         # search finds nothing and hands the start over to the running copy.
-        folder = os.path.join(self.home, ".config", "vyr-linux-monitor")
-        os.makedirs(folder)
-        with open(os.path.join(folder, "settings.json"), "w", encoding="utf-8") as fh:
-            json.dump({"hover_popup": False}, fh)
+        self.write_settings(hover_popup=False)
         s = self.session
         m = self.start()
         main = m.main_window()

@@ -18,6 +18,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from x11session import PROGRAM, TITLE, private_folder, wait_until  # noqa: E402
+from x11display import stop  # noqa: E402  (its folder is on the path through x11session)
 
 DIST = os.environ.get("VYR_E2E_DIST") or os.environ.get("VYR_DIST_DIR", "")
 SHOTS = os.environ.get("VYR_E2E_SHOTS") or os.path.join(tempfile.gettempdir(), "vyr_e2e_shots")
@@ -83,7 +84,7 @@ class WaylandOnly(unittest.TestCase):
              "--log=" + os.path.join(self.root, "weston.log")],
             env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL)
-        self.addCleanup(self.stop, self.weston)
+        self.addCleanup(stop, self.weston)
         self.weston_env = dict(env, WAYLAND_DISPLAY=SOCKET_NAME)
         if not wait_until(lambda: answers(os.path.join(self.runtime, SOCKET_NAME)), 30):
             self.fail("weston did not start: " + self.weston_log())
@@ -94,16 +95,6 @@ class WaylandOnly(unittest.TestCase):
                 return fh.read()
         except OSError:
             return ""
-
-    @staticmethod
-    def stop(proc):
-        if proc.poll() is None:
-            proc.terminate()
-            try:
-                proc.wait(10)
-            except subprocess.TimeoutExpired:
-                proc.kill()
-                proc.wait()
 
     def screenshot(self, name):
         """weston's own screen picture, kept for a look by eye."""
@@ -126,7 +117,7 @@ class WaylandOnly(unittest.TestCase):
             program = subprocess.Popen([os.path.join(DIST, PROGRAM)], cwd=home, env=env,
                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                        stderr=trace)
-        self.addCleanup(self.stop, program)
+        self.addCleanup(stop, program)
 
         def trace_text():
             with open(trace_path, encoding="utf-8", errors="replace") as fh:
