@@ -41,7 +41,8 @@ class ChannelTest : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir tmp_;
+    // Short: a socket's path has room for 107 bytes.
+    QTemporaryDir tmp_{QStringLiteral("/tmp/vyr_channel_XXXXXX")};
     QList<QList<QByteArray>> batches_;
     int serial_ = 0;
 
@@ -127,8 +128,7 @@ private slots:
 
     void server_lives_in_the_private_runtime_folder_only() {
         // Another user who listens first under the name in the shared
-        // temporary folder is never talked to. (Short paths: a socket's path
-        // has room for 107 bytes.)
+        // temporary folder is never talked to.
         QTemporaryDir shared(QStringLiteral("/tmp/vyr_shared_XXXXXX"));
         QVERIFY(shared.isValid());
         const QString user_folder = QStringLiteral("/vyr-%1").arg(::geteuid());
