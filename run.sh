@@ -4,7 +4,12 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 bash scripts/build.sh
-EXE="$(pwd)/${VYR_BUILD_DIR:-build}/dist/Vyr_Sistem_Zuvedadu"
+BUILD=${VYR_BUILD_DIR:-build}
+case "$BUILD" in
+  /*) ;;
+  *) BUILD="$(pwd)/$BUILD" ;;
+esac
+EXE="$BUILD/dist/Vyr_Sistem_Zuvedadu"
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "run: no display; starting under Xvfb" >&2
   exec xvfb-run -a -s "-screen 0 1920x1080x24" "$EXE" "$@"

@@ -26,12 +26,18 @@ except SystemExit as e:
 except BaseException:
     sys._vyr_exit_code = 1
     err_txt = traceback.format_exc()
-    try:
-        log_d = os.path.join(os.environ.get("LOCALAPPDATA", cwd), "Tovrin")
-        os.makedirs(log_d, exist_ok=True)
-        with open(os.path.join(log_d, "startup_error.log"), "w", encoding="utf-8") as f:
-            f.write(err_txt)
-    except Exception: pass
+    logged = False
+    for base in (os.environ.get("LOCALAPPDATA", cwd), cwd):
+        try:
+            log_d = os.path.join(base, "Tovrin")
+            os.makedirs(log_d, exist_ok=True)
+            with open(os.path.join(log_d, "startup_error.log"), "w", encoding="utf-8") as f:
+                f.write(err_txt)
+            logged = True; break
+        except Exception: pass
+    if os.name != "nt" or not logged:
+        try: sys.stderr.write(err_txt); sys.stderr.flush()
+        except Exception: pass
     try:
         import ctypes
         ctypes.windll.user32.MessageBoxW(0, err_txt[:1800], "Vyr Ruvivu Zizodiro - Baslatma Hatasi", 0x10)

@@ -6,10 +6,10 @@ set -euo pipefail
 
 PACKAGES=(
   cmake ninja-build g++ pkg-config
-  qtbase5-dev qtbase5-dev-tools libqt5svg5-dev libx11-dev
-  pybind11-dev libgtest-dev
-  python3 python3-psutil
-  xvfb xauth xdotool x11-utils openbox imagemagick
+  qtbase5-dev qtbase5-dev-tools libqt5svg5-dev libx11-dev qtwayland5
+  libgtest-dev
+  python3 python3-psutil libtk8.6
+  xvfb xauth xdotool x11-utils openbox imagemagick weston
   fonts-roboto locales
   fonts-inter qttranslations5-l10n trayer
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64

@@ -25,6 +25,7 @@
 #include "vyr/desk_guard/screen_fit.hpp"
 #include "vyr/desk_guard/texts.hpp"
 #include "vyr/desk_guard/window_helpers.hpp"
+#include "vyr/instance_name.hpp"
 #include "vyr/module_init.hpp"
 #include "vyr/py_ref.hpp"
 #include "vyr/widget_handle.hpp"
@@ -536,26 +537,6 @@ PyObject* derive_app_key(PyObject* module, PyObject* raw_code) {
     return key.release();
 }
 
-// The login name (getpass's rules) with characters outside the key set
-// replaced; "user" when it cannot be found.
-PyObject* derive_user_tag(PyObject* module) {
-    Owned tag;
-    do {
-        Owned getpass(PyImport_ImportModule("getpass"));
-        if (!getpass) break;
-        Owned name(call_method(getpass.get(), "getuser"));
-        if (!name) break;
-        const int nonempty = PyObject_IsTrue(name.get());
-        if (nonempty < 0) break;
-        if (!nonempty) name.reset(str("user"));
-        if (!name) break;
-        tag.reset(re_sub(module, kNotKeyChar, "_", name.get()));
-    } while (false);
-    if (tag) return tag.release();
-    if (!drop_ordinary_error()) return nullptr;
-    return str("user");
-}
-
 int set_state(PyObject* state, const char* key, PyObject* value) {
     Owned k(str(key));
     if (!k) return -1;
@@ -685,12 +666,12 @@ PyObject* single_instance(PyObject* module, PyObject* app_code, PyObject* main_w
     if (!raw) return nullptr;
     Owned key(derive_app_key(module, raw.get()));
     if (!key) return nullptr;
-    Owned tag(derive_user_tag(module));
-    if (!tag) return nullptr;
-    Owned srv_obj(PyUnicode_FromFormat("%s%U_%U", texts::kServerNamePrefix, key.get(), tag.get()));
-    if (!srv_obj) return nullptr;
-    QString srv_name;
-    if (!from_py(srv_obj.get(), &srv_name)) return nullptr;
+    // The user tag and the name follow the rule that the launcher follows too.
+    Py_ssize_t key_size = 0;
+    const char* key_text = PyUnicode_AsUTF8AndSize(key.get(), &key_size);
+    if (!key_text) return nullptr;
+    const QString srv_name = QString::fromStdString(vyr::instance_name::server_name(
+        std::string_view(key_text, static_cast<size_t>(key_size)), vyr::instance_name::user_tag()));
 
     // 10. A running copy that answers gets the message; this copy ends.
     bool answered;

@@ -6,22 +6,24 @@
 
 #include <cstdlib>
 
-#include "vyr/desk_guard/texts.hpp"
+#include "vyr/instance_name.hpp"
 
 namespace vyr::desk_guard {
 
 namespace {
 
 const QByteArray& activation_message() {
-    static const QByteArray message(texts::kActivateMessage);
+    static const QByteArray message(vyr::instance_name::kActivationMessage);
     return message;
 }
 
 }  // namespace
 
 bool send_activation(const QString& server_name, int connect_ms, int write_ms, bool disconnect) {
+    const QString address = server_address(server_name);
+    if (address.isEmpty()) return false;
     QLocalSocket probe;
-    probe.connectToServer(server_name);
+    probe.connectToServer(address);
     if (!probe.waitForConnected(connect_ms)) return false;
     probe.write(activation_message());
     probe.flush();
@@ -31,6 +33,7 @@ bool send_activation(const QString& server_name, int connect_ms, int write_ms, b
 }
 
 bool hand_over(const QString& server_name, int attempts, int pause_ms, int wait_ms) {
+    if (server_address(server_name).isEmpty()) return false;  // nowhere to hand over to
     for (int i = 0; i < attempts; ++i) {
         QThread::msleep(static_cast<unsigned long>(pause_ms));
         if (send_activation(server_name, wait_ms, wait_ms, false)) return true;
@@ -51,13 +54,18 @@ ActivationServer::ActivationServer(BatchHandler on_batch, QObject* parent)
 ActivationServer::~ActivationServer() = default;
 
 bool ActivationServer::start(const QString& server_name) {
-    QLocalServer::removeServer(server_name);
-    return server_->listen(server_name);
+    name_ = server_name;
+    const QString address = server_address(server_name);
+    if (address.isEmpty()) return false;
+    QLocalServer::removeServer(address);
+    return server_->listen(address);
 }
 
 void ActivationServer::close() { server_->close(); }
 
-QString ActivationServer::server_name() const { return server_->serverName(); }
+QString ActivationServer::server_name() const {
+    return server_->isListening() ? name_ : QString();
+}
 QString ActivationServer::full_server_name() const { return server_->fullServerName(); }
 bool ActivationServer::is_listening() const { return server_->isListening(); }
 

@@ -1,7 +1,9 @@
 // The single-instance channel's C++ side: the activation server and its
 // clients in one process, and the lock file.
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
+#include <QLocalServer>
 #include <QLocalSocket>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -39,7 +41,8 @@ class ChannelTest : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir tmp_;
+    // Short: a socket's path has room for 107 bytes.
+    QTemporaryDir tmp_{QStringLiteral("/tmp/vyr_channel_XXXXXX")};
     QList<QList<QByteArray>> batches_;
     int serial_ = 0;
 
@@ -55,7 +58,9 @@ private:
 private slots:
     void initTestCase() {
         QVERIFY(tmp_.isValid());
-        // Local sockets live in the temporary folder.
+        // Local sockets live in the private runtime folder (a QTemporaryDir is
+        // the user's only).
+        qputenv("XDG_RUNTIME_DIR", tmp_.path().toUtf8());
         qputenv("TMPDIR", tmp_.path().toUtf8());
     }
     void init() { batches_.clear(); }
@@ -84,7 +89,7 @@ private slots:
         const QString name = fresh_name();
         auto srv = server(name);
         QLocalSocket client;
-        client.connectToServer(name);
+        client.connectToServer(server_address(name));
         QVERIFY(client.waitForConnected(250));
         QTRY_COMPARE(batches_.size(), 1);
         QCOMPARE(batches_[0], QList<QByteArray>{QByteArray()});
@@ -119,6 +124,60 @@ private slots:
         auto srv = server(name);
         QVERIFY(hand_over(name, 4, 1, 150));
         QTRY_COMPARE(batches_.size(), 1);
+    }
+
+    void server_lives_in_the_private_runtime_folder_only() {
+        // Another user who listens first under the name in the shared
+        // temporary folder is never talked to.
+        QTemporaryDir shared(QStringLiteral("/tmp/vyr_shared_XXXXXX"));
+        QVERIFY(shared.isValid());
+        const QString user_folder = QStringLiteral("/vyr-%1").arg(::geteuid());
+        const struct {
+            const char* what;
+            QByteArray runtime;  // XDG_RUNTIME_DIR; empty: unset
+            QString folder;      // where the server listens; empty: nowhere
+            QFile::Permissions user_folder_mode;
+        } cases[] = {
+            {"runtime folder", tmp_.path().toUtf8(), tmp_.path(), {}},
+            {"relative runtime folder", "run", shared.path() + user_folder,
+             QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner},
+            {"per-user folder made", "", shared.path() + user_folder, {}},
+            {"per-user folder that others may enter", "", QString(),
+             QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ExeOther},
+        };
+        for (const auto& c : cases) {
+            const QByteArray what(c.what);
+            QDir(shared.path() + user_folder).removeRecursively();
+            if (c.user_folder_mode) {
+                QVERIFY(QDir().mkdir(shared.path() + user_folder));
+                QVERIFY(QFile::setPermissions(shared.path() + user_folder, c.user_folder_mode));
+            }
+            if (c.runtime.isEmpty()) qunsetenv("XDG_RUNTIME_DIR");
+            else qputenv("XDG_RUNTIME_DIR", c.runtime);
+            qputenv("TMPDIR", shared.path().toUtf8());
+
+            const QString name = fresh_name();
+            QLocalServer squatter;
+            QVERIFY2(squatter.listen(shared.path() + "/" + name), what);
+            int squatted = 0;
+            connect(&squatter, &QLocalServer::newConnection, [&] { ++squatted; });
+
+            batches_.clear();
+            auto srv = server(name);
+            QCOMPARE(server_address(name), c.folder.isEmpty() ? QString() : c.folder + "/" + name);
+            QVERIFY2(srv->is_listening() == !c.folder.isEmpty(), what);
+            QVERIFY2(send_activation(name, 250, 200, true) == !c.folder.isEmpty(), what);
+            QVERIFY2(hand_over(name, 1, 1, 150) == !c.folder.isEmpty(), what);
+            if (!c.folder.isEmpty()) {
+                QCOMPARE(srv->full_server_name(), c.folder + "/" + name);
+                QCOMPARE(srv->server_name(), name);
+                QTRY_COMPARE(flatten(batches_).size(), 2);
+            }
+            QTest::qWait(50);
+            QVERIFY2(squatted == 0, what);
+        }
+        qputenv("XDG_RUNTIME_DIR", tmp_.path().toUtf8());
+        qputenv("TMPDIR", tmp_.path().toUtf8());
     }
 
     void lock_errors_other_than_contention_are_failures() {

@@ -7,6 +7,8 @@ import os
 import pwd
 import socket
 import stat
+import subprocess
+import textwrap
 import unittest
 
 import dg_support
@@ -280,7 +282,51 @@ class Switches(unittest.TestCase):
             print(st["lock_fh"].closed, os.path.dirname(st["server"].fullServerName()))
         """)
         self.assertEqual(proc.returncode, 0, proc.stderr)
-        self.assertEqual(proc.stdout.split(), ["True", "0o700", "True", "False", self.box.tmp])
+        self.assertEqual(proc.stdout.split(), ["True", "0o700", "True", "False", self.box.runtime])
+
+    def test_server_lives_in_the_private_runtime_folder(self):
+        # Another local user who listens first under the name in the shared
+        # temporary folder is never talked to; a socket file left by a killed
+        # copy is replaced.
+        name = "VYR_SINGLE_INSTANCE_MONITOR_tester"
+        per_user = os.path.join(self.box.tmp, "vyr-%d" % os.geteuid())
+        cases = [
+            ({}, self.box.runtime),
+            ({"XDG_RUNTIME_DIR": None}, per_user),
+            ({"XDG_RUNTIME_DIR": "relative"}, per_user),
+        ]
+        for env, folder in cases:
+            with self.subTest(env=env):
+                squatter = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+                self.addCleanup(squatter.close)
+                squatter.bind(os.path.join(self.box.tmp, name))
+                squatter.listen(1)
+                squatter.setblocking(False)
+                os.makedirs(folder, 0o700, exist_ok=True)
+                if os.path.exists(os.path.join(folder, name)):
+                    os.remove(os.path.join(folder, name))
+                stale = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+                stale.bind(os.path.join(folder, name))
+                stale.close()                     # its file stays behind
+                full_env = dict(self.box.env, **env)
+                if full_env["XDG_RUNTIME_DIR"] is None:
+                    del full_env["XDG_RUNTIME_DIR"]
+                proc = subprocess.run(
+                    [dg_support.PYTHON, "-c", textwrap.dedent("""
+                        import vyr_desk_guard_testkit as tk
+                        import vyr_desk_guard as dg
+                        tk.app()
+                        print(dg.ensure_vyr_single_instance("MONITOR"))
+                        server = dg._VYR_SINGLE_INSTANCE_STATE["server"]
+                        print(server.isListening(), server.fullServerName())
+                    """)], env=full_env, cwd=self.box.root, capture_output=True, text=True,
+                    timeout=60)
+                self.assertEqual(proc.returncode, 0, proc.stderr)
+                self.assertEqual(proc.stdout.split(), ["True", "True", os.path.join(folder, name)])
+                with self.assertRaises(BlockingIOError):
+                    squatter.accept()
+                squatter.close()
+                os.remove(os.path.join(self.box.tmp, name))
 
 
 # A first copy: registers a hidden window, counts activations and reports
@@ -324,7 +370,7 @@ class SecondCopy(unittest.TestCase):
     def setUp(self):
         self.box = dg_support.Sandbox()
         self.addCleanup(self.box.cleanup)
-        self.server_path = os.path.join(self.box.tmp, "VYR_SINGLE_INSTANCE_MONITOR_tester")
+        self.server_path = os.path.join(self.box.runtime, "VYR_SINGLE_INSTANCE_MONITOR_tester")
         self.lock = lock_path(os.path.join(self.box.home, ".config"), "MONITOR")
 
     def second_copy(self):
@@ -381,6 +427,39 @@ class SecondCopy(unittest.TestCase):
         with open(self.lock) as f:
             self.assertEqual(f.read(), "holder")
         self.assertFalse(os.path.exists(self.server_path))
+
+    def test_plain_start_through_the_launcher_hands_over(self):
+        # The launcher's lock is held and no window manager lists a window of
+        # the running copy: the launcher hands the start over to the desktop
+        # helper's server, whose name it must derive the same way.
+        launcher = os.path.join(os.environ["VYR_DIST_DIR"], "Vyr_Sistem_Zuvedadu")
+        cases = [("tester", True), ("J\u00f6hn Doe", True), ("caf\udce9", True),
+                 ("x\U0001F600y", True), ("", True), ("tester", False)]
+        for user, runtime_dir in cases:
+            with self.subTest(user=user, runtime_dir=runtime_dir):
+                box = dg_support.Sandbox(user=user)
+                self.addCleanup(box.cleanup)
+                if not runtime_dir:
+                    del box.env["XDG_RUNTIME_DIR"]
+                folder = box.runtime if runtime_dir else os.path.join(box.tmp,
+                                                                      "vyr-%d" % os.geteuid())
+                os.makedirs(folder, 0o700, exist_ok=True)
+                with open(os.path.join(folder, "VYR_SINGLE_INSTANCE_vyr-sysmonitor"), "w") as lock:
+                    fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                    first = box.start(FIRST_COPY, "minimized")
+                    self.addCleanup(first.kill)
+                    self.assertEqual(first.stdout.readline().strip(), "READY")
+                    env = {k: v for k, v in box.env.items()
+                           if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+                    second = subprocess.run([launcher], env=env, cwd=box.root,
+                                            capture_output=True, text=True, timeout=60)
+                    self.assertEqual((second.returncode, second.stdout), (0, ""), second.stderr)
+                    out, err = first.communicate(timeout=60)
+                self.assertEqual(first.returncode, 0, err)
+                report = json.loads(out)
+                self.assertEqual(len(report["calls"]), 1)
+                state = report["state"]
+                self.assertEqual((state["visible"], state["minimized"]), (True, False))
 
     def test_activation_errors_reach_the_log_and_the_server_keeps_answering(self):
         first = self.box.start("""

@@ -2,12 +2,15 @@
 openbox as the window manager)."""
 import json
 import os
-import shutil
 import subprocess
-import time
+import sys
 import unittest
 
 import dg_support
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                "common", "tests"))
+import x11display  # noqa: E402
 
 FIRST_COPY = """
 import json, sys, time
@@ -37,38 +40,28 @@ sys.stdin.readline()
 """
 
 
-def xdotool(*args):
-    proc = subprocess.run(["xdotool", *args], capture_output=True, text=True, timeout=10)
-    return proc.stdout.strip()
-
-
-@unittest.skipUnless(os.environ.get("DISPLAY") and shutil.which("xdotool")
-                     and shutil.which("openbox") and shutil.which("xprop"),
-                     "needs an X display, xdotool, xprop and openbox")
+@unittest.skipUnless(x11display.have_tools("xdotool", "openbox", "xprop"),
+                     "needs Xvfb, xdotool, xprop and openbox")
 class RealWindow(unittest.TestCase):
     def setUp(self):
         self.box = dg_support.Sandbox()
         self.addCleanup(self.box.cleanup)
-        self.box.env["QT_QPA_PLATFORM"] = "xcb"
-        wm_env = dict(self.box.env)
-        self.wm = subprocess.Popen(["openbox"], env=wm_env, stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL)
-        self.addCleanup(self.wm.wait)
-        self.addCleanup(self.wm.terminate)
         # Windows appear only once the window manager has taken the screen.
-        deadline = time.monotonic() + 60  # slow on a loaded machine
-        while time.monotonic() < deadline:
-            probe = subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"],
-                                   capture_output=True, text=True, env=wm_env)
-            if "window id" in probe.stdout:
-                break
-            time.sleep(0.05)
+        self.x = x11display.VirtualDisplay(1280, 800)
+        self.addCleanup(self.x.close)
+        self.box.env = self.x.with_display(self.box.env)
+        self.box.env["QT_QPA_PLATFORM"] = "xcb"
+
+    def xdotool(self, *args):
+        proc = subprocess.run(["xdotool", *args], env=self.box.env, capture_output=True,
+                              text=True, timeout=10)
+        return proc.stdout.strip()
 
     def test_second_start_raises_the_minimized_window(self):
         first = self.box.start(FIRST_COPY)
         self.addCleanup(first.kill)
         self.assertEqual(first.stdout.readline().strip(), "READY")
-        self.assertEqual(xdotool("search", "--onlyvisible", "--name", "^Vyr Pano$"), "")
+        self.assertEqual(self.xdotool("search", "--onlyvisible", "--name", "^Vyr Pano$"), "")
         second = self.box.run("""
             import vyr_desk_guard_testkit as tk
             import vyr_desk_guard as dg
@@ -80,11 +73,12 @@ class RealWindow(unittest.TestCase):
         report = json.loads(first.stdout.readline())
         self.assertEqual(report["calls"], 1)
         self.assertEqual((report["state"]["visible"], report["state"]["minimized"]), (True, False))
-        shown = xdotool("search", "--onlyvisible", "--name", "^Vyr Pano$")
+        shown = self.xdotool("search", "--onlyvisible", "--name", "^Vyr Pano$")
         self.assertNotEqual(shown, "")
-        self.assertEqual(xdotool("getactivewindow", "getwindowname"), "Vyr Pano")
+        self.assertEqual(self.xdotool("getactivewindow", "getwindowname"), "Vyr Pano")
         if os.environ.get("VYR_SHOT"):
-            subprocess.run(["import", "-window", "root", os.environ["VYR_SHOT"]], check=False)
+            subprocess.run(["import", "-window", "root", os.environ["VYR_SHOT"]], check=False,
+                           env=self.box.env)
         first.stdin.write("\n")
         first.stdin.flush()
         first.wait(timeout=30)

@@ -109,13 +109,13 @@ TEST(Launcher, ProgramFolderBecomesWorkingFolderDllFolderAndPythonPath) {
     }
 }
 
-TEST(Launcher, BootstrapScriptIsThirtyEightLines) {
+TEST(Launcher, BootstrapScriptIsFortyFourLines) {
     const std::string script = vyr::launcher::kBootstrapScript;
     ASSERT_FALSE(script.empty());
     EXPECT_EQ(script.back(), '\n');
     std::size_t lines = 0;
     for (char c : script) lines += c == '\n';
-    EXPECT_EQ(lines, 38u);
+    EXPECT_EQ(lines, 44u);
     EXPECT_EQ(script.find('\r'), std::string::npos);
     EXPECT_EQ(script.find("\n\n"), std::string::npos);
 }

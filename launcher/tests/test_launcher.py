@@ -96,6 +96,36 @@ class StartupErrorLog(LauncherTestCase):
                 self.assertTrue(logged.endswith(text + "\n"), logged[-200:])
                 self.assertNotIn("an earlier failure", logged)
                 self.assertFalse(logged.startswith("\ufeff"))
+                # On the terminal as well: there is no message box here.
+                self.assertEqual(proc.stderr, logged)
+
+    def test_unwritable_log_folders_fall_back_to_the_program_folder_then_stderr(self):
+        blocker = os.path.join(self.scratch, "not-a-folder")
+        with open(blocker, "w") as f:
+            f.write("x")
+        cases = [
+            # (LOCALAPPDATA, the program folder's Tovrin is a file, logged in the program folder)
+            (blocker, False, True),
+            (os.path.join(blocker, "below"), False, True),
+            (blocker, True, False),
+        ]
+        for i, (local, tovrin_blocked, logged) in enumerate(cases):
+            with self.subTest(local=local, tovrin_blocked=tovrin_blocked):
+                folder = self.program_folder(f"prog{i}")
+                if tovrin_blocked:
+                    with open(os.path.join(folder, "Tovrin"), "w") as f:
+                        f.write("x")
+                proc = self.run_launcher(folder, env=self.env(
+                    VYR_TEST_ACTION="raise RuntimeError('açılmadı')", LOCALAPPDATA=local))
+                self.assertEqual(proc.returncode, 1, proc.stderr)
+                self.assertTrue(proc.stderr.startswith("Traceback (most recent call last):\n"))
+                self.assertTrue(proc.stderr.endswith("RuntimeError: açılmadı\n"), proc.stderr)
+                log = os.path.join(folder, "Tovrin", "startup_error.log")
+                if logged:
+                    with open(log, encoding="utf-8") as f:
+                        self.assertEqual(f.read(), proc.stderr)
+                else:
+                    self.assertFalse(os.path.exists(log))
 
     def test_empty_local_app_data_means_the_working_folder(self):
         folder = self.program_folder()

@@ -1,70 +1,39 @@
 """A second copy brings the first copy's window to the front, on a virtual X display with a
 window manager (Xvfb and openbox)."""
 import os
-import shutil
 import subprocess
 import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "..", "common", "tests"))
+import x11display  # noqa: E402
 from launcher_harness import PRODUCT_TITLE, LauncherTestCase  # noqa: E402
 
 OTHER_TITLE = "Baska pencere"
 WAIT = 15
-# Starting a window manager can take long on a loaded machine (the whole suite runs in
-# parallel); waiting longer costs nothing when it is quick.
-WM_START_WAIT = 60
 
 
 def wait_until(predicate, timeout=WAIT):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(0.05)
-    return predicate()
+    return x11display.wait_until(predicate, timeout) or predicate()
 
 
 class VirtualDisplay:
-    """An Xvfb server through xvfb-run, optionally with openbox managing its windows."""
+    """An Xvfb server, optionally with openbox managing its windows."""
 
     def __init__(self, window_manager):
-        # The command inside xvfb-run tells where the server is, then waits for its input to
-        # close; xvfb-run then stops the server itself.
-        self.holder = subprocess.Popen(
-            ["xvfb-run", "-a", "-s", "-screen 0 1280x800x24 -nolisten tcp",
-             "sh", "-c", 'echo "$$ $DISPLAY $XAUTHORITY"; exec cat >/dev/null'],
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        self.inner_pid, self.display, self.xauthority = self.holder.stdout.readline().split()
-        self.inner_pid = int(self.inner_pid)
-        self.env = dict(os.environ, DISPLAY=self.display, XAUTHORITY=self.xauthority,
-                        LANG="C.UTF-8", LC_ALL="C.UTF-8")
-        self.window_manager = None
-        if window_manager:
-            self.window_manager = subprocess.Popen(["openbox"], env=self.env,
-                                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            if not wait_until(lambda: "window id" in self.run("xprop", "-root", "_NET_SUPPORTING_WM_CHECK"),
-                              timeout=WM_START_WAIT):
-                self.close()
-                raise RuntimeError("openbox did not start")
+        self.x = x11display.VirtualDisplay(1280, 800, window_manager)
+        self.display = self.x.display
+        self.env = self.x.with_display(dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8"))
 
     def run(self, *cmd):
         proc = subprocess.run(cmd, env=self.env, capture_output=True, text=True, timeout=WAIT)
         return proc.stdout.strip() if proc.returncode == 0 else ""
 
     def close(self):
-        if self.window_manager is not None:
-            self.window_manager.terminate()
-            self.window_manager.wait(timeout=WAIT)
-        self.holder.stdin.close()
-        try:
-            self.holder.wait(timeout=WAIT)
-        except subprocess.TimeoutExpired:
-            os.kill(self.inner_pid, 15)
-            self.holder.wait(timeout=WAIT)
-        self.holder.stdout.close()
+        self.x.close()
 
     # What the display shows.
     def window(self, title):
@@ -93,7 +62,8 @@ class VirtualDisplay:
         return wait_until(lambda: self.active_title() == title)
 
 
-@unittest.skipUnless(shutil.which("xvfb-run"), "xvfb-run is missing (Debian package xvfb)")
+@unittest.skipUnless(x11display.have_tools("openbox", "xprop", "xdotool"),
+                     "Xvfb, openbox, xprop or xdotool is missing")
 class WindowActivation(LauncherTestCase):
     @classmethod
     def setUpClass(cls):
@@ -116,7 +86,7 @@ class WindowActivation(LauncherTestCase):
         cls.x.close()
 
     def display_env(self, **changes):
-        return self.env(DISPLAY=self.x.display, XAUTHORITY=self.x.xauthority, **changes)
+        return self.env(DISPLAY=self.x.display, XAUTHORITY=None, **changes)
 
     def start_first_copy(self, *titles, state="normal"):
         folder = self.program_folder()
@@ -177,13 +147,13 @@ class WindowActivation(LauncherTestCase):
         self.assertEqual(self.stop_running(), [0])
 
 
-@unittest.skipUnless(shutil.which("xvfb-run"), "xvfb-run is missing (Debian package xvfb)")
+@unittest.skipUnless(x11display.have_tools(), "Xvfb is missing")
 class WithoutWindowManager(LauncherTestCase):
     def test_nothing_is_found_and_the_copy_still_leaves(self):
         x = VirtualDisplay(window_manager=False)
         self.addCleanup(x.close)
         folder = self.program_folder()
-        env = self.env(DISPLAY=x.display, XAUTHORITY=x.xauthority)
+        env = self.env(DISPLAY=x.display, XAUTHORITY=None)
         first = self.start_launcher(folder, env=dict(env, VYR_TEST_REPORT=self.report_path("first"),
                                                      VYR_TEST_ACTION=f"show_window({PRODUCT_TITLE!r})"))
         self.wait_for_report(self.report_path("first"), first, key="shown")

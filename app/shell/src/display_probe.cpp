@@ -13,17 +13,31 @@ std::vector<std::string> display_candidates(const std::optional<std::string>& di
     return names;
 }
 
+std::optional<std::string> wayland_socket(Environment& env) {
+    const std::optional<std::string> display = env.get("WAYLAND_DISPLAY");
+    if (!display || display->empty()) return std::nullopt;
+    if (display->front() == '/') return display;
+    const std::optional<std::string> runtime = env.get("XDG_RUNTIME_DIR");
+    if (!runtime || runtime->empty()) return std::nullopt;
+    return *runtime + "/" + *display;
+}
+
 void configure_display_platform(Environment& env, DisplayOpener& opener, bool is_windows) {
     if (is_windows) return;
     try {
         if (env.contains("QT_QPA_PLATFORM")) return;
-        if (!opener.load()) return;
-        for (const std::string& name : display_candidates(env.get("DISPLAY"))) {
-            if (!opener.try_open(name)) continue;
-            env.set("DISPLAY", name);
-            env.set("QT_QPA_PLATFORM", "xcb");
-            return;
+        if (opener.load()) {
+            for (const std::string& name : display_candidates(env.get("DISPLAY"))) {
+                if (!opener.try_open(name)) continue;
+                env.set("DISPLAY", name);
+                env.set("QT_QPA_PLATFORM", "xcb");
+                return;
+            }
         }
+        // No X server (a Wayland session without its X layer): Qt's default
+        // platform would abort, its Wayland platform runs the program.
+        const std::optional<std::string> socket = wayland_socket(env);
+        if (socket && opener.try_open_wayland(*socket)) env.set("QT_QPA_PLATFORM", "wayland");
     } catch (...) {
         // The platform stays Qt's own choice.
     }

@@ -6,6 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
 #include "vyr/shell/display_probe.hpp"
 
 using vyr::shell::configure_display_platform;
@@ -30,6 +37,8 @@ struct FakeOpener : vyr::shell::DisplayOpener {
     bool loadable = true;
     std::vector<std::string> opens;  // names that open
     std::vector<std::string> tried;
+    std::vector<std::string> wayland_opens;  // compositor sockets that answer
+    std::vector<std::string> wayland_tried;
     int loads = 0;
     bool load() override {
         ++loads;
@@ -39,6 +48,12 @@ struct FakeOpener : vyr::shell::DisplayOpener {
         tried.push_back(n);
         for (auto& o : opens)
             if (o == n) return true;
+        return false;
+    }
+    bool try_open_wayland(const std::string& path) override {
+        wayland_tried.push_back(path);
+        for (auto& o : wayland_opens)
+            if (o == path) return true;
         return false;
     }
 };
@@ -119,10 +134,79 @@ TEST(DisplayProbe, LeavesTheEnvironmentAloneWhenItShould) {
         configure_display_platform(env, opener, c.windows);
         EXPECT_EQ(env.vars, before) << c.name;
         EXPECT_TRUE(opener.tried.empty()) << c.name;
+        EXPECT_TRUE(opener.wayland_tried.empty()) << c.name;
         if (c.windows || c.platform) {
             EXPECT_EQ(opener.loads, 0) << c.name;
         }
     }
+}
+
+TEST(DisplayProbe, WaylandWhenNoXDisplayOpens) {
+    using M = std::map<std::string, std::string>;
+    using V = std::vector<std::string>;
+    const std::string sock = "/run/user/1000/wayland-1";
+    struct Case {
+        const char* name;
+        M vars;
+        bool x_loadable;
+        V x_opens;
+        V wayland_opens;
+        V expect_wayland_tried;
+        std::optional<std::string> expect_platform;
+    } cases[] = {
+        {"compositor only", {{"WAYLAND_DISPLAY", "wayland-1"}, {"XDG_RUNTIME_DIR", "/run/user/1000"}},
+         true, {}, {sock}, {sock}, "wayland"},
+        {"X11 library missing", {{"WAYLAND_DISPLAY", "wayland-1"}, {"XDG_RUNTIME_DIR", "/run/user/1000"}},
+         false, {}, {sock}, {sock}, "wayland"},
+        {"socket named by its path", {{"WAYLAND_DISPLAY", "/srv/w/sock"}}, true, {}, {"/srv/w/sock"},
+         {"/srv/w/sock"}, "wayland"},
+        {"X layer of the compositor first",
+         {{"WAYLAND_DISPLAY", "wayland-1"}, {"XDG_RUNTIME_DIR", "/run/user/1000"}, {"DISPLAY", ":0"}},
+         true, {":0"}, {sock}, {}, "xcb"},
+        {"compositor does not answer",
+         {{"WAYLAND_DISPLAY", "wayland-1"}, {"XDG_RUNTIME_DIR", "/run/user/1000"}}, true, {}, {}, {sock},
+         std::nullopt},
+        {"empty WAYLAND_DISPLAY", {{"WAYLAND_DISPLAY", ""}, {"XDG_RUNTIME_DIR", "/run/user/1000"}}, true,
+         {}, {sock}, {}, std::nullopt},
+        {"name without a runtime folder", {{"WAYLAND_DISPLAY", "wayland-1"}}, true, {}, {sock}, {},
+         std::nullopt},
+        {"no Wayland display", {{"XDG_RUNTIME_DIR", "/run/user/1000"}}, true, {}, {sock}, {}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        FakeEnv env;
+        env.vars = c.vars;
+        FakeOpener opener;
+        opener.loadable = c.x_loadable;
+        opener.opens = c.x_opens;
+        opener.wayland_opens = c.wayland_opens;
+        configure_display_platform(env, opener, false);
+        EXPECT_EQ(opener.wayland_tried, c.expect_wayland_tried) << c.name;
+        EXPECT_EQ(env.get("QT_QPA_PLATFORM"), c.expect_platform) << c.name;
+        EXPECT_EQ(env.get("DISPLAY"), c.vars.count("DISPLAY") ? std::optional(c.vars.at("DISPLAY"))
+                                                               : std::nullopt)
+            << c.name;
+    }
+}
+
+TEST(DisplayProbe, SystemOpenerAnswersOnlyWhereACompositorListens) {
+    auto* opener = vyr::shell::system_display_opener();
+    ASSERT_NE(opener, nullptr);
+    char folder[] = "/tmp/vyr_wayland_probe_XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string path = std::string(folder) + "/wayland-9";
+    EXPECT_FALSE(opener->try_open_wayland(path));
+
+    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, path.c_str());
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    EXPECT_TRUE(opener->try_open_wayland(path));
+    close(listener);  // the socket file stays, but nobody answers
+    EXPECT_FALSE(opener->try_open_wayland(path));
+    unlink(path.c_str());
+    rmdir(folder);
 }
 
 TEST(DisplayProbe, SystemLibraryFailsQuietlyOnAMissingDisplay) {

@@ -35,6 +35,12 @@ class EndToEnd(unittest.TestCase):
         self.addCleanup(m.stop)
         return m
 
+    def write_settings(self, **values):
+        folder = os.path.join(self.home, ".config", "vyr-linux-monitor")
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "settings.json"), "w", encoding="utf-8") as fh:
+            json.dump(values, fh)
+
     def shot(self, name):
         return self.session.screenshot(os.path.join(SHOTS, name + ".png"))
 
@@ -120,10 +126,7 @@ class EndToEnd(unittest.TestCase):
 
     def test_second_start_brings_the_monitor_to_the_front(self):
         # Not kept above other windows, so a window opened later can cover it.
-        folder = os.path.join(self.home, ".config", "vyr-linux-monitor")
-        os.makedirs(folder)
-        with open(os.path.join(folder, "settings.json"), "w", encoding="utf-8") as fh:
-            json.dump({"always_on_top": False}, fh)
+        self.write_settings(always_on_top=False)
         s = self.session
         m = self.start()
         main = m.main_window()
@@ -162,6 +165,34 @@ class EndToEnd(unittest.TestCase):
                                 "the running monitor was not brought to the front")
                 self.assertIsNone(m.proc.poll())
         self.shot("06_raised")
+
+    def test_plain_start_brings_back_the_hidden_capsule(self):
+        # Without a tray the hidden capsule is listed nowhere: the launcher's window
+        # search finds nothing and hands the start over to the running copy.
+        self.write_settings(hover_popup=False)
+        s = self.session
+        m = self.start()
+        main = m.main_window()
+        self.assertIsNotNone(main)
+        where = s.geometry(main)
+        x, y, w, h = where
+        time.sleep(1)
+        s.click(x + w - 10, y + 9)  # the close button in the top-right corner
+        self.assertTrue(wait_until(lambda: main not in s.windows(m.pid), 5),
+                        "the close button did not hide the capsule")
+        self.shot("07_capsule_hidden")
+
+        second = Monitor(s, DIST, self.home)
+        self.addCleanup(second.stop)
+        self.assertEqual(second.wait(30), 0)
+        self.assertEqual(wait_until(lambda: s.find(m.pid, TITLE), 10), main,
+                         "the plain start did not bring the capsule back")
+        self.assertEqual(s.geometry(main), where)
+        self.assertTrue(wait_until(lambda: (s.xdotool("getactivewindow") or "").strip()
+                                   == str(main), 10))
+        self.assertIsNone(m.proc.poll())
+        time.sleep(0.5)
+        self.shot("08_capsule_back")
 
     def test_quit_from_the_context_menu(self):
         s = self.session

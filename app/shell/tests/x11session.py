@@ -2,81 +2,38 @@
 it from the program folder, for the end-to-end tests and the benchmark."""
 import json
 import os
-import shutil
 import signal
 import subprocess
-import tempfile
+import sys
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..",
+                                "common", "tests"))
+import x11display  # noqa: E402
+from x11display import VirtualDisplay, private_folder, wait_until  # noqa: E402,F401
 
 TITLE = "Vyr Ruvivu Zizodiro"
 PROGRAM = "Vyr_Sistem_Zuvedadu"
 
 
 def have_tools():
-    return all(shutil.which(t) for t in ("Xvfb", "openbox", "xdotool", "import"))
-
-
-def wait_until(pred, timeout=20.0, step=0.05):
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        value = pred()
-        if value:
-            return value
-        time.sleep(step)
-    return None
+    return x11display.have_tools("openbox", "xprop", "xdotool", "import")
 
 
 class X11Session:
     """Xvfb (1920 x 1080) with openbox on a display of its own."""
 
     def __init__(self, width=1920, height=1080):
-        self.root = tempfile.mkdtemp(prefix="vyr_x11_")
-        # Display numbers of its own: clear of :0 to :2 (which the display probe
-        # tries) and of xvfb-run's numbers from 99 up.
-        self.xvfb, self.display = None, None
-        for number in range(400, 700):
-            read_fd, write_fd = os.pipe()
-            server = subprocess.Popen(
-                ["Xvfb", ":%d" % number, "-displayfd", str(write_fd), "-screen", "0",
-                 "%dx%dx24" % (width, height), "-nolisten", "tcp"],
-                pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            os.close(write_fd)
-            with os.fdopen(read_fd) as fh:
-                ready = fh.readline().strip()
-            if ready:
-                self.xvfb, self.display = server, ":" + ready
-                break
-            server.wait()  # that number is taken: the server gave up
-        if self.xvfb is None:
-            raise RuntimeError("Xvfb did not start")
+        self.x = VirtualDisplay(width, height)
+        self.root, self.display = self.x.root, self.x.display
         self.env = dict(os.environ)
-        for k in ("QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "PYTHONPATH", "LOCALAPPDATA",
-                  "VYR_ALLOW_MULTI_INSTANCE", "QT_AUTO_SCREEN_SCALE_FACTOR",
-                  "QT_ENABLE_HIGHDPI_SCALING"):
+        for k in ("QT_QPA_PLATFORM", "PYTHONPATH", "LOCALAPPDATA", "VYR_ALLOW_MULTI_INSTANCE",
+                  "QT_AUTO_SCREEN_SCALE_FACTOR", "QT_ENABLE_HIGHDPI_SCALING"):
             self.env.pop(k, None)
-        self.env["DISPLAY"] = self.display
-        self.wm = subprocess.Popen(["openbox"], env=self.env, stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL)
-        # Windows mapped before the window manager runs are taken over late,
-        # and Qt then misjudges where they are: wait for it.
-        if not wait_until(self.window_manager_running, 60):  # slow on a loaded machine
-            raise RuntimeError("openbox did not start")
-
-    def window_manager_running(self):
-        proc = subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env,
-                              capture_output=True, text=True, timeout=20)
-        return "window id" in proc.stdout
+        self.env = self.x.with_display(self.env)
 
     def close(self):
-        for p in (self.wm, self.xvfb):
-            if p.poll() is None:
-                p.terminate()
-                try:
-                    p.wait(10)
-                except subprocess.TimeoutExpired:
-                    p.kill()
-                    p.wait()
-        shutil.rmtree(self.root, ignore_errors=True)
+        self.x.close()
 
     def xdotool(self, *args):
         proc = subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True,
@@ -133,8 +90,8 @@ class Monitor:
         self.home = home
         env = dict(session.env)
         env["HOME"] = home
-        env["TMPDIR"] = os.path.join(home, "tmp")
-        os.makedirs(env["TMPDIR"], exist_ok=True)
+        env["TMPDIR"] = private_folder(home, "tmp")
+        env["XDG_RUNTIME_DIR"] = private_folder(home, "run")
         env.update(extra_env or {})
         self.proc = subprocess.Popen([os.path.join(dist, PROGRAM), *args], cwd=home, env=env,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)

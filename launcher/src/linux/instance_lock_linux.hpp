@@ -11,10 +11,9 @@ namespace vyr::launcher::linux_layer {
 // folder is already per session) and folder separators become "_".
 std::string lock_file_name(const std::string& lock_name);
 
-// Takes an exclusive, non-blocking flock on the file `lock_file_name(lock_name)` in
-// `runtime_dir` (XDG_RUNTIME_DIR) when that is an absolute path, else in the per-user folder
-// "vyr-<uid>" under `temp_dir` (TMPDIR, "/tmp" when unset), made with mode 0700 and used
-// only when it is a real folder owned by this user that nobody else may enter.
+// Takes an exclusive, non-blocking flock on the file `lock_file_name(lock_name)` in the
+// user's private runtime folder for `runtime_dir` (XDG_RUNTIME_DIR) and `temp_dir` (TMPDIR):
+// see vyr/runtime_folder.hpp.
 // Created: `fd` holds the lock (close-on-exec). AlreadyExists: another open file holds it;
 // `fd` is open so the caller can close it. Failed: `fd` is -1.
 LockOutcome take_session_lock(const std::string& lock_name, const char* runtime_dir,

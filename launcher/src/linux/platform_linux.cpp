@@ -6,10 +6,17 @@
 #include <cstdio>
 #include <vector>
 
+#include "hand_over_linux.hpp"
 #include "instance_lock_linux.hpp"
 #include "window_activation_linux.hpp"
 
 namespace vyr::launcher {
+namespace {
+
+// How long the hand-over waits for the running copy's server.
+constexpr int kHandOverWaitMs = 250;
+
+}  // namespace
 
 LinuxPlatform::LinuxPlatform(int argc, char** argv) : argc_(argc), argv_(argv) {
     // The arguments joined by single blanks stand for the command line.
@@ -32,7 +39,11 @@ void LinuxPlatform::close_instance_lock() {
 }
 
 void LinuxPlatform::activate_existing_window(const char* utf8_title) {
-    (void)linux_layer::activate_window_titled(utf8_title);
+    if (linux_layer::activate_window_titled(utf8_title)) return;
+    // A window that the window manager does not list (the monitor's hidden
+    // capsule, or any window on a display without one): the running copy's
+    // desktop helper brings its main window back itself.
+    (void)linux_layer::send_activation(linux_layer::monitor_server_path(), kHandOverWaitMs);
 }
 
 native_string LinuxPlatform::program_path() {

@@ -1,5 +1,12 @@
-// The X11 client library, opened with dlopen so the module never links it.
+// The X11 client library, opened with dlopen so the module never links it,
+// and a plain local socket for a Wayland compositor.
 #include <dlfcn.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
 
 #include "vyr/shell/display_probe.hpp"
 
@@ -7,7 +14,7 @@ namespace vyr::shell {
 
 namespace {
 
-class X11Opener final : public DisplayOpener {
+class SystemOpener final : public DisplayOpener {
 public:
     bool load() override {
         if (open_ && close_) return true;
@@ -27,6 +34,21 @@ public:
         return true;
     }
 
+    bool try_open_wayland(const std::string& socket_path) override {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        if (socket_path.size() >= sizeof address.sun_path) return false;
+        std::memcpy(address.sun_path, socket_path.data(), socket_path.size());
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) return false;
+        const timeval limit{1, 0};  // a compositor that never accepts is none
+        (void)setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+        const bool answered =
+            connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        close(fd);
+        return answered;
+    }
+
 private:
     using OpenFn = void* (*)(const char*);
     using CloseFn = int (*)(void*);
@@ -37,7 +59,7 @@ private:
 }  // namespace
 
 DisplayOpener* system_display_opener() {
-    static X11Opener opener;
+    static SystemOpener opener;
     return &opener;
 }
 

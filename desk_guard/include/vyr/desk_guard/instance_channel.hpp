@@ -15,6 +15,12 @@ class QLocalServer;
 
 namespace vyr::desk_guard {
 
+// Where the local server named `server_name` is reached: on Linux the socket
+// of that name in the user's private runtime folder (see vyr/runtime_folder.hpp;
+// empty when there is none, and then no server is reached or started), on
+// Windows the name itself.
+QString server_address(const QString& server_name);
+
 // Connects to the local server `server_name`. When the connection is made
 // within `connect_ms`, writes the activation message, flushes, waits up to
 // `write_ms` for it to leave and, when `disconnect` is set, disconnects.
@@ -44,13 +50,15 @@ public:
     explicit ActivationServer(BatchHandler on_batch, QObject* parent = nullptr);
     ~ActivationServer() override;
 
-    // Removes a left-over socket of that name, then listens on it.
+    // Removes a left-over socket at the name's address, then listens there.
     // Returns the result of listen(), which callers may ignore.
     bool start(const QString& server_name);
     // Stops listening and removes the socket; the object stays usable.
     void close();
 
+    // The name given to start() while listening, else empty.
     QString server_name() const;
+    // The address listened on (the socket file's path on Linux).
     QString full_server_name() const;
     bool is_listening() const;
 
@@ -59,6 +67,7 @@ private:
 
     BatchHandler on_batch_;
     QLocalServer* server_;
+    QString name_;
 };
 
 // ---- Lock file (platform code) ------------------------------------------

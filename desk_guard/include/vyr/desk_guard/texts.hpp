@@ -1,6 +1,6 @@
 // Fixed texts of the desktop helpers, in one place: patterns and word lists of
 // the text cleaner, the credit marker of window titles, style sheets, the icon
-// names searched beside the program and the single-instance names.
+// names searched beside the program.
 // All texts are UTF-8.
 #pragma once
 
@@ -106,9 +106,6 @@ inline constexpr char kAppUserModelIdFallback[] = "App";
 inline constexpr char kGuardMarkerProperty[] = "_vyr_res_guard_attached";
 inline constexpr char kNoAutoMaximizeProperty[] = "vyr_no_auto_maximize";
 
-// ---- Single-instance channel --------------------------------------------
-
-inline constexpr char kActivateMessage[] = "ACTIVATE\n";
-inline constexpr char kServerNamePrefix[] = "VYR_SINGLE_INSTANCE_";
+// The single-instance channel's server name and message: vyr/instance_name.hpp.
 
 }  // namespace vyr::desk_guard::texts

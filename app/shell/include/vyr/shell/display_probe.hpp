@@ -1,6 +1,8 @@
 // Chooses Qt's X11 platform when an X display can really be opened, before
-// any Qt class is loaded. Leaves the environment alone when the user has
-// chosen a platform, on Windows, and whenever anything fails.
+// any Qt class is loaded; with no X display, Qt's Wayland platform when a
+// Wayland compositor answers (Qt's default, X11, would abort there). Leaves
+// the environment alone when the user has chosen a platform, on Windows, and
+// whenever anything fails.
 #pragma once
 
 #include <optional>
@@ -19,25 +21,34 @@ public:
     virtual void set(const std::string& name, const std::string& value) = 0;
 };
 
-// Opens and at once closes a display. `load` prepares the library; false
+// Opens and at once closes a display. `load` prepares the X11 library; false
 // when it cannot be loaded or lacks a function.
 class DisplayOpener {
 public:
     virtual ~DisplayOpener() = default;
     virtual bool load() = 0;
     virtual bool try_open(const std::string& name) = 0;
+    // Connects to the Wayland compositor's socket at `socket_path` and hangs up.
+    virtual bool try_open_wayland(const std::string& socket_path) = 0;
 };
 
 // DISPLAY when set and not empty, then ":0", ":1", ":2" without repeats.
 std::vector<std::string> display_candidates(const std::optional<std::string>& display);
 
+// The Wayland compositor's socket named by WAYLAND_DISPLAY: the value itself
+// when it is a path, else the name in XDG_RUNTIME_DIR. Nothing when
+// WAYLAND_DISPLAY is unset or empty, or a name has no runtime folder.
+std::optional<std::string> wayland_socket(Environment& env);
+
 // Sets DISPLAY to the first candidate that opens and QT_QPA_PLATFORM to
-// "xcb". Does nothing on Windows or when QT_QPA_PLATFORM is present at all.
-// Never lets an exception escape.
+// "xcb"; when none opens (or the X11 library is missing) and the Wayland
+// compositor answers, QT_QPA_PLATFORM to "wayland". Does nothing on Windows
+// or when QT_QPA_PLATFORM is present at all. Never lets an exception escape.
 void configure_display_platform(Environment& env, DisplayOpener& opener, bool is_windows);
 
-// The system's X11 client library, loaded at run time (never linked).
-// Null where there is no such library on the system.
+// The system's X11 client library, loaded at run time (never linked), and a
+// plain local socket for Wayland. Null where there is no such library on the
+// system.
 DisplayOpener* system_display_opener();
 
 }  // namespace vyr::shell
