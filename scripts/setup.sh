@@ -12,6 +12,7 @@ PACKAGES=(
   xvfb xauth xdotool x11-utils openbox imagemagick
   fonts-roboto locales
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  wine64
 )
 
 missing=()
