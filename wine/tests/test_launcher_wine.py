@@ -279,7 +279,8 @@ class LauncherUnderWine(WineTestCase):
 
     def test_second_copy_restores_and_raises_the_running_window(self):
         # Windows lets a newly started program take the foreground; Wine never holds a
-        # program back from it, so this shows the calls, not the system's foreground rules.
+        # program back from it, and there BringWindowToTop alone activates the window too,
+        # so this shows the restore and the raise, not the system's foreground rules.
         folder = self.program_folder()
         first = self.start_holding(folder)
         host = self.open_windows(PRODUCT_TITLE, "Baska pencere")
