@@ -13,6 +13,7 @@ PACKAGES=(
   fonts-roboto locales
   fonts-inter qttranslations5-l10n trayer
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  wine64
 )
 
 missing=()

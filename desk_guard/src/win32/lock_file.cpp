@@ -1,5 +1,7 @@
 // Lock file of the single-instance channel on Windows: the runtime library's
 // non-blocking one-byte lock at the start of the file.
+#include <windows.h>
+
 #include <fcntl.h>
 #include <io.h>
 #include <process.h>
@@ -21,6 +23,14 @@ namespace {
 std::map<std::wstring, int>& held_files() {
     static auto* files = new std::map<std::wstring, int>();
     return *files;
+}
+
+// The error of a failed lock call. Microsoft's runtime library sets errno (EACCES for a
+// byte that another handle holds); Wine's msvcrt returns -1 and leaves errno as it was,
+// and there the system's own last error tells whether the byte is held.
+int lock_call_error() {
+    if (errno != 0) return errno;
+    return GetLastError() == ERROR_LOCK_VIOLATION ? EACCES : ENOLCK;
 }
 
 }  // namespace
@@ -46,8 +56,9 @@ LockAttempt lock_instance_file(const std::filesystem::path& path) {
         attempt.error = rc != 0 ? rc : errno;
         return attempt;
     }
+    errno = 0;
     if (_lseek(fd, 0, SEEK_SET) < 0 || _locking(fd, _LK_NBLCK, 1) != 0) {
-        attempt.error = errno;
+        attempt.error = lock_call_error();
         attempt.outcome = classify_lock_error(attempt.error);
         _close(fd);
         return attempt;
