@@ -128,6 +128,10 @@ struct OpenerThatOpensAll final : vyr::shell::DisplayOpener {
         tried.push_back(name);
         return true;
     }
+    bool try_open_wayland(const std::string& socket_path) override {
+        tried.push_back(socket_path);
+        return true;
+    }
 };
 
 // On Windows the probe loads nothing and changes nothing, even with a display at hand.
@@ -141,6 +145,9 @@ void display_probe_leaves_windows_alone() {
         {std::nullopt, std::nullopt},
         {std::string(":1"), std::string("")},
     };
+    // A Wayland compositor at hand changes nothing either.
+    SetEnvironmentVariableW(L"WAYLAND_DISPLAY", L"wayland-0");
+    SetEnvironmentVariableW(L"XDG_RUNTIME_DIR", L"C:\\run");
     ProcessEnvironment env;
     for (const Case& c : cases) {
         ProcessEnvironment::put("DISPLAY", c.display);
