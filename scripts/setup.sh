@@ -14,6 +14,7 @@ PACKAGES=(
   python3 python3-psutil
   xvfb xauth xdotool x11-utils openbox imagemagick
   fonts-roboto locales
+  fonts-inter qttranslations5-l10n trayer
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
 )
 

@@ -12,6 +12,7 @@
 #include "py_views_backend.hpp"
 #include "vyr/shell/error_guard.hpp"
 #include "vyr/shell/monitor_widget.hpp"
+#include "vyr/shell/program_resources.hpp"
 #include "vyr/shell/signal_bridge.hpp"
 #include "vyr/widget_handle.hpp"
 
@@ -123,8 +124,14 @@ PyObject* run_main(PyObject* module) {
         PyRef lock(PyObject_CallMethod(module, "_ensure_single_instance", nullptr));
         if (!lock) return nullptr;
 
-        // 8. The controller window, with its worker running.
+        // 8. The controller window, with its worker running; before it, the
+        // fonts its views ask for and Qt's own texts in Turkish.
         PyMonitorBackend backend(module);
+        vyr::shell::guarded([&] {
+            const std::string assets = backend.assets_dir();
+            vyr::shell::register_program_fonts(assets);
+            vyr::shell::install_qt_translation(assets);
+        });
         std::unique_ptr<VyrMonitorWidget, WindowDeleter> window(new VyrMonitorWidget(backend));
 
         // 9. Registered before it is shown.

@@ -107,36 +107,26 @@ PyViewsEngine::~PyViewsEngine() {
 
 vyr::app::TerminateResult PyViewsEngine::terminate_process(long long pid, bool force,
                                                            const std::string& expected_name) {
+    // One call per confirmation: the engine may have sent its signal before
+    // failing, so a failed call is never repeated. Its error goes to the caller.
     GilScope gil;
-    vyr::app::TerminateResult result;
-    try {
-        PyRef method = checked(PyObject_GetAttrString(engine_, "terminate_process"));
-        PyRef args = checked(Py_BuildValue("(L)", pid));
-        PyRef kwargs = checked(PyDict_New());
-        check_rc(PyDict_SetItemString(kwargs.get(), "force", force ? Py_True : Py_False));
-        check_rc(PyDict_SetItemString(kwargs.get(), "expected_name", text(expected_name).get()));
-        PyObject* r = PyObject_Call(method.get(), args.get(), kwargs.get());
-        if (!r && PyErr_ExceptionMatches(PyExc_TypeError)) {
-            // An engine without the name check: end the process by its id alone.
-            PyErr_Clear();
-            check_rc(PyDict_DelItemString(kwargs.get(), "expected_name"));
-            r = PyObject_Call(method.get(), args.get(), kwargs.get());
-        }
-        PyRef pair = checked(r);
-        PyRef fast = checked(PySequence_Fast(pair.get(), "a pair was expected"));
-        if (PySequence_Fast_GET_SIZE(fast.get()) != 2) {
-            PyErr_SetString(PyExc_ValueError, "a pair was expected");
-            throw PyError();
-        }
-        const int ok = PyObject_IsTrue(PySequence_Fast_GET_ITEM(fast.get(), 0));
-        if (ok < 0) throw PyError();
-        PyRef msg = checked(PyObject_Str(PySequence_Fast_GET_ITEM(fast.get(), 1)));
-        result.ok = ok != 0;
-        result.message = utf8_of(msg.get());
-    } catch (PyError& e) {
-        result.ok = false;
-        result.message = std::string("Hata: ") + e.what();
+    PyRef method = checked(PyObject_GetAttrString(engine_, "terminate_process"));
+    PyRef args = checked(Py_BuildValue("(L)", pid));
+    PyRef kwargs = checked(PyDict_New());
+    check_rc(PyDict_SetItemString(kwargs.get(), "force", force ? Py_True : Py_False));
+    check_rc(PyDict_SetItemString(kwargs.get(), "expected_name", text(expected_name).get()));
+    PyRef pair = checked(PyObject_Call(method.get(), args.get(), kwargs.get()));
+    PyRef fast = checked(PySequence_Fast(pair.get(), "a pair was expected"));
+    if (PySequence_Fast_GET_SIZE(fast.get()) != 2) {
+        PyErr_SetString(PyExc_ValueError, "a pair was expected");
+        throw PyError();
     }
+    const int ok = PyObject_IsTrue(PySequence_Fast_GET_ITEM(fast.get(), 0));
+    if (ok < 0) throw PyError();
+    PyRef msg = checked(PyObject_Str(PySequence_Fast_GET_ITEM(fast.get(), 1)));
+    vyr::app::TerminateResult result;
+    result.ok = ok != 0;
+    result.message = utf8_of(msg.get());
     return result;
 }
 

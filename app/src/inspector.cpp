@@ -169,6 +169,12 @@ private:
 
 QString join(const QStringList& parts, const char* sep) { return parts.join(QString::fromUtf8(sep)); }
 
+// A wrapped summary may break a line after the slash of "MB/s"; an invisible
+// word joiner there keeps the unit on one line.
+QString units_kept_whole(QString text) {
+    return text.replace(QStringLiteral("MB/s"), QStringLiteral("MB/\u2060s"));
+}
+
 }  // namespace
 
 VyrProcessInspectorDialog::VyrProcessInspectorDialog(MonitorEngine* engine_, SettingsStore* settings_,
@@ -221,11 +227,14 @@ void VyrProcessInspectorDialog::_build_ui() {
         "Yükün hangi program ve işlemlerden geldiği canlı listeleniyor (Kapatmak için ✕ veya Esc)"));
     lbl_header_sub->setFont(make_clean_font(9));
     lbl_header_sub->setStyleSheet(QStringLiteral("color: #475569; font-weight: 700;"));
+    // The hint wraps rather than widen the window past its 780 px: the
+    // heading's column takes the header's spare width for it.
+    lbl_header_sub->setWordWrap(true);
     auto* title_col = new QVBoxLayout();
     title_col->setSpacing(2);
     title_col->addWidget(lbl_header_title);
     title_col->addWidget(lbl_header_sub);
-    header->addLayout(title_col);
+    header->addLayout(title_col, 1);
     header->addStretch();
 
     btn_pause = action_button(QStringLiteral("Duraklat"),
@@ -485,12 +494,12 @@ void VyrProcessInspectorDialog::update_data(const SystemMetricsSnapshot& snap, c
         } else {
             folders_txt = QStringLiteral("Klasör boyutları hesaplanıyor...");
         }
-        lbl_summary_primary->setText(
+        lbl_summary_primary->setText(units_kept_whole(
             QStringLiteral("Disk Doluluğu: %") + fixed(snap.disk_percent, 1) + QStringLiteral(" (") +
             fixed(snap.disk_used_gb, 1) + QStringLiteral(" / ") + fixed(snap.disk_total_gb, 1) +
             QStringLiteral(" GB, Boş: ") + fixed(snap.disk_free_gb, 1) + QStringLiteral(" GB)   |   Anlık Okuma: ") +
             fixed(snap.disk_read_mb_s, 2) + QStringLiteral(" MB/s  •  Yazma: ") + fixed(snap.disk_write_mb_s, 2) +
-            QStringLiteral(" MB/s"));
+            QStringLiteral(" MB/s")));
         lbl_summary_secondary->setText(QStringLiteral("Bölümler: ") + parts_txt + QStringLiteral("\n") +
                                        QStringLiteral("Klasör Dağılımı: ") + folders_txt);
     } else {

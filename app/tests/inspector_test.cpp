@@ -2,13 +2,16 @@
 // live refresh with its texts, colours and kept selection, and the end and
 // kill actions through answered message boxes.
 #include <QCheckBox>
+#include <QFontDatabase>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QRegularExpression>
 #include <QTableWidget>
 #include <QTextDocument>
+#include <QTextLayout>
 #include <QtTest>
 
 #include <memory>
@@ -419,7 +422,8 @@ private slots:
                               << "Takas Belleği Kullanımı: 0.05 GB (51 MB) / 2.00 GB (%2.5)   |   Boş: 1.95 GB"
                               << "Toplam Giriş: 10 MB  |  Çıkış: 12 MB — Aşağıda takas belleğini kullanan işlemler sıralanmaktadır.";
         const QString disk_primary =
-            "Disk Doluluğu: %50.0 (237.6 / 475.3 GB, Boş: 237.7 GB)   |   Anlık Okuma: 1.12 MB/s  •  Yazma: 0.50 MB/s";
+            "Disk Doluluğu: %50.0 (237.6 / 475.3 GB, Boş: 237.7 GB)   |   Anlık Okuma: 1.12 MB/\u2060s  •  Yazma: "
+            "0.50 MB/\u2060s";  // a word joiner keeps each unit on one line
         QTest::newRow("disk before a folder scan")
             << "disk" << s << folders(0) << disk_primary
             << "Bölümler: / (/dev/sda1): 237.6/475.3 GB (%50.0)  •  /boot (/dev/sda2): 0.2/1.0 GB (%25.0)  •  "
@@ -454,6 +458,53 @@ private slots:
         QCOMPARE(insp->lbl_summary_secondary->textFormat(), Qt::PlainText);
         QCOMPARE(engine->folder_reads, tab == "disk" ? 1 : 0);
         QCOMPARE(insp->table->rowCount(), 0);
+    }
+
+    // With the fonts the program ships, on every tab: the window keeps its
+    // 780 x 530 (the header's hint wraps instead of widening it), and the
+    // screen clamp's 776 px on an 800 px wide screen hold as well.
+    void designedSizeHoldsOnEveryTab() {
+        QFontDatabase::addApplicationFont(QStringLiteral(VYR_TEST_INTER));
+        make();  // built with Inter there
+        for (const char* key : {"workload", "cpu", "ram", "disk", "swap"}) {
+            insp->select_metric_tab(QString::fromLatin1(key));
+            insp->resize(780, 530);
+            insp->show();
+            insp->update_data(sample(), {proc(7, "x")});
+            QCoreApplication::processEvents();
+            QCOMPARE(QFontInfo(insp->lbl_header_sub->font()).family(), QStringLiteral("Inter"));
+            QCOMPARE(insp->size(), QSize(780, 530));
+            QVERIFY2(insp->minimumSizeHint().width() <= 776, key);
+            insp->setGeometry(12, 8, 776, 530);
+            QCOMPARE(insp->width(), 776);
+            QVERIFY(insp->lbl_header_sub->wordWrap());
+            QCOMPARE(insp->lbl_header_sub->text(),
+                     QStringLiteral("Yükün hangi program ve işlemlerden geldiği canlı listeleniyor (Kapatmak için ✕ veya Esc)"));
+            insp->hide();
+        }
+    }
+
+    // Wrapped at any width, the disk summary never parts "MB/s" after its slash.
+    void diskRatesStayWhole() {
+        insp->select_metric_tab(QStringLiteral("disk"));
+        insp->show();
+        insp->update_data(sample(), {});
+        const QString text = insp->lbl_summary_primary->text();
+        QTextOption wrap;
+        wrap.setWrapMode(QTextOption::WordWrap);  // as a word-wrapping label lays out plain text
+        for (int width = 40; width <= 760; width += 2) {
+            QTextLayout layout(text, insp->lbl_summary_primary->font());
+            layout.setTextOption(wrap);
+            layout.beginLayout();
+            for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+                line.setLineWidth(width);
+                const int end = line.textStart() + line.textLength();
+                QVERIFY2(end >= text.size() || text.at(end) != QLatin1Char('s') ||
+                             !text.left(end).contains(QRegularExpression(QStringLiteral("MB/\\W?$"))),
+                         qPrintable(QStringLiteral("%1 px: %2").arg(width).arg(text.left(end))));
+            }
+            layout.endLayout();
+        }
     }
 
     void cells_data() {
@@ -576,6 +627,9 @@ private slots:
     }
 
     void columnsFitTheirContentsAfterEachRefresh() {
+        // Wide enough for every column's contents whatever the fonts, so the
+        // name column has room left to take.
+        insp->resize(1200, 530);
         insp->show();
         QTableWidget* t = insp->table;
         QHeaderView* hdr = t->horizontalHeader();

@@ -1,4 +1,4 @@
-"""The icons and the font that the build puts into the program folder."""
+"""The icons, fonts and Qt translation that the build puts into the program folder."""
 import filecmp
 import os
 import struct
@@ -49,9 +49,12 @@ class ProgramFolderAssets(unittest.TestCase):
                 self.assertEqual((header, width, height, depth, compression), (40, pixels, 2 * pixels, 32, 0))
         self.assertEqual(sizes, [16, 24, 32, 48, 64, 128, 256])
 
-    def test_font_is_debians_roboto_bold(self):
-        copied = os.path.join(DIST, "assets", "Roboto-Bold.ttf")
-        self.assertTrue(filecmp.cmp(copied, os.environ["VYR_ROBOTO_BOLD"], shallow=False))
+    def test_fonts_and_qt_texts_are_debians(self):
+        for copied, source in ((os.path.join("assets", "Roboto-Bold.ttf"), "VYR_ROBOTO_BOLD"),
+                               (os.path.join("assets", "Inter-Bold.otf"), "VYR_INTER_BOLD"),
+                               (os.path.join("translations", "qtbase_tr.qm"), "VYR_QTBASE_TR")):
+            with self.subTest(copied=copied):
+                self.assertTrue(filecmp.cmp(os.path.join(DIST, copied), os.environ[source], shallow=False))
 
 
 if __name__ == "__main__":

@@ -720,11 +720,8 @@ PyObject* dg_ensure_single_instance(PyObject* module, PyObject* args, PyObject* 
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|O:ensure_vyr_single_instance",
                                      const_cast<char**>(kwlist), &app_code, &main_window))
         return nullptr;
-    if (app_code != Py_None && !PyUnicode_Check(app_code)) {
-        PyErr_Format(PyExc_TypeError, "app_code must be str or None, not %.100s",
-                     Py_TYPE(app_code)->tp_name);
-        return nullptr;
-    }
+    // The code is not checked here: only a full check reads it, through its
+    // strip() and the key's text operations, whose errors leave the call.
     if (!check_widget_arg(main_window, "main_window", true)) return nullptr;
     return single_instance(module, app_code, main_window);
 }

@@ -155,7 +155,6 @@ class ModuleSetUp(unittest.TestCase):
             ("ensure_vyr_single_instance", (), {}),
             ("ensure_vyr_single_instance", ("MONITOR", None, None), {}),
             ("ensure_vyr_single_instance", ("MONITOR",), {"window": None}),
-            ("ensure_vyr_single_instance", (5,), {}),
             ("ensure_vyr_single_instance", ("MONITOR", "window"), {}),
             ("_clean_vyr_text", (), {}),
             ("_clean_vyr_text", ("a", "b"), {}),

@@ -171,6 +171,53 @@ class Switches(unittest.TestCase):
         self.assertEqual(proc.stdout.split(), ["True", "None", "True", "True", "MONITOR", "True",
                                                "True", "False", "False"])
 
+    def test_codes_that_are_not_text(self):
+        # Only a full check reads the code: the early returns take any value, and a
+        # code whose strip() or key fails leaves the call unlocked with its error.
+        script = """
+            import json, sys
+            import vyr_desk_guard_testkit as tk
+            import vyr_desk_guard as dg
+            tk.app()
+            st = dg._VYR_SINGLE_INSTANCE_STATE
+            codes = {"5": 5, "b'x'": b"x", "1.5": 1.5, "['a']": ["a"], "b'  '": b"  ",
+                     "MONITOR": "MONITOR"}
+            out = []
+            for name in sys.argv[1:]:
+                win = tk.window("Pano " + name)
+                try:
+                    got = repr(dg.ensure_vyr_single_instance(codes[name], win))
+                except Exception as e:
+                    got = type(e).__name__
+                out.append([name, got, st["main_win"] is win, st["locked"], st["app_key"]])
+            print(json.dumps(out))
+        """
+        allowed = ["5", "b'x'", "['a']"]
+        full = ["5", "b'x'", "1.5", "['a']", "b'  '", "5", "b'x'"]
+        after_lock = ["MONITOR", "5", "b'x'", "1.5"]
+        runs = [
+            ("switched off", allowed, {"VYR_ALLOW_MULTI_INSTANCE": "1"},
+             [[c, "True", True, False, ""] for c in allowed]),
+            ("full check", full, None,
+             [["5", "AttributeError", True, False, ""],
+              ["b'x'", "TypeError", True, False, ""],
+              ["1.5", "AttributeError", True, False, ""],
+              ["['a']", "AttributeError", True, False, ""],
+              # Blank bytes strip to empty: the key comes from the window.
+              ["b'  '", "True", True, True, "PANO_B"],
+              ["5", "True", True, True, "PANO_B"],
+              ["b'x'", "True", True, True, "PANO_B"]]),
+            ("after the lock", after_lock, None,
+             [[c, "True", True, True, "MONITOR"] for c in after_lock]),
+        ]
+        for name, codes, env, expected in runs:
+            with self.subTest(name):
+                box = dg_support.Sandbox()
+                self.addCleanup(box.cleanup)
+                proc = box.run(script, *codes, env=env)
+                self.assertEqual(proc.returncode, 0, proc.stderr)
+                self.assertEqual(json.loads(proc.stdout), expected)
+
     def test_unusable_lock_folder_still_starts_the_server(self):
         blocker = self.box.path("not-a-folder")
         with open(blocker, "w") as f:
@@ -178,6 +225,46 @@ class Switches(unittest.TestCase):
         got = self.call(env={"LOCALAPPDATA": blocker})
         self.assertEqual((got["result"], got["locked"], got["lock"], got["listening"]),
                          (True, True, None, True))
+
+    def test_lock_path_that_is_not_a_plain_file_is_left_alone(self):
+        # Whatever is planted at the lock path, the program runs without the lock
+        # and no other file is written, truncated or created.
+        def symlink(lock, target):
+            os.symlink(target, lock)
+
+        def hard_link(lock, target):
+            os.link(target, lock)
+
+        def fifo(lock, target):
+            os.mkfifo(lock)
+        cases = [("link to a file", symlink, True), ("dangling link", symlink, False),
+                 ("hard link", hard_link, True), ("fifo", fifo, True)]
+        for name, plant, target_exists in cases:
+            with self.subTest(name):
+                box = dg_support.Sandbox()
+                self.addCleanup(box.cleanup)
+                lock = lock_path(os.path.join(box.home, ".config"), "MONITOR")
+                os.makedirs(os.path.dirname(lock))
+                target = box.path("precious")
+                if target_exists:
+                    with open(target, "w") as f:
+                        f.write("keep me")
+                plant(lock, target)
+                proc = box.run(CALL, json.dumps({"code": "MONITOR"}))
+                self.assertEqual(proc.returncode, 0, proc.stderr)
+                got = json.loads(proc.stdout)
+                self.assertEqual((got["result"], got["locked"], got["lock"], got["listening"]),
+                                 (True, True, None, True))
+                if target_exists:
+                    with open(target) as f:
+                        self.assertEqual(f.read(), "keep me")
+                else:
+                    self.assertFalse(os.path.lexists(target))
+
+    def test_new_lock_file_is_the_users_only(self):
+        self.call()
+        lock = lock_path(os.path.join(self.box.home, ".config"), "MONITOR")
+        self.assertEqual(stat.S_IMODE(os.lstat(lock).st_mode), 0o600)
 
     def test_socket_is_the_users_only_and_lock_file_is_not_inherited(self):
         proc = self.box.run("""

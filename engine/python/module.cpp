@@ -7,7 +7,9 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 #include <structmember.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <exception>
@@ -41,6 +43,7 @@ struct Globals {
     PyObject* folder_usage_info = nullptr;
     PyObject* snapshot = nullptr;
     PyObject* process_entry = nullptr;
+    PyObject* disk_usage = nullptr;  // the named tuple of a file system's usage
 } G;
 
 std::shared_ptr<core::LinuxPlatform> system_platform() {
@@ -307,6 +310,19 @@ int define_records(PyObject* module, PyObject* dataclasses) {
     return 0;
 }
 
+// The usage of a file system as the system library reports it: a named
+// tuple (total, used, free, percent), not a name of the module.
+int define_disk_usage() {
+    Ref collections(PyImport_ImportModule("collections"));
+    if (!collections) return -1;
+    Ref namedtuple(PyObject_GetAttrString(collections.get(), "namedtuple"));
+    Ref args(Py_BuildValue("(s[ssss])", "sdiskusage", "total", "used", "free", "percent"));
+    Ref kw(Py_BuildValue("{ss}", "module", "engine"));
+    if (!namedtuple || !args || !kw) return -1;
+    G.disk_usage = PyObject_Call(namedtuple.get(), args.get(), kw.get());
+    return G.disk_usage ? 0 : -1;
+}
+
 // --- settings store ------------------------------------------------------------
 
 const char kBackupFlag[] = "_keep_unreadable_file";
@@ -315,6 +331,23 @@ PyObject* module_path(const char* name) {
     Ref value(PyObject_GetAttrString(G.module, name));
     if (!value) return nullptr;
     return PyObject_CallOneArg(G.path_type, value.get());
+}
+
+// The file-system bytes of a module path such as SETTINGS_FILE (error set on failure).
+bool module_path_bytes(const char* name, std::string& out) {
+    Ref file(module_path(name));
+    if (!file) return false;
+    Ref fs_path(PyOS_FSPath(file.get()));
+    if (!fs_path) return false;
+    Ref encoded(PyUnicode_Check(fs_path.get()) ? PyUnicode_EncodeFSDefault(fs_path.get())
+                                               : Py_NewRef(fs_path.get()));
+    if (!encoded) return false;
+    if (!PyBytes_Check(encoded.get())) {
+        PyErr_SetString(PyExc_TypeError, "a file-system path was expected");
+        return false;
+    }
+    out.assign(PyBytes_AS_STRING(encoded.get()), PyBytes_GET_SIZE(encoded.get()));
+    return true;
 }
 
 PyObject* settings_init(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -351,7 +384,19 @@ PyObject* settings_load(PyObject*, PyObject* args, PyObject* kwargs) {
         if (truth < 0) break;
         if (!truth) break;
         exists = true;
-        Ref content(PyObject_CallMethod(path.get(), "read_text", "s", "utf-8"));
+        // Read only as a regular file, never waiting on a FIFO or a device.
+        std::string target, bytes;
+        if (!module_path_bytes("SETTINGS_FILE", target)) break;
+        int err;
+        Py_BEGIN_ALLOW_THREADS
+        err = vyr::engine::files::read_regular_file(target, bytes);
+        Py_END_ALLOW_THREADS
+        if (err != 0) {
+            errno = err;
+            PyErr_SetFromErrno(PyExc_OSError);
+            break;
+        }
+        Ref content(PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "strict"));
         if (!content) break;
         Ref raw(PyObject_CallOneArg(G.json_loads, content.get()));
         if (!raw) break;
@@ -399,14 +444,8 @@ PyObject* settings_save(PyObject*, PyObject* args, PyObject* kwargs) {
         Ref payload(PyUnicode_AsUTF8String(text_obj.get()));
         if (!payload) break;
 
-        Ref file(module_path("SETTINGS_FILE"));
-        if (!file) break;
-        Ref fs_path(PyOS_FSPath(file.get()));
-        if (!fs_path) break;
-        Ref encoded(PyUnicode_Check(fs_path.get()) ? PyUnicode_EncodeFSDefault(fs_path.get())
-                                                   : Py_NewRef(fs_path.get()));
-        if (!encoded || !PyBytes_Check(encoded.get())) break;
-        const std::string target(PyBytes_AS_STRING(encoded.get()), PyBytes_GET_SIZE(encoded.get()));
+        std::string target;
+        if (!module_path_bytes("SETTINGS_FILE", target)) break;
         const std::string bytes(PyBytes_AS_STRING(payload.get()), PyBytes_GET_SIZE(payload.get()));
 
         Ref pending(PyObject_GetAttrString(self, kBackupFlag));
@@ -710,6 +749,24 @@ PyObject* engine_format_uptime(PyObject* self, PyObject*) {
     return text(out);
 }
 
+PyObject* engine_primary_disk(PyObject* self, PyObject*) {
+    core::Engine* e = engine_of(self);
+    if (!e) return nullptr;
+    core::PrimaryDisk disk;
+    std::exception_ptr error;
+    if (!without_gil([&] { disk = e->resolve_primary_disk(); }, error)) return raise_from(error);
+    Ref usage(build(G.disk_usage, {PyLong_FromUnsignedLongLong(disk.usage.total),
+                                   PyLong_FromUnsignedLongLong(disk.usage.used),
+                                   PyLong_FromUnsignedLongLong(disk.usage.free),
+                                   PyFloat_FromDouble(disk.usage.percent)}));
+    if (!usage) return nullptr;
+    Ref mount(text(disk.mount));
+    if (!mount) return nullptr;
+    Ref device(text(disk.device));
+    if (!device) return nullptr;
+    return PyTuple_Pack(3, mount.get(), device.get(), usage.get());
+}
+
 PyObject* engine_get_partitions(PyObject* self, PyObject*) {
     core::Engine* e = engine_of(self);
     if (!e) return nullptr;
@@ -717,6 +774,83 @@ PyObject* engine_get_partitions(PyObject* self, PyObject*) {
     std::exception_ptr error;
     if (!without_gil([&] { parts = e->get_partitions(); }, error)) return raise_from(error);
     return record_list(parts, partition_record);
+}
+
+// UTF-8 of a text, undecodable bytes kept as escapes; none after an error.
+std::optional<std::string> utf8(PyObject* text) {
+    Ref b(PyUnicode_AsEncodedString(text, "utf-8", "surrogateescape"));
+    if (!b) return std::nullopt;
+    return std::string(PyBytes_AS_STRING(b.get()), PyBytes_GET_SIZE(b.get()));
+}
+
+// What the process id argument of terminate_process comes to, as the system
+// library's Process(pid) takes it.
+struct PidArgument {
+    bool call_engine = false;  // false: `message` is the whole answer
+    long long pid = 0;         // saturated at the ends of the range
+    std::string text;          // the id as the caller wrote it
+    Ref message;
+};
+
+// False with an exception set when the runtime fails or an exit request
+// passes.
+bool read_pid_argument(PyObject* obj, PidArgument& out) {
+    // None is the calling process.
+    if (obj == Py_None) {
+        out.call_engine = true;
+        out.pid = getpid();
+        out.text = "None";
+        return true;
+    }
+    Ref zero(PyLong_FromLong(0));
+    Ref blank(PyUnicode_FromString(""));
+    if (!zero || !blank) return false;
+    Ref shown(PyObject_Format(obj, blank.get()));  // as a message writes it
+    if (!shown) return false;
+
+    // The library compares the value with 0 first; a value that cannot be
+    // compared ends in that error's own text.
+    const int negative = PyObject_RichCompareBool(obj, zero.get(), Py_LT);
+    if (negative < 0) {
+        if (!PyErr_ExceptionMatches(PyExc_Exception)) return false;
+        Ref error(PyErr_GetRaisedException());
+        out.message.reset(PyUnicode_FromFormat("Hata: %S", error.get()));
+        return bool(out.message);
+    }
+
+    // An integer, or a value whose text is the decimal of its integer value,
+    // is a process id. True and 5.0 are not: their texts name no process.
+    Ref index;
+    if (PyLong_CheckExact(obj)) {
+        index = Ref::borrow(obj);
+    } else if (PyIndex_Check(obj)) {
+        Ref candidate(PyNumber_Index(obj));
+        Ref decimal(candidate ? PyObject_Str(candidate.get()) : nullptr);
+        if (decimal && PyUnicode_Compare(decimal.get(), shown.get()) == 0) index = std::move(candidate);
+        if (PyErr_Occurred()) {
+            if (!PyErr_ExceptionMatches(PyExc_Exception)) return false;
+            PyErr_Clear();
+        }
+    }
+    const auto text = utf8(shown.get());
+    if (!text) return false;
+    out.text = *text;
+    if (index) {
+        int overflow = 0;
+        out.pid = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+        if (out.pid == -1 && PyErr_Occurred()) return false;
+        if (overflow) out.pid = overflow < 0 ? LLONG_MIN : LLONG_MAX;
+        out.call_engine = true;
+        return true;
+    }
+    if (negative) {
+        out.message.reset(PyUnicode_FromFormat("Hata: pid must be a positive integer (got %S)", obj));
+        return bool(out.message);
+    }
+    // No process answers to it: it goes in as an id beyond the range.
+    out.call_engine = true;
+    out.pid = LLONG_MAX;
+    return true;
 }
 
 PyObject* engine_terminate(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -735,37 +869,24 @@ PyObject* engine_terminate(PyObject*, PyObject* args, PyObject* kwargs) {
             PyErr_SetString(PyExc_TypeError, "expected_name must be a text or None");
             return nullptr;
         }
-        Ref b(PyUnicode_AsEncodedString(expected, "utf-8", "surrogateescape"));
-        if (!b) {
+        expected_name = utf8(expected);
+        if (!expected_name) {
             // a name no process can carry
             PyErr_Clear();
             expected_name = std::string("\xff\xfe\xfd<invalid>", 12);
-        } else {
-            expected_name = std::string(PyBytes_AS_STRING(b.get()), PyBytes_GET_SIZE(b.get()));
         }
     }
-    long long pid = 0;
-    bool valid = PyLong_Check(pid_obj) && !PyBool_Check(pid_obj);
-    if (valid) {
-        int overflow = 0;
-        pid = PyLong_AsLongLongAndOverflow(pid_obj, &overflow);
-        if (overflow || (pid == -1 && PyErr_Occurred())) {
-            PyErr_Clear();
-            pid = overflow < 0 ? LLONG_MIN : LLONG_MAX;
-        }
-    }
-    if (!valid) {
-        Ref r(PyObject_Repr(pid_obj));
-        if (!r) return nullptr;
-        return Py_BuildValue("(ON)", Py_False,
-                             PyUnicode_FromFormat("%s%U%s", "Hata: Geçersiz PID: ", r.get(),
-                                                  " (pozitif bir tam sayı olmalı)."));
-    }
+    PidArgument pid;
+    if (!read_pid_argument(pid_obj, pid)) return nullptr;
+    if (!pid.call_engine) return PyTuple_Pack(2, Py_False, pid.message.get());
     core::TerminateResult result;
     std::exception_ptr error;
     auto platform = system_platform();
-    if (!without_gil([&] { result = core::Engine::terminate_process(*platform, pid, force != 0, expected_name); },
-                     error)) {
+    if (!without_gil(
+            [&] {
+                result = core::Engine::terminate_process(*platform, pid.pid, force != 0, expected_name, pid.text);
+            },
+            error)) {
         result.ok = false;
         try {
             std::rethrow_exception(error);
@@ -818,6 +939,8 @@ PyMethodDef engine_methods[] = {
      "Starts a folder scan unless one started less than 45 seconds ago."},
     {"get_folder_usages", engine_folder_usages, METH_NOARGS, "The folders of the last finished scan."},
     {"_format_uptime", engine_format_uptime, METH_NOARGS, nullptr},
+    {"_resolve_primary_disk", engine_primary_disk, METH_NOARGS,
+     "_resolve_primary_disk() -> (mount point, device, usage)"},
     {"_get_partitions", engine_get_partitions, METH_NOARGS, nullptr},
     {"terminate_process", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(engine_terminate)),
      METH_VARARGS | METH_KEYWORDS | METH_STATIC,
@@ -908,7 +1031,7 @@ int engine_body(PyObject* module) {
     if (add_path(module, "SETTINGS_FILE", join(config_dir.get(), "settings.json")) < 0) return -1;
 
     // 3. the records, 4. the settings store, 5. the engine
-    if (define_records(module, dataclasses.get()) < 0) return -1;
+    if (define_records(module, dataclasses.get()) < 0 || define_disk_usage() < 0) return -1;
     if (define_settings_manager(module) < 0) return -1;
     PyObject* type = PyType_FromSpec(&engine_spec);
     if (!type) return -1;

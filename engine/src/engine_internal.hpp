@@ -26,14 +26,14 @@ struct ProcessRecord {
     long long io_bytes = 0;
     double io_time = 0.0;
 
-    // kept for the life of the process
+    // the command line of the last list, and what was derived from it; it
+    // is read again in every list and parsed again only when it changed
     bool cmdline_known = false;
     bool cmdline_denied = false;
+    std::string cmdline_raw;
     std::vector<std::string> args;
     std::string joined;  // args joined by blanks, cut to 120 characters
     text::Folded joined_folded;
-    bool user_known = false;
-    std::string username;
 
     // derived from the last name read
     bool name_known = false;

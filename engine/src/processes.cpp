@@ -19,6 +19,7 @@ namespace {
 constexpr double kMB = 1048576.0;
 constexpr std::size_t kCmdlineChars = 120;
 constexpr const char* kExcluded[] = {"claude", "antigravity", "language_server"};
+constexpr long long kKernelThread = 0x00200000;  // PF_KTHREAD in a stat file's flags
 
 const char* status_name(char letter) {
     switch (letter) {
@@ -43,8 +44,9 @@ template <typename F>
 void for_each_line(std::string_view data, F f) {
     std::size_t start = 0;
     while (start < data.size()) {
-        std::size_t end = data.find_first_of("\r\n", start);
-        if (end == std::string_view::npos) {
+        std::size_t end = start;  // a plain scan: find_first_of searches the set for every byte
+        while (end < data.size() && data[end] != '\n' && data[end] != '\r') ++end;
+        if (end == data.size()) {
             f(data.substr(start));
             return;
         }
@@ -273,13 +275,18 @@ std::vector<ProcessEntry> Engine::collect_processes(std::string_view sort_by, co
             rec.cpu_system = system;
             const double cpu_pct = py::min(raw_cpu / share_divisor, 100.0);
 
-            // A process that runs another program (exec) keeps its pid and
-            // start time but gets a new name: its command line is read again.
-            if (rec.name_known && rec.comm != comm) rec.cmdline_known = false;
-            if (!rec.cmdline_known) {
-                const int rc = p.read_process_file(pid, "cmdline", buf2);
-                if (rc == ENOENT || rc == ESRCH) continue;  // ended meanwhile
+            // The command line of every list: a process may rewrite its
+            // argument area or run another program (exec) in place. A kernel
+            // thread has none to read.
+            const auto flags = bytes::to_int(fields[6]);
+            int rc = 0;
+            if (flags && (*flags & kKernelThread)) buf2.clear();
+            else rc = p.read_process_file(pid, "cmdline", buf2);
+            if (rc == ENOENT || rc == ESRCH) continue;  // ended meanwhile
+            if (!rec.cmdline_known || rec.cmdline_denied != (rc != 0) || (rc == 0 && rec.cmdline_raw != buf2)) {
                 rec.cmdline_denied = rc != 0;
+                if (rc == 0) rec.cmdline_raw = buf2;
+                else rec.cmdline_raw.clear();
                 rec.args = rc == 0 ? parse_cmdline(buf2) : std::vector<std::string>{};
                 rec.joined.clear();
                 rec.joined_folded = text::Folded();
@@ -321,13 +328,9 @@ std::vector<ProcessEntry> Engine::collect_processes(std::string_view sort_by, co
             bool have_rss = false;
             const int src = p.read_process_file(pid, "status", buf2);
             if (src == ENOENT || src == ESRCH) continue;
+            std::string username;
             if (src == 0) {
-                if (!rec.user_known) {
-                    if (const auto uid = status_uid(buf2)) {
-                        rec.username = p.user_name(*uid);
-                        rec.user_known = true;
-                    }
-                }
+                if (const auto uid = status_uid(buf2)) username = p.user_name(*uid);
                 rss = status_rss(buf2);
                 have_rss = true;
                 if (!windows) swap_mb = parse_status_swap(buf2);
@@ -371,7 +374,7 @@ std::vector<ProcessEntry> Engine::collect_processes(std::string_view sort_by, co
             e.pid = pid;
             e.name = rec.name;
             e.display_name = rec.name;
-            e.username = (rec.user_known && !rec.username.empty()) ? rec.username : "-";
+            e.username = username.empty() ? "-" : std::move(username);
             e.status = status_name(fields[0].size() == 1 ? fields[0][0] : '\0');
             e.cpu_percent = cpu_pct;
             e.ram_percent = ram_pct;

@@ -78,7 +78,50 @@ int replace_atomically(const std::string& given, std::string_view content) {
     return 0;
 }
 
+int read_regular_file(const std::string& path, std::string& content) {
+    content.clear();
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0) return errno;
+    if (!S_ISREG(st.st_mode)) return EINVAL;
+    // Non-blocking, in case something else took the file's place meanwhile.
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return errno;
+    int err = 0;
+    if (::fstat(fd, &st) != 0) {
+        err = errno;
+    } else if (!S_ISREG(st.st_mode)) {
+        err = EINVAL;
+    } else {
+        char buffer[65536];
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n == 0) break;
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                err = errno;
+                break;
+            }
+            content.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    ::close(fd);
+    if (err) content.clear();
+    return err;
+}
+
 int keep_as_backup(const std::string& path, const std::string& backup) {
+    struct stat st{};
+    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? 0 : errno;
+    const bool has_content = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    if (!has_content) {
+        if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, backup.c_str(), RENAME_NOREPLACE) == 0) return 0;
+        if (errno != EINVAL && errno != ENOSYS) return errno;
+        // A file system without the no-replace rename.
+        if (::lstat(backup.c_str(), &st) == 0) return EEXIST;
+    }
     if (::rename(path.c_str(), backup.c_str()) == 0) return 0;
     return errno == ENOENT ? 0 : errno;
 }

@@ -1,8 +1,16 @@
 // The process list on a fixture /proc: shares between two lists, filters,
 // names, grouping, sorting, the row limit and the per-process references.
+#include <pwd.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
 
 #include "fixture.hpp"
 #include "vyr/engine/engine.hpp"
@@ -113,6 +121,43 @@ TEST_F(ProcessTest, AProgramStartedInPlaceIsSeenWithItsOwnCommandLine) {
     const auto rows = list();
     EXPECT_EQ(find(rows, 50)->name, "worker");
     EXPECT_EQ(find(rows, 50)->cmdline, "/usr/bin/worker --serve");
+}
+
+TEST_F(ProcessTest, EveryListReadsTheCommandLineAndTheOwnerAfresh) {
+    add({60, "server", {"server", "--port", "80"}});
+    struct Step {
+        std::vector<std::string> args;
+        unsigned uid;
+        const char* cmdline;  // nullptr: left out of the list
+        const char* user;
+        const char* found_by;  // a search that finds the process now
+        const char* missed_by;  // one that no longer does
+    } steps[] = {
+        {{"server", "--port", "80"}, 1000, "server --port 80", "ayse", "--port", "accepting"},
+        // rewrote its argument area and switched to another user
+        {{"server: accepting connections"}, 0, "server: accepting connections", "root", "accepting", "--port"},
+        {{"server: language_server"}, 0, nullptr, nullptr, nullptr, nullptr},  // the exclusion sees the new text
+        {{"server", "--idle"}, 4242, "server --idle", "4242", "idle", "accepting"},  // a uid without a name
+        {{}, 1000, "server", "ayse", "serv", "idle"},  // an emptied command line shows the name
+    };
+    for (const auto& s : steps) {
+        proc(60).args = s.args;
+        proc(60).uid = s.uid;
+        rewrite();
+        clock->advance(1.0);
+        const auto rows = list();
+        const ProcessEntry* row = find(rows, 60);
+        if (!s.cmdline) {
+            EXPECT_EQ(row, nullptr) << s.args.at(0);
+            continue;
+        }
+        ASSERT_NE(row, nullptr) << s.cmdline;
+        EXPECT_EQ(row->cmdline, s.cmdline);
+        EXPECT_EQ(row->name, "server");
+        EXPECT_EQ(row->username, s.user) << s.cmdline;
+        EXPECT_EQ(pids(list("workload", s.found_by)), std::vector<long long>{60}) << s.found_by;
+        EXPECT_TRUE(list("workload", s.missed_by).empty()) << s.missed_by;
+    }
 }
 
 TEST_F(ProcessTest, NamesCommandLinesAndFilters) {
@@ -324,6 +369,100 @@ TEST_F(ProcessTest, StatusNames) {
     const auto rows = list();
     pid = 1;
     for (const auto& s : states) EXPECT_EQ(find(rows, pid++)->status, s.second) << s.first;
+}
+
+// A forked copy of this test program that, on request, writes a new title
+// over its first argument (as programs that name their workers do) or
+// switches to another user.
+class RetitlingChild {
+public:
+    RetitlingChild() {
+        if (pipe(to_) != 0 || pipe(from_) != 0) return;
+        pid_ = fork();
+        if (pid_ != 0) {
+            ::close(to_[0]);
+            ::close(from_[1]);
+            return;
+        }
+        ::close(to_[1]);
+        ::close(from_[0]);
+        char* arg0 = program_invocation_name;  // the first argument, in place
+        const std::size_t room = std::strlen(arg0);
+        char request[64];
+        ssize_t n;
+        while ((n = ::read(to_[0], request, sizeof request)) > 0) {
+            char answer = 'y';
+            if (request[0] == 'u') {
+                answer = setresuid(65534, 65534, 65534) == 0 ? 'y' : 'n';
+            } else {
+                const std::size_t len = static_cast<std::size_t>(n) - 1;
+                if (len > room) answer = 'n';
+                else {
+                    std::memset(arg0, '.', room);  // keeps the argument's length and end
+                    std::memcpy(arg0, request + 1, len);
+                }
+            }
+            if (::write(from_[1], &answer, 1) != 1) break;
+        }
+        _exit(0);
+    }
+    ~RetitlingChild() {
+        if (pid_ <= 0) return;
+        ::close(to_[1]);
+        ::kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        ::close(from_[0]);
+    }
+    pid_t pid() const { return pid_; }
+    // Asks for a new title ("t" + text) or for the switch ("u"); true when done.
+    bool ask(const std::string& request) {
+        char answer = 0;
+        return ::write(to_[1], request.data(), request.size()) == static_cast<ssize_t>(request.size()) &&
+               ::read(from_[0], &answer, 1) == 1 && answer == 'y';
+    }
+
+private:
+    pid_t pid_ = -1;
+    int to_[2] = {-1, -1};
+    int from_[2] = {-1, -1};
+};
+
+TEST(LiveProcessList, ARetitledProcessAndANewOwnerShowInTheNextList) {
+    auto platform = std::make_shared<LinuxPlatform>("");
+    EngineOptions o;
+    o.start_folder_scan = false;
+    Engine engine(platform, system_clock(), o);
+    RetitlingChild child;
+    ASSERT_GT(child.pid(), 0);
+    auto row = [&](const std::string& search) -> std::optional<ProcessEntry> {
+        for (auto& r : engine.collect_processes("workload", SearchQuery::from_text(search), false, LLONG_MAX))
+            if (r.pid == child.pid()) return r;
+        return std::nullopt;
+    };
+    // The user's name, or the uid when it has none.
+    auto user = [](uid_t uid) {
+        const passwd* pw = getpwuid(uid);
+        return pw ? std::string(pw->pw_name) : numfmt::integer(uid);
+    };
+    const auto before = row("");
+    ASSERT_TRUE(before);
+    EXPECT_EQ(before->username, user(getuid()));
+
+    ASSERT_TRUE(child.ask("tvyr-retitled"));
+    auto now = row("VYR-RETITLED");
+    ASSERT_TRUE(now) << "the search runs on the old command line";
+    EXPECT_EQ(now->cmdline.substr(0, 13), "vyr-retitled.");
+    EXPECT_NE(now->cmdline, before->cmdline);
+
+    ASSERT_TRUE(child.ask("tlanguage_server"));
+    EXPECT_FALSE(row("")) << "the exclusion runs on the old command line";
+
+    if (geteuid() != 0) GTEST_SKIP() << "switching the child to another user needs root";
+    ASSERT_TRUE(child.ask("tvyr-retitled"));
+    ASSERT_TRUE(child.ask("u"));
+    now = row("vyr-retitled");
+    ASSERT_TRUE(now);
+    EXPECT_EQ(now->username, user(65534));
 }
 
 }  // namespace

@@ -134,14 +134,30 @@ public:
     int signal_error = 0;
 };
 
-TEST(Terminate, InvalidIdsAreRefusedBeforeAnySignal) {
+TEST(Terminate, IdsNoProcessCanHaveAreAnsweredBeforeAnySignal) {
     TempTree tree;
     RecordingPlatform platform(tree.root());
-    for (long long pid : {0LL, -1LL, -4242LL, 2147483648LL, 4294967295LL, LLONG_MIN}) {
+    const std::string invalid = " (pozitif bir tam sayı olmalı).";
+    struct Case {
+        long long pid;
+        std::string text;  // as the caller wrote it; "" for the decimal
+        std::string message;
+    } cases[] = {
+        // 0 and below address process groups: refused
+        {0, "", "Hata: Geçersiz PID: 0" + invalid},
+        {-1, "", "Hata: Geçersiz PID: -1" + invalid},
+        {-4242, "", "Hata: Geçersiz PID: -4242" + invalid},
+        {LLONG_MIN, "-1180591620717411303424", "Hata: Geçersiz PID: -1180591620717411303424" + invalid},
+        // beyond the kernel's range: no such process, written as given
+        {2147483648LL, "", "PID 2147483648 artık çalışmıyor."},
+        {1LL << 40, "", "PID 1099511627776 artık çalışmıyor."},
+        {LLONG_MAX, "1180591620717411303424", "PID 1180591620717411303424 artık çalışmıyor."},
+    };
+    for (const auto& c : cases) {
         for (bool force : {false, true}) {
-            const auto r = Engine::terminate_process(platform, pid, force);
-            EXPECT_FALSE(r.ok) << pid;
-            EXPECT_EQ(r.message, "Hata: Geçersiz PID: " + integer(pid) + " (pozitif bir tam sayı olmalı).");
+            const auto r = Engine::terminate_process(platform, c.pid, force, std::nullopt, c.text);
+            EXPECT_FALSE(r.ok) << c.pid;
+            EXPECT_EQ(r.message, c.message);
         }
     }
     EXPECT_TRUE(platform.opened.empty());

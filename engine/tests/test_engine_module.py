@@ -184,6 +184,30 @@ class Snapshot(unittest.TestCase):
         self.assertAlmostEqual(s.ram_used_gb, s.ram_total_gb - s.ram_avail_gb, places=9)
         self.assertAlmostEqual(s.swap_used_mb, s.swap_used_gb * 1024, places=6)
 
+    def test_load_averages_are_the_runtime_s_own(self):
+        # The kernel moves them every few seconds: a snapshot taken between
+        # two equal readings of os.getloadavg() shows exactly those figures.
+        for _ in range(20):
+            before = os.getloadavg()
+            s = self.engine.get_system_snapshot()
+            if os.getloadavg() == before:
+                self.assertEqual((s.load_1m, s.load_5m, s.load_15m), before)
+                return
+        self.fail("the load averages changed during every snapshot")
+
+    def test_primary_disk_is_what_the_snapshot_shows(self):
+        mount, device, usage = self.engine._resolve_primary_disk()
+        self.assertIn(mount, ("/", str(engine.APP_DIR)))
+        self.assertEqual(usage._fields, ("total", "used", "free", "percent"))
+        self.assertEqual([type(v) for v in usage], [int, int, int, float])
+        self.assertEqual(usage, (usage.total, usage.used, usage.free, usage.percent))
+        st = os.statvfs(mount)
+        self.assertEqual(usage.total, st.f_blocks * st.f_frsize)
+        self.assertEqual(usage.percent, round(usage.used / (usage.used + usage.free) * 100, 1))
+        s = self.engine.get_system_snapshot()
+        self.assertEqual(device, s.disk_device)
+        self.assertEqual(usage.total / 2 ** 30, s.disk_total_gb)
+
     def test_each_call_is_a_new_record(self):
         a = self.engine.get_system_snapshot()
         b = self.engine.get_system_snapshot()
@@ -340,15 +364,46 @@ class Termination(unittest.TestCase):
         self.assertEqual(c.wait(10), -signal.SIGKILL)
         self.assertEqual(term(c.pid), (False, "PID %d artık çalışmıyor." % c.pid))
 
-    def test_refused_and_confirmed(self):
+    def test_values_that_name_no_running_process(self):
         term = engine.SystemMonitorEngine().terminate_process
-        for pid in (0, -1, 2 ** 40, -2 ** 70):
-            ok, msg = term(pid, force=True)
-            self.assertFalse(ok)
-            self.assertTrue(msg.startswith("Hata: Geçersiz PID: "), msg)
-        ok, msg = term("12")
-        self.assertFalse(ok)
-        self.assertTrue(msg.startswith("Hata: "), msg)
+        gone = "PID %s artık çalışmıyor."
+        invalid = "Hata: Geçersiz PID: %s (pozitif bir tam sayı olmalı)."
+        cases = [
+            (0, invalid % 0), (-1, invalid % -1), (-2 ** 70, invalid % -2 ** 70),
+            (2 ** 40, gone % 2 ** 40), (2 ** 70, gone % 2 ** 70),
+            # not integers: their texts name no process
+            (True, gone % True), (False, gone % False), (5.0, gone % 5.0),
+            (-1.5, "Hata: pid must be a positive integer (got -1.5)"),
+            ("abc", "Hata: '<' not supported between instances of 'str' and 'int'"),
+            ("12", "Hata: '<' not supported between instances of 'str' and 'int'"),
+        ]
+        for value, message in cases:
+            for force in (False, True):
+                # a name no process has: a value taken for a real process
+                # id (True as 1) is still never signalled
+                self.assertEqual(term(value, force, expected_name="no such program"),
+                                 (False, message), repr(value))
+
+    def test_none_is_the_calling_process(self):
+        rc, out, err = run_fresh("""
+            import signal
+            import engine
+            got = []
+            signal.signal(signal.SIGTERM, lambda sig, frame: got.append(sig))
+            term = engine.SystemMonitorEngine.terminate_process
+            print(term(None, expected_name="no such program"), got)
+            ok, message = term(None)
+            print(ok, got)
+            print(message)
+        """)
+        self.assertEqual(rc, 0, err)
+        lines = out.splitlines()
+        self.assertEqual(lines[0], "(False, 'PID None artık çalışmıyor.') []")
+        self.assertEqual(lines[1], "True [%d]" % signal.SIGTERM)
+        self.assertRegex(lines[2], r"^'python[^']*' \(PID None\) sonlandırma sinyali gönderildi \(SIGTERM\)\.$")
+
+    def test_confirmed_name(self):
+        term = engine.SystemMonitorEngine().terminate_process
         c = self.child()
         self.assertEqual(term(c.pid, force=True, expected_name="firefox"),
                          (False, "PID %d artık çalışmıyor." % c.pid))

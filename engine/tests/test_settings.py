@@ -128,6 +128,64 @@ class Store(unittest.TestCase):
                 s.set("x", 5)  # the backup is made once
                 self.assertEqual(pathlib.Path(str(self.file) + ".bak").read_bytes(), raw)
 
+    def test_files_that_are_not_plain_files_are_never_waited_on(self):
+        # Each store runs in a process of its own: a read that waits would hang.
+        code = textwrap.dedent("""
+            import json, pathlib, sys
+            import engine
+            engine.CONFIG_DIR = pathlib.Path(sys.argv[1])
+            engine.SETTINGS_FILE = engine.CONFIG_DIR / "settings.json"
+            s = engine.SettingsManager()
+            before = list(s.data.items())
+            s.set("locked", True)
+            print(json.dumps([before, s.get("locked")]))
+        """)
+        bak = pathlib.Path(str(self.file) + ".bak")
+
+        def fifo():
+            os.mkfifo(self.file)
+
+        def fifo_and_backup():
+            os.mkfifo(self.file)
+            bak.write_bytes(b"an older backup")
+
+        def link_to_a_device():
+            self.file.symlink_to("/dev/zero")
+        # (setup, what the settings path is after the first set, what the backup is)
+        cases = [
+            ("fifo", fifo, "written", "fifo"),
+            # Moving the FIFO aside would replace a backup with content: the FIFO stays
+            # and the values live in memory.
+            ("fifo beside a backup", fifo_and_backup, "fifo", "older backup"),
+            ("link to a device", link_to_a_device, "written", "link"),
+        ]
+        for name, setup, after, backup in cases:
+            with self.subTest(name):
+                for p in self.config.glob("*"):
+                    p.unlink()
+                self.config.mkdir(parents=True, exist_ok=True)
+                setup()
+                try:
+                    proc = subprocess.run([sys.executable, "-c", code, str(self.config)],
+                                          capture_output=True, text=True, timeout=30)
+                except subprocess.TimeoutExpired:
+                    self.fail("the store waited on the settings file")
+                self.assertEqual(proc.returncode, 0, proc.stderr)
+                self.assertEqual(json.loads(proc.stdout), [[list(i) for i in DEFAULT_ITEMS], True])
+                if after == "written":
+                    self.assertFalse(self.file.is_symlink())
+                    self.assertEqual(self.file.read_bytes(),
+                                     python_bytes(dict(DEFAULT_ITEMS, locked=True)))
+                else:
+                    self.assertTrue(stat.S_ISFIFO(os.lstat(self.file).st_mode))
+                if backup == "fifo":
+                    self.assertTrue(stat.S_ISFIFO(os.lstat(bak).st_mode))
+                elif backup == "link":
+                    self.assertEqual(os.readlink(bak), "/dev/zero")
+                else:
+                    self.assertEqual(bak.read_bytes(), b"an older backup")
+                self.assertEqual(self.leftovers(), [])
+
     def test_nan_and_infinity_are_read(self):
         self.write('{"opacity": NaN, "y": -Infinity, "x": Infinity}\r\n')
         s = engine.SettingsManager()

@@ -1,6 +1,7 @@
 """The launcher as a user starts it: exit codes, start-up log, arguments, environment and the
 single running copy."""
 import os
+import subprocess
 import sys
 import unittest
 
@@ -116,6 +117,39 @@ class Surroundings(LauncherTestCase):
         self.assertEqual(data["argv"], [exe] + args)
         self.assertFalse(data["dev_mode"])
         self.assertEqual(proc.stdout, "")
+
+    def test_closed_standard_streams_are_opened_on_the_null_device(self):
+        # Started with standard input, output or error closed, the launcher's own
+        # files (its lock first) must not take their numbers: the program's output
+        # would land in them.
+        action = ("import sys\n"
+                  "print('a line of output', flush=True)\n"
+                  "sys.stderr.write('a line of errors\\n'); sys.stderr.flush()\n"
+                  "report(fds=[os.readlink('/proc/self/fd/%d' % n) for n in range(3)])\n"
+                  "sys.exit(6)")
+        for closed in ((0, 1, 2), (0,), (1,), (2,), (1, 2)):
+            with self.subTest(closed=closed):
+                folder = self.program_folder("prog-" + "".join(map(str, closed)))
+                report = self.report_path("fds-" + "".join(map(str, closed)))
+
+                def close_streams():
+                    for fd in closed:
+                        os.close(fd)
+                proc = subprocess.run(
+                    [os.path.join(folder, "Vyr_Sistem_Zuvedadu")],
+                    env=self.env(VYR_TEST_REPORT=report, VYR_TEST_ACTION=action),
+                    cwd=self.scratch, input="", capture_output=True, text=True, timeout=60,
+                    preexec_fn=close_streams)
+                self.assertEqual(proc.returncode, 6, proc.stderr)
+                fds = self.wait_for_report(report, key="fds")["fds"]
+                for fd in range(3):
+                    self.assertEqual(fds[fd] == "/dev/null", fd in closed, (fd, fds[fd]))
+                self.assertEqual(proc.stdout, "" if 1 in closed else "a line of output\n")
+                self.assertEqual(proc.stderr, "" if 2 in closed else "a line of errors\n")
+                # The lock file (the only file in the session folder) stays empty.
+                for name in os.listdir(self.runtime_dir):
+                    with open(os.path.join(self.runtime_dir, name), "rb") as f:
+                        self.assertEqual(f.read(), b"", name)
 
     def test_program_folder_search_path_and_environment(self):
         sep = os.pathsep

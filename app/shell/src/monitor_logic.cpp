@@ -114,7 +114,7 @@ bool MonitorLogic::is_really_inside_capsule_or_popup() const {
 
 void MonitorLogic::check_popup_watchdog() {
     if (!popup_ || !popup_->isVisible()) return;
-    if (inspector_visible()) {
+    if (inspector_shown()) {
         close_vertical_popup(1.0);
         return;
     }
@@ -129,7 +129,7 @@ void MonitorLogic::on_capsule_entered() {
     mouse_in_capsule_ = true;
     hide_popup_timer_.stop();
     if (!truth_of("hover_popup", true)) return;
-    if (drag_under_way() || inspector_visible()) return;
+    if (drag_under_way() || inspector_shown()) return;
     if (desktop_.now() < suppress_hover_until_) return;
     if (popup_ && !popup_->isVisible()) hover_open_timer_.start(timing::kHoverOpenMs);
 }
@@ -164,7 +164,7 @@ void MonitorLogic::on_popup_manual_closed() {
 void MonitorLogic::on_hover_open_timeout() {
     if (!mouse_in_capsule_) return;
     if (drag_under_way()) return;
-    if (inspector_visible()) return;
+    if (inspector_shown()) return;
     if (desktop_.now() >= suppress_hover_until_) show_vertical_popup();
 }
 
@@ -203,9 +203,14 @@ void MonitorLogic::toggle_hover_popup(bool checked) {
 // ---- capsule click and close, tray -----------------------------------------
 
 void MonitorLogic::on_main_capsule_clicked() {
-    if (inspector_visible()) {
+    if (inspector_shown()) {
         inspector_->hideInspector();
         close_vertical_popup(1.2);
+        return;
+    }
+    if (inspector_minimised()) {
+        close_vertical_popup(1.2);
+        bring_inspector_up();
         return;
     }
     if (popup_ && popup_->isVisible()) {
@@ -262,7 +267,7 @@ void MonitorLogic::toggle_tray_popup() {
 
 void MonitorLogic::on_popup_metric_clicked(const std::string& metric_key) {
     close_vertical_popup(1.5);
-    if (inspector_visible() && inspector_->activeMetric() == metric_key) {
+    if (inspector_shown() && inspector_->activeMetric() == metric_key) {
         inspector_->hideInspector();
         return;
     }
@@ -276,6 +281,10 @@ void MonitorLogic::open_inspector(const std::string& metric_key) {
     if (!inspector_) return;
     inspector_->selectMetricTab(metric_key);
     if (!inspector_->isVisible()) position_inspector();
+    bring_inspector_up();
+}
+
+void MonitorLogic::bring_inspector_up() {
     inspector_->showNormal();
     inspector_->raise();
     inspector_->activateWindow();

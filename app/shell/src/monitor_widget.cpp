@@ -25,6 +25,7 @@
 #include "vyr/app/popup.hpp"
 #include "vyr/app/settings_store.hpp"
 #include "vyr/shell/error_guard.hpp"
+#include "vyr/shell/window_shape.hpp"
 
 namespace vyr::shell {
 
@@ -95,6 +96,7 @@ class InspectorAdapter final : public InspectorPort {
 public:
     vyr::app::VyrProcessInspectorDialog* i = nullptr;
     bool isVisible() const override { return i->isVisible(); }
+    bool isMinimized() const override { return i->isMinimized(); }
     std::string activeMetric() const override { return i->active_metric.toStdString(); }
     bool isPaused() const override { return i->is_paused; }
     std::string searchText() const override { return i->search_input->text().toStdString(); }
@@ -233,6 +235,13 @@ VyrMonitorWidget::VyrMonitorWidget(vyr::shell::MonitorBackend& backend) : QWidge
     inspector_ = std::make_unique<vyr::app::VyrProcessInspectorDialog>(engine_.get(), settings_.get(), this);
     ports_->inspector.i = inspector_.get();
     logic_->attach_inspector(&ports_->inspector);
+
+    // Without a compositing manager the three translucent windows keep to
+    // their rounded cards: the capsule's plate, the popup's and the inspector's frame.
+    auto* compositing = new CompositingWatch(this);
+    new WindowShape(this, main_capsule_, 1, 10, compositing);
+    new WindowShape(vertical_popup_.get(), vertical_popup_->frame, 0, 12, compositing);
+    new WindowShape(inspector_.get(), inspector_->container, 0, 12, compositing);
 
     setup_tray();
     restore_position();

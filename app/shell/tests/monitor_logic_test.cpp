@@ -125,13 +125,14 @@ struct FakePopup : PopupPort {
 };
 
 struct FakeInspector : InspectorPort {
-    bool visible = false, paused = false, group = false;
+    bool visible = false, minimized = false, paused = false, group = false;
     std::string active = "workload", search;
     QRect rect{100, 100, 780, 530};
     std::vector<std::string> calls;
     std::function<void()> sync;  // the real inspector calls the controller back
     int updates = 0;
     bool isVisible() const override { return visible; }
+    bool isMinimized() const override { return minimized; }
     std::string activeMetric() const override { return active; }
     bool isPaused() const override { return paused; }
     std::string searchText() const override { return search; }
@@ -148,6 +149,7 @@ struct FakeInspector : InspectorPort {
     }
     void showNormal() override {
         visible = true;
+        minimized = false;
         calls.push_back("showNormal");
     }
     void raise() override { calls.push_back("raise"); }
@@ -569,6 +571,66 @@ TEST(CapsuleActions, ClickBranches) {
     EXPECT_TRUE(r.worker.params.need_processes);
     r.logic.on_main_capsule_clicked();
     EXPECT_FALSE(r.worker.params.need_processes);
+}
+
+// A minimised inspector is out of sight: the capsule and the popup treat it
+// as closed, and the ways that would open it bring it back where it was.
+TEST(CapsuleActions, MinimisedInspectorCountsAsClosed) {
+    const std::vector<std::string> restored{"showNormal", "raise", "activate"};
+    struct Case {
+        const char* name;
+        std::function<void(Rig&)> act;
+        std::vector<std::string> calls;  // made on the inspector
+        bool popup_visible;
+        std::string active;
+    } cases[] = {
+        {"capsule click", [](Rig& r) { r.logic.on_main_capsule_clicked(); }, restored, false, "cpu"},
+        {"capsule click with the popup open",
+         [](Rig& r) {
+             r.popup.visible = true;
+             r.logic.on_main_capsule_clicked();
+         },
+         restored, false, "cpu"},
+        {"row of its own metric", [](Rig& r) { r.logic.on_popup_metric_clicked("cpu"); },
+         {"select cpu", "showNormal", "raise", "activate"}, false, "cpu"},
+        {"row of another metric", [](Rig& r) { r.logic.on_popup_metric_clicked("ram"); },
+         {"select ram", "showNormal", "raise", "activate"}, false, "ram"},
+        {"hover", [](Rig& r) { r.open_by_hover(); }, {}, true, "cpu"},
+        {"watchdog over an open popup",
+         [](Rig& r) {
+             r.open_by_hover();
+             r.desktop.pointer = r.capsule_centre();
+             r.logic.check_popup_watchdog();
+         },
+         {}, true, "cpu"},
+    };
+    for (const auto& c : cases) {
+        Rig r;
+        r.logic.open_inspector("cpu");
+        r.inspector.rect.moveTopLeft(QPoint(40, 50));  // where the user left it
+        r.inspector.minimized = true;
+        r.inspector.calls.clear();
+        r.desktop.t += 2.0;  // past the hover block of the opening
+        c.act(r);
+        EXPECT_EQ(r.inspector.calls, c.calls) << c.name;
+        EXPECT_EQ(r.popup.visible, c.popup_visible) << c.name;
+        EXPECT_EQ(r.inspector.active, c.active) << c.name;
+        EXPECT_TRUE(r.inspector.visible) << c.name;
+        EXPECT_EQ(r.inspector.rect.topLeft(), QPoint(40, 50)) << c.name;
+        if (!c.calls.empty()) {
+            EXPECT_FALSE(r.inspector.minimized) << c.name;
+            EXPECT_EQ(r.worker.params.sort_by, c.active) << c.name;
+            EXPECT_TRUE(r.worker.params.need_processes) << c.name;
+        }
+    }
+    // Once restored it is shown again: the next click dismisses it.
+    Rig r;
+    r.logic.open_inspector("cpu");
+    r.inspector.minimized = true;
+    r.logic.on_main_capsule_clicked();
+    r.logic.on_main_capsule_clicked();
+    EXPECT_FALSE(r.inspector.visible);
+    EXPECT_FALSE(r.popup.visible);
 }
 
 TEST(CapsuleActions, CloseButtonBranches) {

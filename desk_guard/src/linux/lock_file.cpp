@@ -37,7 +37,27 @@ LockAttempt lock_instance_file(const std::filesystem::path& path) {
         attempt.fd = it->second;
         return attempt;
     }
-    const auto taken = vyr::file_lock::open_and_lock(AT_FDCWD, path.c_str(), O_APPEND, 0666);
+    // Only a plain file of its own is used: a link planted at the path is not
+    // followed (nor is its target created), and a FIFO is not waited on.
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        attempt.error = errno;
+        return attempt;
+    }
+    // A second name for the file (a hard link) means another file would be
+    // truncated and rewritten with the pid.
+    struct stat st {};
+    errno = 0;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
+        attempt.error = errno;  // 0 when the file is of the wrong kind
+        ::close(fd);
+        return attempt;
+    }
+    (void)::fcntl(fd, F_SETFL, O_APPEND);  // blocking again, as a plain file is used
+    const auto taken = vyr::file_lock::lock_descriptor(fd);
     if (taken.outcome != vyr::file_lock::Outcome::Acquired) {
         attempt.error = taken.error;
         attempt.outcome = taken.outcome == vyr::file_lock::Outcome::HeldElsewhere
@@ -45,7 +65,6 @@ LockAttempt lock_instance_file(const std::filesystem::path& path) {
                               : LockOutcome::Failed;
         return attempt;
     }
-    const int fd = taken.fd;
     held.emplace(path.native(), fd);
     attempt.outcome = LockOutcome::Taken;
     attempt.fd = fd;

@@ -414,6 +414,14 @@ double LinuxPlatform::boot_time() {
 
 std::optional<LoadAverage> LinuxPlatform::load_average() {
     if (windows_) return std::nullopt;
+    if (root_.empty()) {
+        // The C library's query, as the runtime's os.getloadavg(): the
+        // kernel's fixed-point figures in full, not the two decimals of the
+        // text file.
+        double l[3];
+        if (::getloadavg(l, 3) != 3) return std::nullopt;
+        return LoadAverage{l[0], l[1], l[2]};
+    }
     std::string data;
     if (read_file("/proc/loadavg", data) != 0) return std::nullopt;
     return proc_text::parse_loadavg(data);

@@ -18,8 +18,9 @@ public:
     virtual ~MonitorEngine() = default;
     // Ends (force false) or kills (force true) the process. `expected_name` is
     // the process name seen when the user chose the row: a pid whose process
-    // now has another name is not signalled. Never throws; failures come back
-    // as ok false with their message.
+    // now has another name is not signalled. Failures of the termination come
+    // back as ok false with their message; an error of the engine call itself
+    // is thrown, and leaves the action for the handler of uncaught errors.
     virtual TerminateResult terminate_process(long long pid, bool force, const std::string& expected_name) = 0;
     // Starts the background measurement of the well-known folders, unless one
     // was started less than 45 seconds ago. Returns at once.

@@ -190,6 +190,6 @@ class SystemMonitorEngine:
         return [FolderUsageInfo("İndirilenler", "/home/u/Downloads", 12.0, "12 MB")]
 
     @staticmethod
-    def terminate_process(pid, force=False):
+    def terminate_process(pid, force=False, *, expected_name=None):
         _log("terminate %d %s" % (pid, force))
         return (False, "PID %d artık çalışmıyor." % pid)

@@ -94,8 +94,12 @@ public:
 
     // --- per process and termination (no engine state)
     static SwapAndIo read_proc_swap_and_io(Platform& platform, long long pid);
+    // `pid_text` is the id as the caller wrote it, for the messages (the
+    // decimal of `pid` when empty); an id beyond the range of `pid` comes
+    // saturated, with its own text.
     static TerminateResult terminate_process(Platform& platform, long long pid, bool force,
-                                             const std::optional<std::string>& expected_name = {});
+                                             const std::optional<std::string>& expected_name = {},
+                                             const std::string& pid_text = {});
 
     long cpu_count_logical() const { return cpu_count_logical_; }
     long cpu_count_physical() const { return cpu_count_physical_; }

@@ -36,6 +36,8 @@ public:
     std::vector<Partition> disk_partitions(bool all) override;
     std::optional<IoTotals> disk_io_counters() override;
     double boot_time() override;
+    // The C library's getloadavg() on the running system; below a fixture
+    // root, that tree's /proc/loadavg.
     std::optional<LoadAverage> load_average() override;
     std::optional<std::string> env(const std::string& name) override;
 

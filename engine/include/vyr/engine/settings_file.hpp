@@ -13,7 +13,15 @@ namespace vyr::engine::files {
 // Returns 0 or the errno of the failed step (the old file is then untouched).
 int replace_atomically(const std::string& path, std::string_view content);
 
+// Reads the whole file at `path` (a link is followed) into `content`, when it
+// is a regular file. Never waits: a FIFO, a device, a socket or a folder is
+// not read, and counts as unreadable (EINVAL). Returns 0 or an errno.
+int read_regular_file(const std::string& path, std::string& content);
+
 // Moves the file at `path` aside to `backup` (replacing an older backup).
+// Something that holds no content of its own (a FIFO, a device, a socket, a
+// folder, or a link to one of them) never takes the place of a backup that is
+// there already: that is EEXIST, and `path` stays where it is.
 // Returns 0, also when there is no file at `path`, or the errno of the failure.
 int keep_as_backup(const std::string& path, const std::string& backup);
 

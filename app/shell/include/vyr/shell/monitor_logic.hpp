@@ -80,7 +80,8 @@ public:
 class InspectorPort {
 public:
     virtual ~InspectorPort() = default;
-    virtual bool isVisible() const = 0;
+    virtual bool isVisible() const = 0;  // true for a minimised window as well
+    virtual bool isMinimized() const = 0;
     virtual std::string activeMetric() const = 0;
     virtual bool isPaused() const = 0;
     virtual std::string searchText() const = 0;
@@ -236,6 +237,12 @@ private:
     bool truth_of(const char* key, bool fallback);
     bool drag_under_way() const { return drag_offset_.has_value(); }
     bool inspector_visible() const { return inspector_ && inspector_->isVisible(); }
+    // On screen: visible and not minimised. A minimised inspector is out of
+    // the user's sight, so the capsule and the popup act as if it were closed.
+    bool inspector_shown() const { return inspector_visible() && !inspector_->isMinimized(); }
+    bool inspector_minimised() const { return inspector_visible() && inspector_->isMinimized(); }
+    // Restores, raises and activates the inspector and lets the worker follow.
+    void bring_inspector_up();
     QRect screen_area_for_window() const;
 
     SettingsStore& settings_;

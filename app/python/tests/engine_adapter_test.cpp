@@ -1,0 +1,166 @@
+// The inspector's end and kill actions through the runtime's engine object,
+// on the real application object: one engine call per confirmation, the
+// engine's message in the footer, and an error raised by the engine passed
+// to sys.excepthook with the footer left as it was.
+#include <Python.h>
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QtTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "py_support.hpp"
+#include "py_views_backend.hpp"
+#include "test_support.hpp"
+#include "vyr/app/inspector.hpp"
+#include "vyr/shell/error_guard.hpp"
+
+namespace {
+
+using vyr::apppy::GilScope;
+using vyr::apppy::PyRef;
+
+// Engines as Python classes: each records its calls in `calls`; the hook
+// records what reaches it in `hooked`.
+const char kEngines[] = R"(
+import sys
+calls = []
+hooked = []
+sys.excepthook = lambda t, v, tb: hooked.append("%s: %s" % (t.__name__, v))
+
+class Answers:
+    def terminate_process(self, pid, force=False, *, expected_name=None):
+        calls.append((pid, force, expected_name))
+        return (False, "PID %d artık çalışmıyor." % pid)
+
+class Raises:
+    def terminate_process(self, pid, force=False, *, expected_name=None):
+        calls.append((pid, force, expected_name))
+        raise ValueError("engine failed")
+
+class SignalsThenRaisesTypeError:
+    # Sends the signal, then fails: a second call would signal again.
+    def terminate_process(self, pid, force=False, **kwargs):
+        calls.append((pid, force, kwargs.get("expected_name")))
+        if len(calls) == 1:
+            raise TypeError("late failure")
+        return (True, "sent again")
+
+class ThreeValues:
+    def terminate_process(self, pid, force=False, *, expected_name=None):
+        calls.append((pid, force, expected_name))
+        return (True, "ok", "extra")
+
+class OnlyPidAndForce:
+    def terminate_process(self, pid, force=False):
+        calls.append((pid, force, None))
+        return (True, "sent without a name")
+)";
+
+std::string repr_of(const char* name) {
+    GilScope gil;
+    PyRef main = PyRef::borrow(PyImport_AddModule("__main__"));
+    PyRef value(PyObject_GetAttrString(main.get(), name));
+    PyRef text(value ? PyObject_Repr(value.get()) : nullptr);
+    if (!text) {
+        PyErr_Print();
+        return "<error>";
+    }
+    return PyUnicode_AsUTF8(text.get());
+}
+
+PyRef engine_object(const std::string& cls) {
+    GilScope gil;
+    PyRef main = PyRef::borrow(PyImport_AddModule("__main__"));
+    PyRef type(PyObject_GetAttrString(main.get(), cls.c_str()));
+    PyRef obj(type ? PyObject_CallNoArgs(type.get()) : nullptr);
+    if (!obj) PyErr_Print();
+    return obj;
+}
+
+void reset_records() {
+    GilScope gil;
+    if (PyRun_SimpleString("calls.clear(); hooked.clear()") != 0) PyErr_Print();
+}
+
+vyr::ProcessEntry process(long long pid, const char* name, const char* display) {
+    vyr::ProcessEntry p;
+    p.pid = pid;
+    p.name = name;
+    p.display_name = display;
+    p.username = "ayse";
+    p.status = "running";
+    return p;
+}
+
+struct Case {
+    const char* engine;
+    bool force;
+    const char* calls;   // repr of the calls the engine saw
+    const char* hooked;  // repr of what reached sys.excepthook
+    const char* footer;  // nullptr: the footer keeps its text
+};
+
+TEST(EngineAdapter, OneCallPerConfirmationAndErrorsReachTheHook) {
+    const Case cases[] = {
+        {"Answers", false, "[(20, False, 'firefox-bin')]", "[]", "PID 20 artık çalışmıyor."},
+        {"Answers", true, "[(20, True, 'firefox-bin')]", "[]", "PID 20 artık çalışmıyor."},
+        {"Raises", false, "[(20, False, 'firefox-bin')]", "['ValueError: engine failed']", nullptr},
+        {"SignalsThenRaisesTypeError", true, "[(20, True, 'firefox-bin')]", "['TypeError: late failure']",
+         nullptr},
+        {"ThreeValues", false, "[(20, False, 'firefox-bin')]", "['ValueError: a pair was expected']", nullptr},
+        // The engine is asked with the name; one that does not take it fails once.
+        {"OnlyPidAndForce", false, "[]",
+         "[\"TypeError: OnlyPidAndForce.terminate_process() got an unexpected keyword argument "
+         "'expected_name'\"]",
+         nullptr},
+    };
+    vyr::test::FakeController monitor;
+    vyr::test::ScriptedBoxes boxes;
+    boxes.answer = QMessageBox::Yes;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.engine) + (c.force ? " force" : ""));
+        reset_records();
+        PyRef obj = engine_object(c.engine);
+        ASSERT_TRUE(obj);
+        vyr::apppy::PyViewsEngine engine(obj.get());
+        vyr::app::VyrProcessInspectorDialog insp(&engine, &monitor.store, &monitor);
+        insp.set_message_boxes(&boxes);
+        insp.show();
+        insp.update_data(vyr::SystemMetricsSnapshot{},
+                         {process(10, "bash", "bash"), process(20, "firefox-bin", "Firefox (3)")});
+        for (int r = 0; r < insp.table->rowCount(); ++r)
+            if (insp.table->item(r, 0)->data(Qt::UserRole).toLongLong() == 20) insp.table->selectRow(r);
+        const QString before = insp.lbl_footer->text();
+
+        QTest::mouseClick(c.force ? insp.btn_kill : insp.btn_term, Qt::LeftButton);
+
+        EXPECT_EQ(repr_of("calls"), c.calls);
+        EXPECT_EQ(repr_of("hooked"), c.hooked);
+        EXPECT_EQ(insp.lbl_footer->text().toStdString(),
+                  c.footer ? std::string(c.footer) : before.toStdString());
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    Py_InitializeEx(0);
+    int rc = 1;
+    {
+        vyr::shell::VyrApplication app(argc, argv);
+        vyr::shell::set_error_reporter(&vyr::apppy::report_to_excepthook);
+        if (PyRun_SimpleString(kEngines) != 0) return 1;
+        ::testing::InitGoogleTest(&argc, argv);
+        rc = RUN_ALL_TESTS();
+        vyr::shell::set_error_reporter(nullptr);
+    }
+    if (Py_FinalizeEx() < 0) rc = 1;
+    return rc;
+}

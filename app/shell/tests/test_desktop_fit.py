@@ -1,0 +1,377 @@
+"""The real program on desktops as a new user meets them: openbox on a virtual
+X display without a compositing manager, with a solid background, on a large
+and on a small screen, with a real system tray, and on a machine without the
+fonts its style names (the system's Inter is hidden from it). Screenshots of
+each step are left in VYR_E2E_SHOTS (default: a folder under the temporary
+folder)."""
+import ctypes
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from x11session import TITLE, Monitor, X11Session, have_tools, wait_until
+
+DIST = os.environ.get("VYR_E2E_DIST") or os.environ.get("VYR_DIST_DIR", "")
+SHOTS = os.environ.get("VYR_E2E_SHOTS") or os.path.join(tempfile.gettempdir(), "vyr_e2e_shots")
+INSPECTOR_TITLE = TITLE + " — Canlı Program ve İşlem Denetçisi"
+BACKGROUND = (0x2E, 0x6F, 0x9E)
+BLACK = (0, 0, 0)
+CLOSE_RED_BG = (0xFE, 0xF2, 0xF2)  # the inspector's "✕ Kapat", "Sonlandır" and "Zorla Kapat"
+
+# Fontconfig as on a machine without Debian's fonts-inter: the program has
+# only the fonts it ships.
+FONTS_WITHOUT_INTER = """<?xml version="1.0"?>
+<!DOCTYPE fontconfig SYSTEM "fonts.dtd">
+<fontconfig>
+  <include ignore_missing="yes">/etc/fonts/fonts.conf</include>
+  <selectfont><rejectfont><glob>/usr/share/fonts/opentype/inter/*</glob></rejectfont></selectfont>
+</fontconfig>
+"""
+
+
+class XClient:
+    """A small client of the X server through libX11: selection owners,
+    window parents, and a selection held as a compositing manager or a tray
+    would hold it."""
+
+    def __init__(self, display):
+        x = ctypes.CDLL("libX11.so.6")
+        x.XOpenDisplay.restype = ctypes.c_void_p
+        x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        x.XDefaultScreen.argtypes = [ctypes.c_void_p]
+        x.XRootWindow.restype = ctypes.c_ulong
+        x.XRootWindow.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        x.XInternAtom.restype = ctypes.c_ulong
+        x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+        x.XGetSelectionOwner.restype = ctypes.c_ulong
+        x.XGetSelectionOwner.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+        x.XSetSelectionOwner.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong,
+                                         ctypes.c_ulong]
+        x.XCreateSimpleWindow.restype = ctypes.c_ulong
+        x.XCreateSimpleWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong] + [ctypes.c_int] * 2 + \
+            [ctypes.c_uint] * 3 + [ctypes.c_ulong] * 2
+        x.XDestroyWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+        x.XQueryTree.argtypes = [ctypes.c_void_p, ctypes.c_ulong] + [ctypes.POINTER(ctypes.c_ulong)] * 2 + \
+            [ctypes.POINTER(ctypes.POINTER(ctypes.c_ulong)), ctypes.POINTER(ctypes.c_uint)]
+        x.XFree.argtypes = [ctypes.c_void_p]
+        x.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        self.x = x
+        self.dpy = x.XOpenDisplay(display.encode())
+        if not self.dpy:
+            raise RuntimeError("cannot open display " + display)
+        self.screen = x.XDefaultScreen(self.dpy)
+        self.root = x.XRootWindow(self.dpy, self.screen)
+        self.held = None
+
+    def atom(self, name):
+        return self.x.XInternAtom(self.dpy, name.encode(), 0)
+
+    def owner(self, selection):
+        return self.x.XGetSelectionOwner(self.dpy, self.atom(selection))
+
+    def hold(self, selection):
+        self.held = self.x.XCreateSimpleWindow(self.dpy, self.root, -10, -10, 1, 1, 0, 0, 0)
+        self.x.XSetSelectionOwner(self.dpy, self.atom(selection), self.held, 0)
+        self.x.XSync(self.dpy, 0)
+
+    def release(self):
+        # A destroyed owner window gives the selection up.
+        self.x.XDestroyWindow(self.dpy, self.held)
+        self.x.XSync(self.dpy, 0)
+        self.held = None
+
+    def ancestors(self, window):
+        chain = []
+        while window and window != self.root:
+            root, parent = ctypes.c_ulong(), ctypes.c_ulong()
+            children, count = ctypes.POINTER(ctypes.c_ulong)(), ctypes.c_uint()
+            if not self.x.XQueryTree(self.dpy, window, ctypes.byref(root), ctypes.byref(parent),
+                                     ctypes.byref(children), ctypes.byref(count)):
+                break
+            if children:
+                self.x.XFree(children)
+            window = parent.value
+            chain.append(window)
+        return chain
+
+    def close(self):
+        self.x.XCloseDisplay(self.dpy)
+
+
+class Picture:
+    """A screenshot as pixels."""
+
+    def __init__(self, path):
+        with open(path, "rb") as fh:
+            data = fh.read()
+        fields, pos = [], 0
+        while len(fields) < 4:  # P6, width, height, maximum
+            while data[pos:pos + 1].isspace():
+                pos += 1
+            start = pos
+            while not data[pos:pos + 1].isspace():
+                pos += 1
+            fields.append(data[start:pos])
+        self.width, self.height = int(fields[1]), int(fields[2])
+        self.pixels = data[pos + 1:]
+        self.sample = 2 if int(fields[3]) > 255 else 1  # 16-bit samples: the high byte is the 8-bit value
+
+    def at(self, x, y):
+        i = 3 * self.sample * (y * self.width + x)
+        return tuple(self.pixels[i:i + 3 * self.sample:self.sample])
+
+    def runs(self, y, x0, x1, colour):
+        """The stretches [start, end) of `colour` on row y between x0 and x1."""
+        found, start = [], None
+        for x in range(x0, x1):
+            if self.at(x, y) == colour:
+                start = x if start is None else start
+            elif start is not None:
+                found.append((start, x))
+                start = None
+        if start is not None:
+            found.append((start, x1))
+        return found
+
+
+def corners(x, y, w, h):
+    return [(x, y), (x + w - 1, y), (x, y + h - 1), (x + w - 1, y + h - 1)]
+
+
+@unittest.skipUnless(have_tools() and shutil.which("display"), "Xvfb, openbox, xdotool or imagemagick missing")
+class DesktopFit(unittest.TestCase):
+    def open_session(self, width=1920, height=1080):
+        s = X11Session(width, height)
+        self.addCleanup(s.close)
+        fonts = os.path.join(s.root, "fonts.conf")
+        with open(fonts, "w", encoding="utf-8") as fh:
+            fh.write(FONTS_WITHOUT_INTER)
+        s.env["FONTCONFIG_FILE"] = fonts
+        # The tray icon talks to a tray on the X display, not over a session bus.
+        s.env.pop("DBUS_SESSION_BUS_ADDRESS", None)
+        subprocess.run(["display", "-window", "root", "-size", "%dx%d" % (width, height),
+                        "xc:#%02X%02X%02X" % BACKGROUND], env=s.env, capture_output=True, timeout=30)
+        self.x = XClient(s.display)
+        self.addCleanup(self.x.close)
+        self.session = s
+        return s
+
+    def start(self):
+        home = tempfile.mkdtemp(prefix="vyr_fit_home_")
+        self.addCleanup(shutil.rmtree, home, True)
+        runtime = os.path.join(home, "run")
+        os.mkdir(runtime, 0o700)
+        m = Monitor(self.session, DIST, home, extra_env={"XDG_RUNTIME_DIR": runtime})
+        self.addCleanup(m.stop)
+
+        def capsule():  # the tray icon's window carries the same title
+            for w in self.session.windows(m.pid):
+                g = self.session.geometry(w)
+                if g and g[2:] == (86, 52) and self.session.window_name(w) == TITLE:
+                    return w
+            return None
+
+        main = wait_until(capsule, 30)
+        self.assertIsNotNone(main, "the capsule window did not appear")
+        return m, main
+
+    def shot(self, name):
+        os.makedirs(SHOTS, exist_ok=True)
+        return self.session.screenshot(os.path.join(SHOTS, name + ".png"))
+
+    def picture(self):
+        path = os.path.join(self.session.root, "screen.ppm")
+        self.session.screenshot(path)
+        return Picture(path)
+
+    def others(self, m, *known):
+        return [w for w in self.session.windows(m.pid) if w not in known]
+
+    def open_inspector_from_the_context_menu(self, m, main):
+        s = self.session
+        x, y, _, _ = s.geometry(main)
+        s.click(x + 43, y + 26, button=3)
+        self.assertTrue(wait_until(lambda: self.others(m, main), 5), "no context menu")
+        time.sleep(0.3)
+        s.key("Down")
+        s.key("Down")  # "Canlı Kaynak & İşlem Denetçisini Aç"
+        s.key("Return")
+        inspector = wait_until(lambda: s.find(m.pid, INSPECTOR_TITLE, prefix=True), 10)
+        self.assertIsNotNone(inspector, "the inspector did not open")
+        time.sleep(2)  # mapped, placed and filled
+        return inspector
+
+    def hover_capsule(self, main):
+        s = self.session
+        x, y, _, _ = s.geometry(main)
+        s.pointer_to(x - 300, y - 300)
+        time.sleep(0.3)
+        s.pointer_to(x + 30, y + 30)
+        time.sleep(0.1)
+        s.pointer_to(x + 43, y + 26)
+
+    def minimise_button(self, inspector):
+        """Centre of the inspector's "—" button: left of "✕ Kapat", the red
+        button at the right end of the header."""
+        ix, iy, iw, _ = self.session.geometry(inspector)
+        pic = self.picture()
+        for y in range(iy + 8, iy + 90):
+            runs = pic.runs(y, ix + iw // 2, ix + iw, CLOSE_RED_BG)
+            if runs and runs[-1][1] - runs[-1][0] >= 20:
+                close_left = runs[-1][0] - 1  # its border
+                top = y
+                while pic.runs(y, close_left, close_left + 10, CLOSE_RED_BG):
+                    y += 1
+                return close_left - 8 - 15, (top + y) // 2  # spacing 8, 30 px wide
+        self.fail("no close button in the inspector's header")
+
+    def test_inspector_at_its_designed_size_and_back_from_minimised(self):
+        s = self.open_session(1920, 1080)
+        m, main = self.start()
+        inspector = self.open_inspector_from_the_context_menu(m, main)
+        self.shot("inspector_1920x1080")
+        # 780 x 530, centred on the screen as the controller computes it.
+        self.assertEqual(s.geometry(inspector), (569, 274, 780, 530))
+
+        # "—" minimises it; the capsule's summary then opens on hover as when it is closed.
+        s.click(*self.minimise_button(inspector))
+        self.assertTrue(wait_until(lambda: s.find(m.pid, INSPECTOR_TITLE, prefix=True) is None, 5),
+                        "the inspector was not minimised")
+        time.sleep(1.6)  # the hover block left by opening the inspector
+        self.hover_capsule(main)
+        popup = wait_until(lambda: (self.others(m, main) or [None])[0], 5)
+        self.assertIsNotNone(popup, "hovering did not open the summary")
+        self.shot("minimised_inspector_hover_summary")
+
+        # A click on the capsule brings the inspector back where it was, and closes the summary.
+        x, y, _, _ = s.geometry(main)
+        s.click(x + 43, y + 26)
+        back = wait_until(lambda: s.find(m.pid, INSPECTOR_TITLE, prefix=True), 5)
+        time.sleep(0.5)
+        self.shot("minimised_inspector_back")
+        self.assertEqual(back, inspector, "the capsule click did not bring the inspector back")
+        self.assertEqual(s.geometry(inspector), (569, 274, 780, 530))
+        self.assertTrue(wait_until(lambda: popup not in s.windows(m.pid), 5))
+
+    def test_inspector_fits_a_small_screen(self):
+        s = self.open_session(800, 600)
+        m, main = self.start()
+        inspector = self.open_inspector_from_the_context_menu(m, main)
+        self.shot("inspector_800x600")
+        x, y, w, h = s.geometry(inspector)
+        self.assertEqual((w, h), (780, 530))
+        self.assertEqual((x, y), (12, 34))  # the left margin wins, the height is centred
+        self.assertLessEqual(x + w, 800)
+        self.assertLessEqual(y + h, 600)
+
+    def test_rounded_windows_without_a_compositor(self):
+        s = self.open_session(1920, 1080)
+        self.assertEqual(self.x.owner("_NET_WM_CM_S%d" % self.x.screen), 0)
+        m, main = self.start()
+        time.sleep(2)
+        capsule = s.geometry(main)
+        # The corners and the margin round the capsule's plate show the desktop.
+        points = corners(*capsule) + [(capsule[0] + 3, capsule[1] + 3), (capsule[0] + 43, capsule[1] + 1)]
+
+        def desktop_shows(points):
+            pic = self.picture()
+            return all(pic.at(px, py) == BACKGROUND for px, py in points)
+
+        desktop_shown = wait_until(lambda: desktop_shows(points), 5, 0.5)
+        self.shot("capsule_without_compositor")
+        self.assertTrue(desktop_shown, "the capsule's corners are not the desktop")
+        pic = self.picture()
+        self.assertNotEqual(pic.at(capsule[0] + 43, capsule[1] + 26), BACKGROUND)  # the plate itself
+
+        self.hover_capsule(main)
+        popup = wait_until(lambda: (self.others(m, main) or [None])[0], 5)
+        self.assertIsNotNone(popup, "hovering did not open the summary")
+        time.sleep(0.5)
+        self.shot("popup_without_compositor")
+        self.assertTrue(desktop_shows(corners(*s.geometry(popup))), "the summary's corners are not the desktop")
+        s.pointer_to(200, 200)
+        self.assertTrue(wait_until(lambda: popup not in s.windows(m.pid), 5))
+
+        # A compositing manager that starts later blends the windows itself: the
+        # shape goes (without a real one, the corners then read black), and comes
+        # back when it ends.
+        self.x.hold("_NET_WM_CM_S%d" % self.x.screen)
+        self.assertTrue(wait_until(lambda: self.picture().at(capsule[0], capsule[1]) == BLACK, 10, 0.5),
+                        "the capsule kept its shape under a compositing manager")
+        self.x.release()
+        self.assertTrue(wait_until(lambda: desktop_shows(points), 10, 0.5),
+                        "the capsule's shape did not come back when the compositing manager ended")
+
+    @unittest.skipUnless(shutil.which("trayer"), "no trayer")
+    def test_tray_icon_in_a_real_tray(self):
+        s = self.open_session(1920, 1080)
+        tray = subprocess.Popen(["trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
+                                 "--height", "28", "--SetDockType", "true", "--SetPartialStrut", "true",
+                                 "--transparent", "false"],
+                                env=s.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(tray.wait)
+        self.addCleanup(tray.kill)
+        self.assertTrue(wait_until(lambda: self.x.owner("_NET_SYSTEM_TRAY_S%d" % self.x.screen), 20),
+                        "the tray did not start")
+        tray_windows = set(int(w) for w in (s.xdotool("search", "--class", "trayer") or "").split())
+        m, main = self.start()
+
+        def small_window():
+            for w in self.others(m, main):
+                g = s.geometry(w)
+                if g and g[2] <= 48 and g[3] <= 48:
+                    return w
+            return None
+
+        icon = wait_until(small_window, 20)
+        self.assertIsNotNone(icon, "no tray icon")
+        time.sleep(1)
+        self.shot("tray_icon")
+        self.assertTrue(tray_windows & set(self.x.ancestors(icon)), "the icon is not inside the tray")
+
+        # Its click opens the summary beside it; a second click closes it.
+        ix, iy, iw, ih = s.geometry(icon)
+        s.click(ix + iw // 2, iy + ih // 2)
+        popup = wait_until(lambda: (self.others(m, main, icon) or [None])[0], 5)
+        self.assertIsNotNone(popup, "the tray click did not open the summary")
+        time.sleep(0.5)
+        self.shot("tray_summary")
+        px, py, pw, ph = s.geometry(popup)
+        self.assertLessEqual(px + pw, ix)  # left of the icon, close by, and below the tray
+        self.assertLess(ix - (px + pw), 12)
+        self.assertLess(py - (iy + ih), 16)
+        s.click(ix + iw // 2, iy + ih // 2)
+        self.assertTrue(wait_until(lambda: popup not in s.windows(m.pid), 5), "the second click kept it")
+
+        def tray_menu(*keys):
+            s.click(ix + iw // 2, iy + ih // 2, button=3)
+            menu = wait_until(lambda: (self.others(m, main, icon) or [None])[0], 5)
+            self.assertIsNotNone(menu, "no tray menu")
+            time.sleep(0.3)
+            for k in keys:
+                s.key(k)
+                time.sleep(0.1)
+
+        # "Masaüstü Tek Simgesini Göster / Gizle", twice.
+        tray_menu("Down", "Down", "Return")
+        self.assertTrue(wait_until(lambda: main not in s.windows(m.pid), 5), "the capsule stayed")
+        tray_menu("Down", "Down", "Return")
+        self.assertTrue(wait_until(lambda: main in s.windows(m.pid), 5), "the capsule did not come back")
+        # "Canlı Kaynak & İşlem Denetçisini Aç".
+        tray_menu("Down", "Down", "Down")
+        self.shot("tray_menu")
+        s.key("Return")
+        self.assertIsNotNone(wait_until(lambda: s.find(m.pid, INSPECTOR_TITLE, prefix=True), 10))
+        # "Çıkış" ends the program with 0.
+        tray_menu("Up", "Return")
+        self.assertEqual(m.wait(30), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
