@@ -32,9 +32,10 @@ class VirtualDisplay:
 
     def __init__(self, window_manager):
         # The command inside xvfb-run tells where the server is, then waits for its input to
-        # close; xvfb-run then stops the server itself.
+        # close; xvfb-run then stops the server itself. The server does not reset when its
+        # last client leaves: a window manager connecting during that reset would fail.
         self.holder = subprocess.Popen(
-            ["xvfb-run", "-a", "-s", "-screen 0 1280x800x24 -nolisten tcp",
+            ["xvfb-run", "-a", "-s", "-screen 0 1280x800x24 -nolisten tcp -noreset",
              "sh", "-c", 'echo "$$ $DISPLAY $XAUTHORITY"; exec cat >/dev/null'],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         self.inner_pid, self.display, self.xauthority = self.holder.stdout.readline().split()

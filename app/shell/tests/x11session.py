@@ -34,11 +34,14 @@ class X11Session:
         # Display numbers of its own: clear of :0 to :2 (which the display probe
         # tries) and of xvfb-run's numbers from 99 up.
         self.xvfb, self.display = None, None
+        # -noreset: by default the server resets whenever its last client leaves, and
+        # a window manager that connects while the server resets after a probe
+        # (xprop below) fails to open the display.
         for number in range(400, 700):
             read_fd, write_fd = os.pipe()
             server = subprocess.Popen(
                 ["Xvfb", ":%d" % number, "-displayfd", str(write_fd), "-screen", "0",
-                 "%dx%dx24" % (width, height), "-nolisten", "tcp"],
+                 "%dx%dx24" % (width, height), "-nolisten", "tcp", "-noreset"],
                 pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             os.close(write_fd)
             with os.fdopen(read_fd) as fh:
@@ -60,6 +63,7 @@ class X11Session:
         # Windows mapped before the window manager runs are taken over late,
         # and Qt then misjudges where they are: wait for it.
         if not wait_until(self.window_manager_running, 60):  # slow on a loaded machine
+            self.close()
             raise RuntimeError("openbox did not start")
 
     def window_manager_running(self):
