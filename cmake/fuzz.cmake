@@ -27,7 +27,6 @@ function(vyr_add_fuzzer name)
   target_link_libraries(${name} PRIVATE ${F_LIBRARIES})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/fuzz)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${VYR_FUZZ_DIR})
-  set_property(GLOBAL APPEND PROPERTY VYR_FUZZERS ${name})
 
   set(work ${VYR_FUZZ_DIR}/${name}.corpus)
   file(MAKE_DIRECTORY ${work})
