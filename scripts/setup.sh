@@ -6,6 +6,9 @@ set -euo pipefail
 
 PACKAGES=(
   cmake ninja-build g++ pkg-config
+  clang
+  libclang-rt-dev
+  llvm
   qtbase5-dev qtbase5-dev-tools libqt5svg5-dev libx11-dev qtwayland5
   libgtest-dev
   python3 python3-psutil libtk8.6

@@ -137,6 +137,9 @@ private slots:
         QTest::newRow("0.9 truncates to 0") << true << SettingValue(0.9) << false;
         QTest::newRow("text 0") << true << SettingValue("0") << false;
         QTest::newRow("text 65") << true << SettingValue("65") << true;
+        QTest::newRow("text 2**64") << true << SettingValue("18446744073709551616") << true;
+        QTest::newRow("text -2**64") << true << SettingValue("-18446744073709551616") << false;
+        QTest::newRow("text in Arabic-Indic digits") << true << SettingValue("\xd9\xa0") << false;
         QTest::newRow("true is 1") << true << SettingValue(true) << true;
         QTest::newRow("unreadable text is 210") << true << SettingValue("opak") << true;
         QTest::newRow("null is 210") << true << SettingValue() << true;

@@ -234,6 +234,7 @@ private slots:
         QTest::addColumn<qlonglong>("expected");
         QTest::addColumn<bool>("integer");  // an int in Python's sense (bool included)
         const qlonglong big = std::numeric_limits<long long>::max();
+        const qlonglong small = std::numeric_limits<long long>::min();
         QTest::newRow("int") << SettingValue(210) << true << 210LL << true;
         QTest::newRow("negative") << SettingValue(-3) << true << -3LL << true;
         QTest::newRow("true") << SettingValue(true) << true << 1LL << true;
@@ -244,6 +245,25 @@ private slots:
         QTest::newRow("text with blanks and sign") << SettingValue(" -7\n") << true << -7LL << false;
         QTest::newRow("underscores") << SettingValue("1_000") << true << 1000LL << false;
         QTest::newRow("huge text clamps") << SettingValue("99999999999999999999") << true << big << false;
+        // Digits past 64 bits never wrap round: 2**64 + 100 is no 100, 2**64 no 0.
+        QTest::newRow("2**64 + 100") << SettingValue("18446744073709551716") << true << big << false;
+        QTest::newRow("2**64") << SettingValue("18446744073709551616") << true << big << false;
+        QTest::newRow("-2**64") << SettingValue("-18446744073709551616") << true << small << false;
+        QTest::newRow("2**63") << SettingValue("9223372036854775808") << true << big << false;
+        QTest::newRow("-2**63") << SettingValue("-9223372036854775808") << true << small << false;
+        QTest::newRow("300 digits") << SettingValue(std::string(300, '9')) << true << big << false;
+        QTest::newRow("4300 digits") << SettingValue(std::string(4299, '0') + "7") << true << 7LL << false;
+        QTest::newRow("4301 digits") << SettingValue(std::string(4300, '0') + "7") << false << 0LL << false;
+        // Digits and blanks of every script, as int() takes them.
+        QTest::newRow("Arabic-Indic digits") << SettingValue("\xd9\xa1\xd9\xa2\xd9\xa3") << true << 123LL << false;
+        QTest::newRow("full-width digits and blanks")
+            << SettingValue("\xc2\xa0 \xef\xbc\x92\xef\xbc\x94\xef\xbc\x90\xe3\x80\x80") << true << 240LL << false;
+        QTest::newRow("scripts mixed, underscore") << SettingValue("1_\xd9\xa2") << true << 12LL << false;
+        QTest::newRow("blank inside") << SettingValue("6\xc2\xa0" "5") << false << 0LL << false;
+        QTest::newRow("ASCII separator is no blank") << SettingValue("\x1c" "5") << false << 0LL << false;
+        QTest::newRow("NUL") << SettingValue(std::string("5\0", 2)) << false << 0LL << false;
+        QTest::newRow("overlong UTF-8 five") << SettingValue("\xc0\xb5") << false << 0LL << false;
+        QTest::newRow("full-width plus") << SettingValue("\xef\xbc\x8b" "5") << false << 0LL << false;
         QTest::newRow("huge float clamps") << SettingValue(1e300) << true << big << false;
         QTest::newRow("decimal text") << SettingValue("6.5") << false << 0LL << false;
         QTest::newRow("word") << SettingValue("abc") << false << 0LL << false;

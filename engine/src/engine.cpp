@@ -134,7 +134,8 @@ SystemMetricsSnapshot Engine::get_system_snapshot() {
 
     const VirtualMemory vm = platform_->virtual_memory();
     s.ram_percent = vm.percent;
-    s.ram_used_gb = static_cast<double>(static_cast<long long>(vm.total) - static_cast<long long>(vm.available)) / kGB;
+    s.ram_used_gb =
+        static_cast<double>(py::sat_sub(static_cast<long long>(vm.total), static_cast<long long>(vm.available))) / kGB;
     s.ram_total_gb = static_cast<double>(vm.total) / kGB;
     s.ram_avail_gb = static_cast<double>(vm.available) / kGB;
     s.ram_cached_gb = static_cast<double>(vm.cached.value_or(0) + vm.buffers.value_or(0)) / kGB;

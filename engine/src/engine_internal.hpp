@@ -57,6 +57,9 @@ struct Engine::FolderState {
     double last_scan = 0.0;
 };
 
+// Resident memory in bytes from the "VmRSS:" line of a status file (the same
+// pages the statm file counts); 0 when the process has no memory map.
+long long status_rss(std::string_view status);
 // Swap in MB from a process status file (0.0 when it has none or a bad one).
 double parse_status_swap(std::string_view status);
 // Bytes read plus written from a process io file; none when it cannot be read.

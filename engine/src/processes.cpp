@@ -100,20 +100,6 @@ std::optional<long long> status_uid(std::string_view data) {
     return std::nullopt;
 }
 
-// Resident memory in bytes from the "VmRSS:" line of a status file (the same
-// pages the statm file counts); 0 when the process has no memory map.
-long long status_rss(std::string_view data) {
-    long long rss = 0;
-    for_each_line(data, [&](std::string_view line) {
-        if (!starts_with(line, "VmRSS:")) return true;
-        const auto f = bytes::split(line);
-        if (f.size() > 1)
-            if (auto v = bytes::to_int(f[1])) rss = *v * 1024;
-        return false;
-    });
-    return rss;
-}
-
 std::string_view basename(std::string_view path) {
     const auto slash = path.rfind('/');
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
@@ -135,6 +121,18 @@ bool tuple_less(const double* a, const double* b, int n) {
 }
 
 }  // namespace
+
+long long status_rss(std::string_view data) {
+    long long rss = 0;
+    for_each_line(data, [&](std::string_view line) {
+        if (!starts_with(line, "VmRSS:")) return true;
+        const auto f = bytes::split(line);
+        if (f.size() > 1)
+            if (auto v = bytes::to_int(f[1])) rss = py::sat_mul(*v, 1024);
+        return false;
+    });
+    return rss;
+}
 
 double parse_status_swap(std::string_view raw) {
     std::string scratch;
@@ -340,7 +338,7 @@ std::vector<ProcessEntry> Engine::collect_processes(std::string_view sort_by, co
             if (!have_rss && p.read_process_file(pid, "statm", buf2) == 0) {
                 const auto f = bytes::split(buf2);
                 if (f.size() > 1)
-                    if (const auto pages = bytes::to_int(f[1])) rss = *pages * sysconf(_SC_PAGESIZE);
+                    if (const auto pages = bytes::to_int(f[1])) rss = py::sat_mul(*pages, sysconf(_SC_PAGESIZE));
             }
 
             long long total_io = 0;

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <ctime>
+#include <limits>
 #include <vector>
 
 #include "vyr/numfmt.hpp"
@@ -54,5 +55,31 @@ inline long long floordiv(long long a, long long b) {
     return q;
 }
 inline long long floormod(long long a, long long b) { return a - floordiv(a, b) * b; }
+
+// Whole-number arithmetic on figures read from the system. The runtime's ints
+// never overflow; these stop at the ends of the 64-bit range instead, with
+// the sign the exact result has.
+inline long long sat_add(long long a, long long b) {
+    long long r;
+    if (!__builtin_add_overflow(a, b, &r)) return r;
+    return b > 0 ? std::numeric_limits<long long>::max() : std::numeric_limits<long long>::min();
+}
+inline long long sat_sub(long long a, long long b) {
+    long long r;
+    if (!__builtin_sub_overflow(a, b, &r)) return r;
+    return b < 0 ? std::numeric_limits<long long>::max() : std::numeric_limits<long long>::min();
+}
+inline long long sat_mul(long long a, long long b) {
+    long long r;
+    if (!__builtin_mul_overflow(a, b, &r)) return r;
+    return (a < 0) != (b < 0) ? std::numeric_limits<long long>::min() : std::numeric_limits<long long>::max();
+}
+// int(x) of a float, within the range (0 for NaN).
+inline long long sat_int(double x) {
+    if (!(x == x)) return 0;
+    if (x >= 9223372036854775808.0) return std::numeric_limits<long long>::max();
+    if (x < -9223372036854775808.0) return std::numeric_limits<long long>::min();
+    return static_cast<long long>(x);
+}
 
 }  // namespace vyr::engine::py

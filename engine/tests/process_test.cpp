@@ -330,6 +330,23 @@ TEST_F(ProcessTest, ScoreAgainstSwapAndMemory) {
     EXPECT_DOUBLE_EQ(r.workload_score, r.ram_percent * 1.1 + 50.0 * 1.2 + 2.0);
 }
 
+TEST_F(ProcessTest, AbsurdResidentMemoryStopsAtTheEndOfTheRange) {
+    FakeProcess status{1, "from-status", {"from-status"}};
+    status.rss_kb = 9007199254740992;  // 2**53 kB: the bytes are past the 64-bit end
+    add(status);
+    add({2, "from-statm", {"from-statm"}});
+    // A status file that cannot be read (a folder) sends the reader to statm.
+    tree.remove("proc/2/status");
+    tree.make_dir("proc/2/status");
+    tree.write("proc/2/statm", "1 9223372036854775807 0 0 0 0 0\n");
+    const auto rows = list("ram");
+    ASSERT_EQ(rows.size(), 2u);
+    for (const auto& r : rows) {
+        EXPECT_DOUBLE_EQ(r.ram_mb, 9223372036854775807.0 / 1048576) << r.name;
+        EXPECT_GT(r.ram_percent, 100.0) << r.name;
+    }
+}
+
 TEST_F(ProcessTest, GoneProcessesAreForgotten) {
     add({1, "short", {"short"}, 'R', 100, 0, 50});
     list();

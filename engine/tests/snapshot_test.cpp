@@ -2,6 +2,7 @@
 // points, memory, swap, disk rates, load, workload levels and uptime.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <clocale>
 
 #include "fixture.hpp"
@@ -106,6 +107,59 @@ TEST_F(SnapshotTest, MemoryAndSwapFigures) {
     EXPECT_DOUBLE_EQ(t.ram_percent, 62.5);
     EXPECT_DOUBLE_EQ(t.swap_percent, 0.0);
     EXPECT_DOUBLE_EQ(t.swap_sin_mb, 0.0);
+}
+
+TEST_F(SnapshotTest, AbsurdMemoryFiguresStopAtTheEndsOfTheRange) {
+    constexpr std::uint64_t kMax = 9223372036854775807ULL;
+    constexpr std::uint64_t kMin = 9223372036854775808ULL;  // the most negative figure, as stored
+    struct Case {
+        const char* name;
+        const char* meminfo;
+        const char* zoneinfo;  // nullptr: none
+        std::uint64_t total, available;
+        double percent;
+    } cases[] = {
+        {"figures beyond 64 bits",
+         "MemTotal: 99999999999999999999 kB\nMemFree: 9007199254740992 kB\nMemAvailable: 9007199254740992 kB\n",
+         nullptr, kMax, kMax, 0.0},
+        {"kB times 1024 beyond 64 bits", "MemTotal: 9007199254740992 kB\nMemFree: 1 kB\nMemAvailable: 4 kB\n",
+         nullptr, kMax, 4096, 100.0},
+        {"free + cached beyond 64 bits",
+         "MemTotal: 9007199254740991 kB\nMemFree: 9007199254740991 kB\nCached: 9007199254740991 kB\n", nullptr,
+         9223372036854774784ULL, 9223372036854774784ULL, 0.0},
+        {"watermarks and page cache beyond 64 bits",
+         "MemTotal: 8000000 kB\nMemFree: 1000000 kB\nCached: 0 kB\nActive(file): 9007199254740991 kB\n"
+         "Inactive(file): 9007199254740991 kB\nSReclaimable: 0 kB\n",
+         "Node 0, zone Normal\n  pages free 1\n        low 9223372036854775807\n        low 5\n", 8192000000ULL,
+         0, 100.0},
+        {"available falls back to a negative free figure",
+         "MemTotal: 5 kB\nMemFree: -99999999999999999999 kB\nMemAvailable: 10 kB\nSwapTotal: 0 kB\nSwapFree: 0 kB\n",
+         nullptr, 5120, kMin,
+         1.8014398509481984e17},
+    };
+    for (const auto& c : cases) {
+        tree.write("proc/meminfo", c.meminfo);
+        if (c.zoneinfo) tree.write("proc/zoneinfo", c.zoneinfo);
+        else tree.remove("proc/zoneinfo");
+        const VirtualMemory vm = platform->virtual_memory();
+        EXPECT_EQ(vm.total, c.total) << c.name;
+        EXPECT_EQ(vm.available, c.available) << c.name;
+        EXPECT_DOUBLE_EQ(vm.percent, c.percent) << c.name;
+    }
+    // The used figure of the snapshot saturates as well (the last total minus a negative available).
+    auto engine = make_engine();
+    EXPECT_DOUBLE_EQ(engine->get_system_snapshot().ram_used_gb, 9223372036854775807.0 / GB);
+
+    tree.write("proc/meminfo", "MemTotal: 1 kB\nMemFree: 1 kB\nMemAvailable: 1 kB\n"
+                               "SwapTotal: 99999999999999999999 kB\nSwapFree: -99999999999999999999 kB\n");
+    tree.write("proc/vmstat", "pswpin 9223372036854775807\npswpout 2251799813685248\n");
+    const SwapMemory sw = platform->swap_memory();
+    EXPECT_EQ(sw.total, kMax);
+    EXPECT_EQ(sw.free, kMin);
+    EXPECT_EQ(sw.used, kMax);
+    EXPECT_DOUBLE_EQ(sw.percent, 100.0);
+    EXPECT_EQ(sw.sin, kMax);
+    EXPECT_EQ(sw.sout, kMax);
 }
 
 TEST_F(SnapshotTest, DiskRatesAgainstTheBaseline) {
@@ -246,6 +300,13 @@ TEST_F(SnapshotTest, ProcessorCounts) {
          {"sys/devices/system/cpu/cpu0", "sys/devices/system/cpu/cpu1"}, 2, 2},
         {"online list missing: processor lines of the statistics", {{"sys/devices/system/cpu/online", "garbage"}},
          {}, 2, 2},
+        // Absurd figures stop at the end of the range instead of wrapping round.
+        {"a range past the 64-bit end", {{"sys/devices/system/cpu/online", "0-9223372036854775807,4\n"}}, {},
+         LONG_MAX, 2},
+        {"cores past the 64-bit end",
+         {{"proc/cpuinfo", "physical id\t: 0\ncpu cores\t: 9223372036854775807\n\n"
+                           "physical id\t: 1\ncpu cores\t: 99999999999999999999\n\n"}},
+         {"sys/devices/system/cpu/cpu0", "sys/devices/system/cpu/cpu1"}, 2, LONG_MAX},
     };
     for (const auto& c : cases) {
         TempTree t;

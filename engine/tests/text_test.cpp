@@ -45,7 +45,9 @@ TEST(Text, UndecodableBytesCountAsOneCharacterEach) {
 
 TEST(Text, StripSplitAndIntFollowTheRuntime) {
     EXPECT_EQ(utf8(t::strip(t::decode_escaped("\xc2\xa0\t chrome \xe3\x80\x80"))), "chrome");
-    const auto parts = t::split(t::decode_escaped("VmSwap:\t \x1f 512\xc2\x85kB"));
+    // split() gives views into its argument, which must outlive them.
+    const std::u32string line = t::decode_escaped("VmSwap:\t \x1f 512\xc2\x85kB");
+    const auto parts = t::split(line);
     ASSERT_EQ(parts.size(), 3u);
     EXPECT_EQ(utf8(parts[1]), "512");
     struct IntCase {

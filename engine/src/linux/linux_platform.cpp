@@ -24,6 +24,7 @@
 
 #include "../bytes_util.hpp"
 #include "../pymath.hpp"
+#include "proc_text.hpp"
 #include "vyr/numfmt.hpp"
 
 extern char** environ;
@@ -64,34 +65,6 @@ bool all_digits(const char* s) {
     for (; *s; ++s)
         if (*s < '0' || *s > '9') return false;
     return true;
-}
-
-// getmntent's unescaping of a mount-table field.
-std::string unescape_mount_field(std::string_view s) {
-    std::string out;
-    out.reserve(s.size());
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\\' && s.size() - i >= 4) {
-            const std::string_view code = s.substr(i + 1, 3);
-            char c = 0;
-            if (code == "040") c = ' ';
-            else if (code == "011") c = '\t';
-            else if (code == "012") c = '\n';
-            else if (code == "134") c = '\\';
-            if (c) {
-                out += c;
-                i += 3;
-                continue;
-            }
-        }
-        if (s[i] == '\\' && i + 1 < s.size() && s[i + 1] == '\\') {
-            out += '\\';
-            ++i;
-            continue;
-        }
-        out += s[i];
-    }
-    return out;
 }
 
 long pidfd_open_call(long long pid) {
@@ -139,38 +112,12 @@ int LinuxPlatform::read_file(const std::string& path, std::string& out) const {
 std::optional<long> LinuxPlatform::cpu_count_logical() {
     // What sysconf(_SC_NPROCESSORS_ONLN) reads: the online list, then /proc/stat.
     std::string data;
-    if (read_file("/sys/devices/system/cpu/online", data) == 0) {
-        long count = 0;
-        bool ok = true;
-        for (auto part : bytes::split_on(bytes::strip(data), ',')) {
-            if (part.empty()) continue;
-            const auto dash = part.find('-');
-            const auto a = bytes::to_int(part.substr(0, dash));
-            const auto b = dash == std::string_view::npos ? a : bytes::to_int(part.substr(dash + 1));
-            if (!a || !b || *b < *a) {
-                ok = false;
-                break;
-            }
-            count += static_cast<long>(*b - *a + 1);
-        }
-        if (ok && count > 0) return count;
-    }
-    if (read_file("/proc/stat", data) == 0) {
-        long count = 0;
-        for (auto line : bytes::lines(data))
-            if (line.size() > 3 && line.substr(0, 3) == "cpu" && line[3] >= '0' && line[3] <= '9')
-                ++count;
-        if (count > 0) return count;
-    }
-    if (read_file("/proc/cpuinfo", data) == 0) {
-        long count = 0;
-        for (auto line : bytes::lines(data)) {
-            std::string low(line.substr(0, 9));
-            for (char& c : low) c = bytes::lower(c);
-            if (low == "processor") ++count;
-        }
-        if (count > 0) return count;
-    }
+    if (read_file("/sys/devices/system/cpu/online", data) == 0)
+        if (const auto count = proc_text::online_cpu_count(data)) return count;
+    if (read_file("/proc/stat", data) == 0)
+        if (const long count = proc_text::stat_cpu_lines(data); count > 0) return count;
+    if (read_file("/proc/cpuinfo", data) == 0)
+        if (const long count = proc_text::cpuinfo_processor_lines(data); count > 0) return count;
     return std::nullopt;
 }
 
@@ -206,79 +153,21 @@ std::optional<long> LinuxPlatform::cpu_count_physical() {
     std::string data;
     const int rc = read_file("/proc/cpuinfo", data);
     if (rc != 0) raise_errno(rc, root_ + "/proc/cpuinfo");
-    std::map<std::string, long long> mapping;
-    std::map<std::string, long long> current;
-    for (auto raw : bytes::lines(data)) {
-        std::string line(bytes::strip(raw));
-        for (char& c : line) c = bytes::lower(c);
-        if (line.empty()) {
-            auto pid = current.find("physical id");
-            auto cores = current.find("cpu cores");
-            if (pid != current.end() && cores != current.end())
-                mapping[numfmt::integer(pid->second)] = cores->second;
-            current.clear();
-        } else if (line.rfind("physical id", 0) == 0 || line.rfind("cpu cores", 0) == 0) {
-            const auto sep = line.find("\t:");
-            if (sep == std::string::npos) throw SystemError(EINVAL, "not enough values to unpack");
-            const auto value = bytes::to_int(std::string_view(line).substr(sep + 2));
-            if (!value) throw SystemError(EINVAL, "invalid literal for int()");
-            current[line.substr(0, sep)] = *value;
-        }
-    }
-    long long total = 0;
-    for (const auto& kv : mapping) total += kv.second;
-    if (total > 0) return static_cast<long>(total);
-    return std::nullopt;
+    return proc_text::cpuinfo_physical_cores(data);
 }
 
 CpuTimesSample LinuxPlatform::cpu_times() {
     std::string data;
     const int rc = read_file("/proc/stat", data);
     if (rc != 0) raise_errno(rc, root_ + "/proc/stat");
-    const auto all = bytes::lines(data);
-    if (all.empty()) throw SystemError(EINVAL, "empty processor statistics");
-    const auto first = bytes::split(all[0]);
-    const std::size_t vlen = first.empty() ? 0 : first.size() - 1;
-    std::size_t nfields = 7;
-    if (vlen >= 8) ++nfields;
-    if (vlen >= 9) ++nfields;
-    if (vlen >= 10) ++nfields;
-    const double ticks = static_cast<double>(clock_ticks_);
-    auto parse = [&](std::string_view line) {
-        const auto values = bytes::split(line);
-        if (values.size() < nfields + 1) throw SystemError(EINVAL, "too few processor time fields");
-        CpuTimes t;
-        t.reserve(nfields);
-        for (std::size_t i = 1; i <= nfields; ++i) {
-            const auto v = bytes::to_float(values[i]);
-            if (!v) throw SystemError(EINVAL, "could not convert processor time to float");
-            t.push_back(*v / ticks);
-        }
-        return t;
-    };
-    CpuTimesSample sample;
-    sample.total = parse(all[0]);
-    for (std::size_t i = 1; i < all.size(); ++i)
-        if (all[i].substr(0, 3) == "cpu") sample.per_cpu.push_back(parse(all[i]));
-    return sample;
+    return proc_text::cpu_times_from_stat(data, static_cast<double>(clock_ticks_));
 }
 
 std::optional<double> LinuxPlatform::cpu_freq_current() {
     std::string data;
-    std::vector<double> cpuinfo;
     const int rc = read_file("/proc/cpuinfo", data);
     if (rc != 0) raise_errno(rc, root_ + "/proc/cpuinfo");
-    for (auto line : bytes::lines(data)) {
-        std::string low(line.substr(0, 7));
-        for (char& c : low) c = bytes::lower(c);
-        if (low == "cpu mhz") {
-            const auto colon = line.find(':');
-            if (colon == std::string_view::npos) throw SystemError(EINVAL, "list index out of range");
-            const auto v = bytes::to_float(line.substr(colon + 1));
-            if (!v) throw SystemError(EINVAL, "could not convert string to float");
-            cpuinfo.push_back(*v);
-        }
-    }
+    const std::vector<double> cpuinfo = proc_text::cpuinfo_mhz(data);
     const std::string base = "/sys/devices/system/cpu";
     struct stat st{};
     const bool use_sys = ::stat((root_ + base + "/cpufreq/policy0").c_str(), &st) == 0 ||
@@ -296,7 +185,8 @@ std::optional<double> LinuxPlatform::cpu_freq_current() {
                         if (!suffix.empty() && ::stat((root_ + path).c_str(), &st) != 0) continue;
                         std::size_t k = prefix.size();
                         long long num = 0;
-                        while (k < n.size() && n[k] >= '0' && n[k] <= '9') num = num * 10 + (n[k++] - '0');
+                        while (k < n.size() && n[k] >= '0' && n[k] <= '9')
+                            num = py::sat_add(py::sat_mul(num, 10), n[k++] - '0');
                         found.emplace_back(num, path);
                     }
                 }
@@ -343,103 +233,24 @@ std::optional<double> LinuxPlatform::cpu_freq_current() {
 
 // --- memory ----------------------------------------------------------------
 
-namespace {
-
-std::map<std::string, long long> parse_meminfo(const std::string& data) {
-    std::map<std::string, long long> mems;
-    for (auto line : bytes::lines(data)) {
-        const auto fields = bytes::split(line);
-        if (fields.size() < 2) throw SystemError(EINVAL, "list index out of range");
-        const auto v = bytes::to_int(fields[1]);
-        if (!v) throw SystemError(EINVAL, "invalid literal for int()");
-        mems[std::string(fields[0])] = *v * 1024;
-    }
-    return mems;
-}
-
-long long get_or(const std::map<std::string, long long>& m, const char* k, long long d) {
-    auto it = m.find(k);
-    return it == m.end() ? d : it->second;
-}
-
-double usage_percent(double used, double total) {
-    if (total == 0.0) return 0.0;
-    return py::round(used / total * 100, 1);
-}
-
-}  // namespace
-
 VirtualMemory LinuxPlatform::virtual_memory() {
     std::string data;
     const int rc = read_file("/proc/meminfo", data);
     if (rc != 0) raise_errno(rc, root_ + "/proc/meminfo");
-    const auto mems = parse_meminfo(data);
-    auto need = [&](const char* k) {
-        auto it = mems.find(k);
-        if (it == mems.end()) throw SystemError(EINVAL, std::string("missing ") + k);
-        return it->second;
-    };
-    const long long total = need("MemTotal:");
-    const long long free = need("MemFree:");
-    const auto buffers_it = mems.find("Buffers:");
-    const long long buffers = buffers_it == mems.end() ? 0 : buffers_it->second;
-    const auto cached_it = mems.find("Cached:");
-    long long cached = 0;
-    if (cached_it != mems.end()) cached = cached_it->second + get_or(mems, "SReclaimable:", 0);
-
-    long long avail;
-    auto avail_it = mems.find("MemAvailable:");
-    if (avail_it != mems.end()) {
-        avail = avail_it->second;
-    } else {
-        // Older kernels: the kernel's own estimate, recomputed.
-        const long long fallback = free + get_or(mems, "Cached:", 0);
-        auto a = mems.find("Active(file):"), i = mems.find("Inactive(file):"),
-             s = mems.find("SReclaimable:");
+    const auto zoneinfo = [&]() -> std::optional<std::string> {
         std::string zone;
-        if (a == mems.end() || i == mems.end() || s == mems.end() ||
-            read_file("/proc/zoneinfo", zone) != 0) {
-            avail = fallback;
-        } else {
-            long long low = 0;
-            for (auto raw : bytes::lines(zone)) {
-                const auto line = bytes::strip(raw);
-                if (line.substr(0, 3) == "low") {
-                    const auto f = bytes::split(line);
-                    const auto v = f.size() > 1 ? bytes::to_int(f[1]) : std::nullopt;
-                    if (!v) throw SystemError(EINVAL, "invalid literal for int()");
-                    low += *v;
-                }
-            }
-            low *= sysconf(_SC_PAGESIZE);
-            double avail_f = static_cast<double>(free - low);
-            double pagecache = static_cast<double>(a->second + i->second);
-            pagecache -= py::min(pagecache / 2, static_cast<double>(low));
-            avail_f += pagecache;
-            const double slab = static_cast<double>(s->second);
-            avail_f += slab - py::min(slab / 2.0, static_cast<double>(low));
-            avail = static_cast<long long>(avail_f);
-        }
-    }
-    if (avail < 0) avail = 0;
-    if (avail > total) avail = free;
-
-    VirtualMemory vm;
-    vm.total = static_cast<std::uint64_t>(total);
-    vm.available = static_cast<std::uint64_t>(avail);
-    vm.percent = usage_percent(static_cast<double>(total - avail), static_cast<double>(total));
-    if (!windows_) {
-        vm.cached = static_cast<std::uint64_t>(cached);
-        vm.buffers = static_cast<std::uint64_t>(buffers);
-    }
-    return vm;
+        if (read_file("/proc/zoneinfo", zone) != 0) return std::nullopt;
+        return zone;
+    };
+    return proc_text::virtual_memory_from(proc_text::parse_meminfo(data), zoneinfo, sysconf(_SC_PAGESIZE),
+                                          windows_);
 }
 
 SwapMemory LinuxPlatform::swap_memory() {
     std::string data;
     const int rc = read_file("/proc/meminfo", data);
     if (rc != 0) raise_errno(rc, root_ + "/proc/meminfo");
-    const auto mems = parse_meminfo(data);
+    const auto mems = proc_text::parse_meminfo(data);
     long long total, free;
     auto t = mems.find("SwapTotal:"), f = mems.find("SwapFree:");
     if (t != mems.end() && f != mems.end()) {
@@ -451,38 +262,10 @@ SwapMemory LinuxPlatform::swap_memory() {
         total = static_cast<long long>(si.totalswap) * si.mem_unit;
         free = static_cast<long long>(si.freeswap) * si.mem_unit;
     }
-    SwapMemory sw;
-    sw.total = static_cast<std::uint64_t>(total);
-    sw.free = static_cast<std::uint64_t>(free);
-    sw.used = static_cast<std::uint64_t>(total - free);
-    sw.percent = usage_percent(static_cast<double>(total - free), static_cast<double>(total));
     std::string vmstat;
-    long long sin = 0, sout = 0;
-    if (read_file("/proc/vmstat", vmstat) == 0) {
-        std::optional<long long> in, out;
-        bool both = false;
-        for (auto line : bytes::lines(vmstat)) {
-            auto value = [&]() {
-                const auto parts = bytes::split_on(line, ' ');
-                const auto v = parts.size() > 1 ? bytes::to_int(parts[1]) : std::nullopt;
-                if (!v) throw SystemError(EINVAL, "invalid literal for int()");
-                return *v * 4 * 1024;
-            };
-            if (line.substr(0, 6) == "pswpin") in = value();
-            else if (line.substr(0, 7) == "pswpout") out = value();
-            if (in && out) {
-                both = true;
-                break;
-            }
-        }
-        if (both) {
-            sin = *in;
-            sout = *out;
-        }
-    }
-    sw.sin = static_cast<std::uint64_t>(sin);
-    sw.sout = static_cast<std::uint64_t>(sout);
-    return sw;
+    proc_text::SwapTraffic traffic;
+    if (read_file("/proc/vmstat", vmstat) == 0) traffic = proc_text::vmstat_swap_bytes(vmstat);
+    return proc_text::swap_memory_from(total, free, traffic);
 }
 
 std::uint64_t LinuxPlatform::memory_total() {
@@ -514,7 +297,7 @@ DiskUsage LinuxPlatform::disk_usage(const std::string& path) {
     u.total = total;
     u.used = used;
     u.free = avail_to_user;
-    u.percent = usage_percent(static_cast<double>(used), static_cast<double>(total_user));
+    u.percent = proc_text::usage_percent(static_cast<double>(used), static_cast<double>(total_user));
     return u;
 }
 
@@ -549,20 +332,10 @@ std::string LinuxPlatform::root_fs_device() {
 }
 
 std::vector<Partition> LinuxPlatform::disk_partitions(bool all) {
-    std::set<std::string> fstypes;
     std::string data;
     int rc = read_file("/proc/filesystems", data);
     if (rc != 0) raise_errno(rc, root_ + "/proc/filesystems");
-    for (auto raw : bytes::lines(data)) {
-        const auto line = bytes::strip(raw);
-        if (line.substr(0, 5) != "nodev") {
-            fstypes.insert(std::string(line));
-        } else {
-            const auto parts = bytes::split_on(line, '\t');
-            if (parts.size() < 2) throw SystemError(EINVAL, "list index out of range");
-            if (parts[1] == "zfs") fstypes.insert("zfs");
-        }
-    }
+    const std::set<std::string> fstypes = proc_text::device_filesystems(data);
     std::string mounts_path = "/proc/self/mounts";
     if (root_.empty()) {
         struct stat st{};
@@ -574,20 +347,9 @@ std::vector<Partition> LinuxPlatform::disk_partitions(bool all) {
     std::string rootfs;
     bool rootfs_done = false;
     for (auto raw : bytes::lines(data)) {
-        std::size_t p = 0;
-        while (p < raw.size() && (raw[p] == ' ' || raw[p] == '\t')) ++p;
-        if (p >= raw.size() || raw[p] == '#') continue;
-        std::vector<std::string_view> f;
-        while (p < raw.size()) {
-            std::size_t q = p;
-            while (q < raw.size() && raw[q] != ' ' && raw[q] != '\t') ++q;
-            f.push_back(raw.substr(p, q - p));
-            while (q < raw.size() && (raw[q] == ' ' || raw[q] == '\t')) ++q;
-            p = q;
-        }
-        if (f.size() < 3) continue;
-        Partition part{unescape_mount_field(f[0]), unescape_mount_field(f[1]), unescape_mount_field(f[2])};
-        if (part.device == "none") part.device.clear();
+        std::optional<Partition> line = proc_text::parse_mount_line(raw);
+        if (!line) continue;
+        Partition& part = *line;
         if (part.device == "/dev/root" || part.device == "rootfs") {
             if (!rootfs_done) {
                 rootfs = root_fs_device();
@@ -606,30 +368,11 @@ std::optional<IoTotals> LinuxPlatform::disk_io_counters() {
     const int rc = read_file("/proc/diskstats", data);
     if (rc != 0) raise_errno(rc, root_ + "/proc/diskstats");
     std::map<std::string, std::vector<std::uint64_t>> now;  // name -> (read bytes, write bytes)
-    for (auto line : bytes::lines(data)) {
-        const auto f = bytes::split(line);
-        std::string_view name;
-        std::optional<long long> r, w;
-        if (f.size() == 15) {
-            name = f[3];
-            r = bytes::to_int(f[5]);
-            w = bytes::to_int(f[9]);
-        } else if (f.size() == 14 || f.size() >= 18) {
-            name = f[2];
-            r = bytes::to_int(f[5]);
-            w = bytes::to_int(f[9]);
-        } else if (f.size() == 7) {
-            name = f[2];
-            r = bytes::to_int(f[4]);
-            w = bytes::to_int(f[6]);
-        } else {
-            throw SystemError(EINVAL, "not sure how to interpret a disk statistics line");
-        }
-        if (!r || !w) throw SystemError(EINVAL, "invalid literal for int()");
-        std::string dev(name);
+    for (const auto& disk : proc_text::parse_diskstats(data)) {
+        std::string dev(disk.name);
         std::replace(dev.begin(), dev.end(), '/', '!');
         if (::access((root_ + "/sys/block/" + dev).c_str(), F_OK) != 0) continue;
-        now[std::string(name)] = {static_cast<std::uint64_t>(*r) * 512, static_cast<std::uint64_t>(*w) * 512};
+        now[std::string(disk.name)] = {disk.read_bytes, disk.write_bytes};
     }
     if (now.empty()) return std::nullopt;
 
@@ -665,14 +408,7 @@ double LinuxPlatform::boot_time() {
     std::string data;
     const int rc = read_file("/proc/stat", data);
     if (rc != 0) raise_errno(rc, root_ + "/proc/stat");
-    for (auto line : bytes::lines(data)) {
-        if (line.substr(0, 5) == "btime") {
-            const auto f = bytes::split(line);
-            const auto v = f.size() > 1 ? bytes::to_float(f[1]) : std::nullopt;
-            if (!v) throw SystemError(EINVAL, "could not convert boot time");
-            return *v;
-        }
-    }
+    if (const auto btime = proc_text::boot_time_from_stat(data)) return *btime;
     throw SystemError(EINVAL, "line 'btime' not found in " + root_ + "/proc/stat");
 }
 
@@ -688,11 +424,7 @@ std::optional<LoadAverage> LinuxPlatform::load_average() {
     }
     std::string data;
     if (read_file("/proc/loadavg", data) != 0) return std::nullopt;
-    const auto f = bytes::split(data);
-    if (f.size() < 3) return std::nullopt;
-    const auto a = bytes::to_float(f[0]), b = bytes::to_float(f[1]), c = bytes::to_float(f[2]);
-    if (!a || !b || !c) return std::nullopt;
-    return LoadAverage{*a, *b, *c};
+    return proc_text::parse_loadavg(data);
 }
 
 std::optional<std::string> LinuxPlatform::env(const std::string& name) {
@@ -736,19 +468,7 @@ int LinuxPlatform::read_process_file(long long pid, const char* name, std::strin
 std::optional<IoTotals> LinuxPlatform::process_io_counters(long long pid) {
     std::string data;
     if (read_process_file(pid, "io", data) != 0) return std::nullopt;
-    std::map<std::string, long long> fields;
-    for (auto raw : bytes::lines(data)) {
-        const auto line = bytes::strip(raw);
-        if (line.empty()) continue;
-        const auto sep = line.find(": ");
-        if (sep == std::string_view::npos || line.find(": ", sep + 2) != std::string_view::npos) continue;
-        const auto v = bytes::to_int(line.substr(sep + 2));
-        if (!v) return std::nullopt;
-        fields[std::string(line.substr(0, sep))] = *v;
-    }
-    auto r = fields.find("read_bytes"), w = fields.find("write_bytes");
-    if (r == fields.end() || w == fields.end()) return std::nullopt;
-    return IoTotals{static_cast<std::uint64_t>(r->second), static_cast<std::uint64_t>(w->second)};
+    return proc_text::parse_io_counters(data);
 }
 
 std::string LinuxPlatform::user_name(long long uid) {

@@ -36,7 +36,9 @@ public:
     // bool(value) in Python: None, False, 0, 0.0, "", [] and {} are false (NaN is true).
     bool truthy() const;
     // int(value) in Python; none where int() raises (None, list, dict, NaN,
-    // infinity, a text that is not a whole decimal number).
+    // infinity, a text that is not a whole decimal number or has more digits
+    // than the runtime's default limit of 4300). Texts take decimal digits and
+    // blanks of every script, as int() does.
     std::optional<long long> to_int() const;
     // The number of a value that is an int in Python's sense: a whole number,
     // or a bool as 0 or 1. None for every other value ("5", 5.0 and null too).
