@@ -108,16 +108,8 @@ std::string utf8(PyObject* text) {
 // ---- record types ---------------------------------------------------------
 
 template <typename R>
-const RecordClass& RecordTypes::record_class() const {
-    if constexpr (std::is_same_v<R, DiskPartitionInfo>) return partition_;
-    else if constexpr (std::is_same_v<R, FolderUsageInfo>) return folder_;
-    else if constexpr (std::is_same_v<R, SystemMetricsSnapshot>) return snapshot_;
-    else return process_;
-}
-
-template <typename R>
 PyObject* RecordTypes::type() const {
-    return record_class<R>().type.get();
+    return classes_[index_of<R>()].type.get();
 }
 
 template <typename R>
@@ -150,7 +142,7 @@ Ref RecordTypes::build(const R& record) const {
         values[i] = value_of(record, i);
         args[i] = values[i].get();
     }
-    const RecordClass& cls = record_class<R>();
+    const RecordClass& cls = classes_[index_of<R>()];
     return checked(PyObject_Vectorcall(cls.type.get(), args.data(), 0, cls.field_names.get()));
 }
 
@@ -200,7 +192,7 @@ RecordTypes RecordTypes::define_in(PyObject* module) {
     rf::for_each_record([&](auto table) {
         using R = typename decltype(table)::R;
         const R defaults{};
-        auto& cls = const_cast<RecordClass&>(types.record_class<R>());
+        RecordClass& cls = types.classes_[index_of<R>()];
         cls.type = make_record_type<R>(dataclasses.get(), module_name.get(),
                                        [&](std::size_t i) { return types.value_of(defaults, i); });
         cls.field_names = field_names<R>();
@@ -213,7 +205,7 @@ RecordTypes RecordTypes::of_module(PyObject* module) {
     RecordTypes types;
     rf::for_each_record([&](auto table) {
         using R = typename decltype(table)::R;
-        auto& cls = const_cast<RecordClass&>(types.record_class<R>());
+        RecordClass& cls = types.classes_[index_of<R>()];
         cls.type = checked(PyObject_GetAttrString(module, table.name));
         cls.field_names = field_names<R>();
     });

@@ -7,8 +7,12 @@
 
 #include <Python.h>
 
+#include <array>
+#include <cstddef>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <vector>
 
 #include "vyr/py_error.hpp"
 #include "vyr/py_ref.hpp"
@@ -40,12 +44,18 @@ public:
     Ref build(const R& record) const;
 
 private:
+    // The place of record R in `classes_`: the order of definition.
     template <typename R>
-    const RecordClass& record_class() const;
+    static constexpr std::size_t index_of() {
+        if constexpr (std::is_same_v<R, DiskPartitionInfo>) return 0;
+        else if constexpr (std::is_same_v<R, FolderUsageInfo>) return 1;
+        else if constexpr (std::is_same_v<R, SystemMetricsSnapshot>) return 2;
+        else return 3;
+    }
     template <typename R>
     Ref value_of(const R& record, std::size_t field) const;
 
-    RecordClass partition_, folder_, snapshot_, process_;
+    std::array<RecordClass, 4> classes_;
 };
 
 // Record R read back from an object of the runtime, every field taken by its
