@@ -100,7 +100,7 @@ double file_floor_us_per_process(long* count) {
 int main(int argc, char** argv) {
     const int cycles = argc > 1 ? std::atoi(argv[1]) : 40;
 
-    // 1. The C++ core.
+    // The C++ core, in this process.
     auto platform = std::make_shared<vyr::engine::LinuxPlatform>("");
     vyr::engine::EngineOptions options;
     options.start_folder_scan = false;
@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
     long files_count = 0;
     const double floor_us = file_floor_us_per_process(&files_count);
 
-    // 2. The engine module, 3. the classic library.
+    // The engine module and the classic library, each in an interpreter of its own.
     const std::string bench = VYR_BENCH_DIR;
     const Measure module = run_python(VYR_TARGET_PYTHON, bench + "/engine_cycle_module.py", cycles, VYR_DIST_DIR);
     const Measure classic = run_python("/usr/bin/python3", bench + "/engine_cycle_psutil.py", cycles, nullptr);

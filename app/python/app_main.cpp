@@ -41,7 +41,7 @@ void read_arguments() {
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(argv); ++i) {
             PyObject* item = PyList_GET_ITEM(argv, i);
             if (!PyUnicode_Check(item)) continue;
-            PyRef bytes = checked(PyUnicode_EncodeFSDefault(item));
+            PyRef bytes = py::checked(PyUnicode_EncodeFSDefault(item));
             args.storage.emplace_back(PyBytes_AS_STRING(bytes.get()),
                                       static_cast<size_t>(PyBytes_GET_SIZE(bytes.get())));
         }
@@ -52,29 +52,15 @@ void read_arguments() {
     args.count = static_cast<int>(args.storage.size());
 }
 
-// Drops an ordinary error; an exit request or an interrupt stays set.
-bool drop_ordinary_error() {
-    if (PyErr_ExceptionMatches(PyExc_Exception)) {
-        PyErr_Clear();
-        return true;
-    }
-    return false;
-}
-
 // Records the window with the desktop helper, which brings it to the front
-// when a later copy announces itself. Returns false with an exit request or
-// an interrupt set; every other failure is dropped.
-bool register_window(QWidget* window) {
-    PyRef guard(PyImport_ImportModule("vyr_desk_guard"));
-    if (guard) {
-        PyRef handle(vyr::widget_handle::wrap(window));
-        if (handle) {
-            PyRef r(PyObject_CallMethod(guard.get(), "ensure_vyr_single_instance", "sO", "MONITOR",
-                                        handle.get()));
-            if (r) return true;
-        }
-    }
-    return drop_ordinary_error();
+// when a later copy announces itself. A failure is dropped (an exit request or
+// an interrupt passes on).
+void register_window(QWidget* window) {
+    py::contain(kTrace, "main window registration", [&] {
+        PyRef guard = py::checked(PyImport_ImportModule("vyr_desk_guard"));
+        PyRef handle = py::checked(vyr::widget_handle::wrap(window));
+        py::checked(PyObject_CallMethod(guard.get(), "ensure_vyr_single_instance", "sO", "MONITOR", handle.get()));
+    });
 }
 
 // Deletes the window with the GIL held, after its worker has ended with the
@@ -89,43 +75,44 @@ struct WindowDeleter {
     }
 };
 
+// The application object and the program's identity; Qt takes its
+// arguments from sys.argv.
+vyr::shell::VyrApplication* make_application() {
+    // Nothing is drawn with OpenGL: without this Qt's X11 platform loads the
+    // GL driver stack (tens of MB resident) just to choose window visuals.
+    {
+        PyEnvironment env;
+        if (!env.contains("QT_XCB_GL_INTEGRATION")) env.set("QT_XCB_GL_INTEGRATION", "none");
+    }
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
+    read_arguments();
+    vyr::shell::set_error_reporter(&report_to_excepthook);
+    auto* app = new vyr::shell::VyrApplication(arguments().count, arguments().pointers.data());
+    // Qt took the user's locale; figures are never written through it.
+    std::setlocale(LC_NUMERIC, "C");
+    QApplication::setApplicationName(QStringLiteral("vyr-linux-monitor"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Vyr Ruvivu Zizodiro"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    return app;
+}
+
 }  // namespace
 
 PyObject* run_main(PyObject* module) {
     using vyr::shell::SignalBridge;
-    try {
-        if (QCoreApplication::instance()) {
-            PyErr_SetString(PyExc_RuntimeError, "the application object exists already");
-            return nullptr;
-        }
-        // 1. SIGINT and SIGTERM end the program with status 0, through the event loop.
+    return py::entry([&]() -> PyRef {
+        if (QCoreApplication::instance()) py::raise(PyExc_RuntimeError, "the application object exists already");
+        // SIGINT and SIGTERM end the program with status 0, through the event loop.
         SignalBridge::install_handlers();
-
-        // 2-6. The application object and the program's identity.
-        // Nothing is drawn with OpenGL: without this Qt's X11 platform loads the
-        // GL driver stack (tens of MB resident) just to choose window visuals.
-        {
-            PyEnvironment env;
-            if (!env.contains("QT_XCB_GL_INTEGRATION")) env.set("QT_XCB_GL_INTEGRATION", "none");
-        }
-        QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
-        QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
-        read_arguments();
-        vyr::shell::set_error_reporter(&report_to_excepthook);
-        auto* app = new vyr::shell::VyrApplication(arguments().count, arguments().pointers.data());
-        // Qt took the user's locale; figures are never written through it.
-        std::setlocale(LC_NUMERIC, "C");
-        QApplication::setApplicationName(QStringLiteral("vyr-linux-monitor"));
-        QApplication::setApplicationDisplayName(QStringLiteral("Vyr Ruvivu Zizodiro"));
-        QApplication::setQuitOnLastWindowClosed(false);
+        vyr::shell::VyrApplication* app = make_application();
         SignalBridge signals_bridge([](int) { QCoreApplication::exit(0); });
 
-        // 7. One copy per user.
-        PyRef lock(PyObject_CallMethod(module, "_ensure_single_instance", nullptr));
-        if (!lock) return nullptr;
+        // One copy per user: a second copy ends here.
+        PyRef lock = py::checked(PyObject_CallMethod(module, "_ensure_single_instance", nullptr));
 
-        // 8. The controller window, with its worker running; before it, the
-        // fonts its views ask for and Qt's own texts in Turkish.
+        // The fonts the views ask for and Qt's own texts in Turkish come
+        // before the controller window, which starts its worker.
         PyMonitorBackend backend(module);
         vyr::shell::guarded([&] {
             const std::string assets = backend.assets_dir();
@@ -134,29 +121,27 @@ PyObject* run_main(PyObject* module) {
         });
         std::unique_ptr<VyrMonitorWidget, WindowDeleter> window(new VyrMonitorWidget(backend));
 
-        // 9. Registered before it is shown.
-        if (!register_window(window.get())) return nullptr;
+        // Registered with the desktop helper before it is shown, so that a
+        // later copy finds it.
+        register_window(window.get());
 
-        // 10, 11. Shown, and the event loop runs without the GIL.
+        // The event loop runs without the GIL; the worker ends before
+        // anything it reaches is destroyed.
         window->show();
         int rc = 0;
         {
             GilRelease nogil;
             rc = app->exec();
-            // The worker ends before anything it reaches is destroyed.
             window->stop_worker();
         }
         window.reset();
         lock = PyRef();
         // The application object stays for the rest of the process: the
         // desktop helper's server and window record refer to it.
-        PyRef code = checked(PyLong_FromLong(rc));
+        PyRef code = py::checked(PyLong_FromLong(rc));
         PyErr_SetObject(PyExc_SystemExit, code.get());
-        return nullptr;
-    } catch (...) {
-        set_python_error_from_current_exception();
-        return nullptr;
-    }
+        throw py::Error();
+    });
 }
 
 }  // namespace vyr::apppy

@@ -6,7 +6,7 @@
 namespace vyr::apppy {
 
 // A read-only ordered mapping from metric key to a read-only mapping of
-// "short", "title", "full_title" and "accent" (GIL held; throws PyError).
+// "short", "title", "full_title" and "accent" (GIL held; throws py::Error).
 PyRef make_metric_table();
 
 }  // namespace vyr::apppy

@@ -5,138 +5,146 @@
 
 #include <unistd.h>
 
+#include "app_main.hpp"
+#include "metric_table.hpp"
 #include "py_backend.hpp"
 #include "py_support.hpp"
 #include "vyr/module_init.hpp"
 #include "vyr/shell/display_probe.hpp"
 #include "vyr/shell/fallback_lock.hpp"
-#include "app_main.hpp"
-#include "metric_table.hpp"
 
 namespace {
 
-using vyr::apppy::checked;
-using vyr::apppy::check_rc;
-using vyr::apppy::PyError;
+namespace py = vyr::py;
+using vyr::apppy::kTrace;
 using vyr::apppy::PyRef;
 
 // The module object (borrowed; it lives for the rest of the process).
 PyObject* g_module = nullptr;
 
-int add(PyObject* module, const char* name, PyRef value) {
-    if (!value) return -1;
-    return PyModule_AddObjectRef(module, name, value.get());
+void add(PyObject* module, const char* name, const PyRef& value) {
+    py::check(PyModule_AddObjectRef(module, name, value.get()));
 }
 
 // ---- _configure_display_platform --------------------------------------------
 
-PyObject* configure_display_platform(PyObject*, PyObject*) {
-#ifdef _WIN32
-    const bool windows = true;
-#else
-    const bool windows = false;
-#endif
-    vyr::apppy::PyEnvironment env;
-    vyr::shell::DisplayOpener* opener = vyr::shell::system_display_opener();
-    if (opener) vyr::shell::configure_display_platform(env, *opener, windows);
-    if (PyErr_Occurred()) {
-        // Only an interrupt or an exit request can be left here; it ends the load.
-        if (PyErr_ExceptionMatches(PyExc_Exception)) {
-            PyErr_Clear();
-        } else {
-            return nullptr;
-        }
+// Runs `call`; an ordinary error of the runtime leaves it as the display
+// probe's EnvironmentError.
+template <typename Call>
+auto ordinary_as_environment_error(Call&& call) {
+    try {
+        return call();
+    } catch (const py::Error& e) {
+        if (!e.ordinary()) throw;
+        throw vyr::shell::EnvironmentError(e.what());
     }
-    Py_RETURN_NONE;
+}
+
+// os.environ for the display probe: an ordinary error of the runtime stops
+// the probe; an interrupt or an exit request passes through it and ends the
+// load.
+class ProbeEnvironment final : public vyr::shell::Environment {
+public:
+    bool contains(const std::string& name) override {
+        return ordinary_as_environment_error([&] { return env_.contains(name); });
+    }
+    std::optional<std::string> get(const std::string& name) override {
+        return ordinary_as_environment_error([&] { return env_.get(name); });
+    }
+    void set(const std::string& name, const std::string& value) override {
+        ordinary_as_environment_error([&] { env_.set(name, value); });
+    }
+
+private:
+    vyr::apppy::PyEnvironment env_;
+};
+
+PyObject* configure_display_platform(PyObject*, PyObject*) {
+    return py::entry([] {
+#ifdef _WIN32
+        const bool windows = true;
+#else
+        const bool windows = false;
+#endif
+        ProbeEnvironment env;
+        vyr::shell::DisplayOpener* opener = vyr::shell::system_display_opener();
+        if (opener) vyr::shell::configure_display_platform(env, *opener, windows);
+        return PyRef::borrow(Py_None);
+    });
 }
 
 // ---- _ensure_single_instance ----------------------------------------------------
 
-// Lets an exit request or an interrupt pass; drops ordinary errors.
-bool drop_ordinary_error() {
-    if (PyErr_ExceptionMatches(PyExc_Exception)) {
-        PyErr_Clear();
-        return true;
+// The desktop helper's per-user channel, inside the runtime's catch-all
+// guard: true when the helper took the check over (it ends this process
+// itself when another copy runs).
+bool helper_checked_the_instance() {
+    return py::contain(kTrace, "desktop helper single-instance check", [] {
+        PyRef guard = py::checked(PyImport_ImportModule("vyr_desk_guard"));
+        py::checked(PyObject_CallMethod(guard.get(), "ensure_vyr_single_instance", "sO", "MONITOR", Py_None));
+    });
+}
+
+// The fallback lock's path in the temporary folder, as a str and as the
+// system's bytes; false when there is no usable temporary folder.
+bool fallback_lock_path(PyRef& path, std::string& path_bytes) {
+    return py::contain(kTrace, "fallback lock path", [&] {
+        PyRef tempfile = py::checked(PyImport_ImportModule("tempfile"));
+        PyRef dir = py::checked(PyObject_CallMethod(tempfile.get(), "gettempdir", nullptr));
+        PyRef ospath = py::checked(PyImport_ImportModule("os.path"));
+        path = py::checked(
+            PyObject_CallMethod(ospath.get(), "join", "Os", dir.get(), vyr::shell::kFallbackLockName));
+        PyRef encoded = py::checked(PyUnicode_EncodeFSDefault(path.get()));
+        path_bytes.assign(PyBytes_AS_STRING(encoded.get()), static_cast<size_t>(PyBytes_GET_SIZE(encoded.get())));
+    });
+}
+
+// The open lock file as an owning file object, named after its path as
+// open() would name it.
+PyRef lock_file_object(int fd, PyObject* path) {
+    PyObject* file = PyFile_FromFd(fd, nullptr, "w", -1, nullptr, nullptr, nullptr, 1);
+    if (!file) {
+        ::close(fd);
+        throw py::Error();
     }
-    return false;
+    PyRef owned(file);
+    py::contain(kTrace, "fallback lock file name", [&] {
+        PyRef buffer = py::checked(PyObject_GetAttrString(file, "buffer"));
+        PyRef raw = py::checked(PyObject_GetAttrString(buffer.get(), "raw"));
+        py::check(PyObject_SetAttrString(raw.get(), "name", path));
+    });
+    return owned;
 }
 
 PyObject* ensure_single_instance(PyObject*, PyObject*) {
-    // 1. The desktop helper's per-user channel.
-    {
-        PyObject* guard = PyImport_ImportModule("vyr_desk_guard");
-        PyObject* result = nullptr;
-        if (guard) {
-            result = PyObject_CallMethod(guard, "ensure_vyr_single_instance", "sO", "MONITOR", Py_None);
-            Py_DECREF(guard);
-        }
-        if (result) {
-            Py_DECREF(result);
-            Py_RETURN_NONE;
-        }
-        if (!drop_ordinary_error()) return nullptr;
-    }
+    return py::entry([]() -> PyRef {
+        if (helper_checked_the_instance()) return PyRef::borrow(Py_None);
 
-    // 2. The lock file of our own, where POSIX file locking exists.
-    PyObject* fcntl_mod = PyObject_GetAttrString(g_module, "fcntl");
-    if (!fcntl_mod) return nullptr;
-    const bool no_locking = fcntl_mod == Py_None || !vyr::shell::fallback_locking_supported();
-    Py_DECREF(fcntl_mod);
-    if (no_locking) Py_RETURN_NONE;
+        // Without the helper, a lock file of our own where POSIX file locking exists.
+        PyRef fcntl_mod = py::checked(PyObject_GetAttrString(g_module, "fcntl"));
+        if (fcntl_mod.get() == Py_None || !vyr::shell::fallback_locking_supported()) return PyRef::borrow(Py_None);
 
-    std::string path_bytes;
-    PyRef path;
-    try {
-        PyRef tempfile = checked(PyImport_ImportModule("tempfile"));
-        PyRef dir = checked(PyObject_CallMethod(tempfile.get(), "gettempdir", nullptr));
-        PyRef ospath = checked(PyImport_ImportModule("os.path"));
-        path = checked(PyObject_CallMethod(ospath.get(), "join", "Os", dir.get(),
-                                           vyr::shell::kFallbackLockName));
-        PyRef encoded = checked(PyUnicode_EncodeFSDefault(path.get()));
-        path_bytes.assign(PyBytes_AS_STRING(encoded.get()),
-                          static_cast<size_t>(PyBytes_GET_SIZE(encoded.get())));
-    } catch (PyError& e) {
-        e.restore();
+        PyRef path;
+        std::string path_bytes;
         // No usable temporary folder: run on without the lock.
-        if (!drop_ordinary_error()) return nullptr;
-        Py_RETURN_NONE;
-    }
+        if (!fallback_lock_path(path, path_bytes)) return PyRef::borrow(Py_None);
 
-    vyr::shell::LockAttempt attempt;
-    Py_BEGIN_ALLOW_THREADS
-    attempt = vyr::shell::try_fallback_lock(path_bytes);
-    Py_END_ALLOW_THREADS
-
-    switch (attempt.outcome) {
-        case vyr::shell::LockAttempt::Outcome::HeldElsewhere:
-            // Another copy runs: end at once and silently.
-            ::_exit(0);
-        case vyr::shell::LockAttempt::Outcome::Unavailable:
-            Py_RETURN_NONE;
-        case vyr::shell::LockAttempt::Outcome::Acquired:
-            break;
-    }
-    // The open file is the lock: hand it out as an owning file object.
-    PyObject* file = PyFile_FromFd(attempt.fd, nullptr, "w", -1, nullptr, nullptr, nullptr, 1);
-    if (!file) {
-        ::close(attempt.fd);
-        return nullptr;
-    }
-    // Name it after its path, as open() would.
-    PyObject* raw = PyObject_GetAttrString(file, "buffer");
-    if (raw) {
-        PyObject* inner = PyObject_GetAttrString(raw, "raw");
-        if (inner) {
-            if (PyObject_SetAttrString(inner, "name", path.get()) < 0) PyErr_Clear();
-            Py_DECREF(inner);
-        } else {
-            PyErr_Clear();
+        vyr::shell::LockAttempt attempt;
+        {
+            vyr::apppy::GilRelease nogil;
+            attempt = vyr::shell::try_fallback_lock(path_bytes);
         }
-        Py_DECREF(raw);
-    } else {
-        PyErr_Clear();
-    }
-    return file;
+        switch (attempt.outcome) {
+            case vyr::shell::LockAttempt::Outcome::HeldElsewhere:
+                // Another copy runs: this one ends at once and silently.
+                ::_exit(0);
+            case vyr::shell::LockAttempt::Outcome::Unavailable:
+                return PyRef::borrow(Py_None);
+            case vyr::shell::LockAttempt::Outcome::Acquired:
+                break;
+        }
+        return lock_file_object(attempt.fd, path.get());
+    });
 }
 
 // ---- level_color ---------------------------------------------------------------------
@@ -145,34 +153,35 @@ PyObject* level_color(PyObject*, PyObject* args, PyObject* kwargs) {
     static const char* kwlist[] = {"percent", "default_hex", nullptr};
     PyObject* percent = nullptr;
     PyObject* default_hex = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:level_color", const_cast<char**>(kwlist),
-                                     &percent, &default_hex))
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:level_color", const_cast<char**>(kwlist), &percent,
+                                     &default_hex))
         return nullptr;
-    // Compared as the runtime compares numbers; anything else falls through.
-    struct Level {
-        long threshold;
-        const char* color;
-    } levels[] = {{88, "#DC2626"}, {75, "#D97706"}};
-    for (const Level& level : levels) {
-        PyRef t = checked(PyLong_FromLong(level.threshold));
-        const int ge = PyObject_RichCompareBool(percent, t.get(), Py_GE);
-        if (ge < 0) return nullptr;
-        if (ge) return PyUnicode_FromString(level.color);
-    }
-    return Py_NewRef(default_hex);
+    return py::entry([&] {
+        // Compared as the runtime compares numbers; anything else falls through.
+        struct Level {
+            long threshold;
+            const char* color;
+        } levels[] = {{88, "#DC2626"}, {75, "#D97706"}};
+        for (const Level& level : levels) {
+            PyRef t = py::checked(PyLong_FromLong(level.threshold));
+            if (py::check(PyObject_RichCompareBool(percent, t.get(), Py_GE)))
+                return py::checked(PyUnicode_FromString(level.color));
+        }
+        return PyRef::borrow(default_hex);
+    });
 }
 
 // ---- main ------------------------------------------------------------------------------
 
 PyObject* main_entry(PyObject*, PyObject*) { return vyr::apppy::run_main(g_module); }
 
-PyMethodDef kConfigureDef = {"_configure_display_platform", configure_display_platform,
-                             METH_NOARGS,
+PyMethodDef kConfigureDef = {"_configure_display_platform", configure_display_platform, METH_NOARGS,
                              "Points Qt at an X display that really opens, unless a platform "
                              "is chosen already."};
 PyMethodDef kEnsureDef = {"_ensure_single_instance", ensure_single_instance, METH_NOARGS,
                           "Keeps a second copy out; returns the open lock file or None."};
-PyMethodDef kLevelColorDef = {"level_color", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(level_color)),
+PyMethodDef kLevelColorDef = {"level_color",
+                              reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(level_color)),
                               METH_VARARGS | METH_KEYWORDS,
                               "The colour of a load level: red from 88, amber from 75, else "
                               "default_hex."};
@@ -180,94 +189,83 @@ PyMethodDef kMainDef = {"main", main_entry, METH_NOARGS,
                         "Runs the monitor; ends with SystemExit carrying the event loop's result."};
 
 PyRef function(PyMethodDef* def, PyObject* module) {
-    PyObject* name = PyModule_GetNameObject(module);
-    if (!name) return PyRef();
-    PyRef f(PyCFunction_NewEx(def, module, name));
-    Py_DECREF(name);
-    return f;
+    PyRef name = py::checked(PyModule_GetNameObject(module));
+    return py::checked(PyCFunction_NewEx(def, module, name.get()));
 }
 
-int set_env_default(PyObject* environ, const char* name) {
-    PyRef key = checked(PyUnicode_FromString(name));
-    const int has = PySequence_Contains(environ, key.get());
-    if (has < 0) return -1;
-    if (has) return 0;
-    PyRef one = checked(PyUnicode_FromString("1"));
-    return PyObject_SetItem(environ, key.get(), one.get());
+void set_env_default(PyObject* environ, const char* name) {
+    PyRef key = py::checked(PyUnicode_FromString(name));
+    if (py::check(PySequence_Contains(environ, key.get()))) return;
+    PyRef one = py::checked(PyUnicode_FromString("1"));
+    py::check(PyObject_SetItem(environ, key.get(), one.get()));
 }
 
-int import_into(PyObject* module, const char* modname, const char* as) {
-    return add(module, as, PyRef(PyImport_ImportModule(modname)));
+// POSIX file locking where the system has it, else None; then the standard
+// library names the module uses.
+void import_standard_names(PyObject* module) {
+    PyRef fcntl_mod;
+    try {
+        fcntl_mod = py::checked(PyImport_ImportModule("fcntl"));
+    } catch (const py::Error& e) {
+        if (!e.matches(PyExc_ImportError)) throw;
+        fcntl_mod = PyRef::borrow(Py_None);
+    }
+    add(module, "fcntl", fcntl_mod);
+    for (const char* name : {"os", "signal", "subprocess", "sys", "time"})
+        add(module, name, py::checked(PyImport_ImportModule(name)));
+    PyRef typing = py::checked(PyImport_ImportModule("typing"));
+    for (const char* name : {"Dict", "List", "Optional"})
+        add(module, name, py::checked(PyObject_GetAttrString(typing.get(), name)));
+}
+
+// The engine's names; importing it loads the engine module. A name it lacks
+// fails the load as a from-import would.
+void import_engine_names(PyObject* module) {
+    PyRef engine = py::checked(PyImport_ImportModule("engine"));
+    for (const char* name :
+         {"ASSETS_DIR", "ProcessEntry", "SettingsManager", "SystemMetricsSnapshot", "SystemMonitorEngine"}) {
+        PyRef value;
+        try {
+            value = py::checked(PyObject_GetAttrString(engine.get(), name));
+        } catch (const py::Error& e) {
+            if (!e.matches(PyExc_AttributeError)) throw;
+            PyErr_Format(PyExc_ImportError, "cannot import name '%s' from 'engine'", name);
+            throw py::Error();
+        }
+        add(module, name, value);
+    }
 }
 
 int app_body(PyObject* module) {
-    try {
+    return py::entry_status([&] {
         g_module = module;
-        check_rc(PyModule_AddStringConstant(module, "__doc__",
-                                            "The Vyr Ruvivu Zizodiro desktop monitor: capsule, "
-                                            "summary popup, tray icon and process inspector."));
+        py::check(PyModule_AddStringConstant(module, "__doc__",
+                                             "The Vyr Ruvivu Zizodiro desktop monitor: capsule, "
+                                             "summary popup, tray icon and process inspector."));
+        import_standard_names(module);
 
-        // 1. POSIX file locking, where the system has it.
-        PyObject* fcntl_mod = PyImport_ImportModule("fcntl");
-        if (!fcntl_mod) {
-            if (!PyErr_ExceptionMatches(PyExc_ImportError)) return -1;
-            PyErr_Clear();
-            fcntl_mod = Py_NewRef(Py_None);
-        }
-        check_rc(add(module, "fcntl", PyRef(fcntl_mod)));
-
-        // 2. The standard library names the module uses.
-        for (const char* name : {"os", "signal", "subprocess", "sys", "time"})
-            check_rc(import_into(module, name, name));
+        // Qt's scaling defaults, only where the user has not set them.
         {
-            PyRef typing = checked(PyImport_ImportModule("typing"));
-            for (const char* name : {"Dict", "List", "Optional"})
-                check_rc(add(module, name, PyRef(PyObject_GetAttrString(typing.get(), name))));
+            PyRef os = py::checked(PyImport_ImportModule("os"));
+            PyRef environ = py::checked(PyObject_GetAttrString(os.get(), "environ"));
+            set_env_default(environ.get(), "QT_AUTO_SCREEN_SCALE_FACTOR");
+            set_env_default(environ.get(), "QT_ENABLE_HIGHDPI_SCALING");
         }
 
-        // 3, 4. Qt's scaling defaults, only where unset.
-        {
-            PyRef os = checked(PyImport_ImportModule("os"));
-            PyRef environ = checked(PyObject_GetAttrString(os.get(), "environ"));
-            check_rc(set_env_default(environ.get(), "QT_AUTO_SCREEN_SCALE_FACTOR"));
-            check_rc(set_env_default(environ.get(), "QT_ENABLE_HIGHDPI_SCALING"));
-        }
-
-        // 5. The display probe, before anything of Qt is used.
+        // The display probe runs before anything of Qt is loaded: Qt reads
+        // the platform once, when its first class is used.
         {
             PyRef probe = function(&kConfigureDef, module);
-            check_rc(add(module, "_configure_display_platform", probe));
-            PyRef r = checked(PyObject_CallNoArgs(probe.get()));
+            add(module, "_configure_display_platform", probe);
+            py::checked(PyObject_CallNoArgs(probe.get()));
         }
 
-        // 7. The engine's names (importing it loads the engine module).
-        {
-            PyRef engine = checked(PyImport_ImportModule("engine"));
-            for (const char* name : {"ASSETS_DIR", "ProcessEntry", "SettingsManager",
-                                     "SystemMetricsSnapshot", "SystemMonitorEngine"}) {
-                PyObject* value = PyObject_GetAttrString(engine.get(), name);
-                if (!value) {
-                    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
-                    PyErr_Clear();
-                    PyErr_Format(PyExc_ImportError, "cannot import name '%s' from 'engine'", name);
-                    return -1;
-                }
-                check_rc(add(module, name, PyRef(value)));
-            }
-        }
-
-        // 8. The metric table, 9. the level colours.
-        check_rc(add(module, "METRIC_META", vyr::apppy::make_metric_table()));
-        check_rc(add(module, "level_color", function(&kLevelColorDef, module)));
-
-        // 11. Start-up.
-        check_rc(add(module, "_ensure_single_instance", function(&kEnsureDef, module)));
-        check_rc(add(module, "main", function(&kMainDef, module)));
-        return 0;
-    } catch (PyError& e) {
-        e.restore();
-        return -1;
-    }
+        import_engine_names(module);
+        add(module, "METRIC_META", vyr::apppy::make_metric_table());
+        add(module, "level_color", function(&kLevelColorDef, module));
+        add(module, "_ensure_single_instance", function(&kEnsureDef, module));
+        add(module, "main", function(&kMainDef, module));
+    });
 }
 
 }  // namespace

@@ -15,13 +15,6 @@
 
 namespace vyr::apppy {
 
-// Records read back into C++ values (GIL held; throws PyError).
-SystemMetricsSnapshot snapshot_from(PyObject* snap);
-ProcessEntry process_from(PyObject* entry);
-std::vector<ProcessEntry> processes_from(PyObject* list);
-DiskPartitionInfo partition_from(PyObject* part);
-FolderUsageInfo folder_from(PyObject* folder);
-
 // os.environ: reads and writes that the runtime and the C library both see.
 class PyEnvironment final : public shell::Environment {
 public:

@@ -15,7 +15,7 @@
 
 namespace vyr::apppy {
 
-// A settings value both ways (GIL held; throws PyError).
+// A settings value both ways (GIL held; throws py::Error).
 vyr::app::SettingValue views_value_from(PyObject* value);
 PyRef python_from(const vyr::app::SettingValue& value);
 

@@ -1,28 +1,42 @@
 #include "vyr/module_init.hpp"
 
+#include "vyr/py_error.hpp"
+
 #include <cstdio>
 #include <frameobject.h>
 
 namespace vyr::pymod {
 
+namespace py = vyr::py;
+
 namespace {
 
 // Copies spec.<from> into the module dict as <to>; with allow_none false a
 // None value is skipped. A missing attribute is not an error.
-int copy_spec_attr(PyObject* spec, PyObject* dict, const char* from, const char* to,
-                   bool allow_none) {
-    PyObject* value = PyObject_GetAttrString(spec, from);
-    if (!value) {
-        if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
-            PyErr_Clear();
-            return 0;
-        }
-        return -1;
+void copy_spec_attr(PyObject* spec, PyObject* dict, const char* from, const char* to, bool allow_none) {
+    py::Ref value;
+    try {
+        value = py::checked(PyObject_GetAttrString(spec, from));
+    } catch (const py::Error& e) {
+        if (!e.matches(PyExc_AttributeError)) throw;
+        return;
     }
-    int rc = 0;
-    if (allow_none || value != Py_None) rc = PyDict_SetItemString(dict, to, value);
-    Py_DECREF(value);
-    return rc;
+    if (allow_none || value.get() != Py_None) py::check(PyDict_SetItemString(dict, to, value.get()));
+}
+
+// A RuntimeWarning when the runtime is not the version the module was built for.
+void warn_on_other_version(const char* name) {
+    const long ct_major = PY_VERSION_HEX >> 24;  // compile time
+    const long ct_minor = (PY_VERSION_HEX >> 16) & 0xFF;
+    const unsigned long run = Py_Version;
+    const long run_major = static_cast<long>(run >> 24);
+    const long run_minor = static_cast<long>((run >> 16) & 0xFF);
+    if (run_major == ct_major && run_minor == ct_minor) return;
+    char message[200];
+    std::snprintf(message, sizeof message,
+                  "compile time Python version %ld.%ld of module '%.100s' %s runtime version %ld.%ld", ct_major,
+                  ct_minor, name, "does not match", run_major, run_minor);
+    py::check(PyErr_WarnEx(nullptr, message, 1));
 }
 
 }  // namespace
@@ -45,64 +59,42 @@ int SingleModule::check_single_interpreter() {
 PyObject* SingleModule::create(PyObject* spec, PyModuleDef* /*def*/) {
     if (check_single_interpreter() != 0) return nullptr;
     if (module_) return Py_NewRef(module_);
-
-    PyObject* modname = PyObject_GetAttrString(spec, "name");
-    if (!modname) return nullptr;
-    PyObject* module = PyModule_NewObject(modname);
-    Py_DECREF(modname);
-    if (!module) return nullptr;
-
-    PyObject* dict = PyModule_GetDict(module);
-    if (copy_spec_attr(spec, dict, "loader", "__loader__", true) < 0 ||
-        copy_spec_attr(spec, dict, "origin", "__file__", true) < 0 ||
-        copy_spec_attr(spec, dict, "parent", "__package__", true) < 0 ||
-        copy_spec_attr(spec, dict, "submodule_search_locations", "__path__", false) < 0) {
-        Py_DECREF(module);
-        return nullptr;
-    }
-    return module;
+    return py::entry([&] {
+        py::Ref modname = py::checked(PyObject_GetAttrString(spec, "name"));
+        py::Ref module = py::checked(PyModule_NewObject(modname.get()));
+        PyObject* dict = PyModule_GetDict(module.get());
+        copy_spec_attr(spec, dict, "loader", "__loader__", true);
+        copy_spec_attr(spec, dict, "origin", "__file__", true);
+        copy_spec_attr(spec, dict, "parent", "__package__", true);
+        copy_spec_attr(spec, dict, "submodule_search_locations", "__path__", false);
+        return module;
+    });
 }
 
 int SingleModule::exec(PyObject* module, BodyFn body) {
     if (module_) {
         if (module_ == module) return 0;
         PyErr_Format(PyExc_RuntimeError,
-                     "Module '%s' has already been imported. Re-initialisation is not supported.",
-                     name_);
+                     "Module '%s' has already been imported. Re-initialisation is not supported.", name_);
         return -1;
     }
     module_ = Py_NewRef(module);
 
-    bool ok = false;
-    do {
-        const long ct_major = PY_VERSION_HEX >> 24;  // compile time
-        const long ct_minor = (PY_VERSION_HEX >> 16) & 0xFF;
-        const unsigned long run = Py_Version;
-        const long run_major = static_cast<long>(run >> 24);
-        const long run_minor = static_cast<long>((run >> 16) & 0xFF);
-        if (run_major != ct_major || run_minor != ct_minor) {
-            char message[200];
-            std::snprintf(message, sizeof message,
-                          "compile time Python version %ld.%ld of module '%.100s' %s runtime "
-                          "version %ld.%ld",
-                          ct_major, ct_minor, name_, "does not match", run_major, run_minor);
-            if (PyErr_WarnEx(nullptr, message, 1) < 0) break;
-        }
+    const int rc = py::entry_status([&] {
+        warn_on_other_version(name_);
         PyObject* dict = PyModule_GetDict(module);
-        if (!PyDict_GetItemString(dict, "__builtins__")) {
-            if (PyDict_SetItemString(dict, "__builtins__", PyEval_GetBuiltins()) < 0) break;
+        if (!PyDict_GetItemString(dict, "__builtins__"))
+            py::check(PyDict_SetItemString(dict, "__builtins__", PyEval_GetBuiltins()));
+        if (body && body(module) < 0) {
+            if (!PyErr_Occurred()) PyErr_Format(PyExc_ImportError, "init %s", name_);
+            throw py::Error();
         }
-        if (body && body(module) < 0) break;
-        PyObject* test = PyDict_New();
-        if (!test) break;
-        const int rc = PyObject_SetAttrString(module, "__test__", test);
-        Py_DECREF(test);
-        if (rc < 0) break;
-        ok = true;
-    } while (false);
+        py::check(PyObject_SetAttrString(module, "__test__", py::checked(PyDict_New()).get()));
+    });
+    if (rc == 0) return 0;
 
-    if (ok) return 0;
-    if (!PyErr_Occurred()) PyErr_Format(PyExc_ImportError, "init %s", name_);
+    // A failed set-up names itself in the traceback, and the next import
+    // starts from scratch.
     char funcname[160];
     std::snprintf(funcname, sizeof funcname, "init %s", name_);
     add_traceback_entry(funcname, name_);

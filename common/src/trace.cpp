@@ -138,6 +138,9 @@ void report(std::string_view category, std::string_view stage, std::string_view 
 
 std::string errno_cause(int error_number) {
     char buffer[256];
+#if defined(_WIN32)
+    std::string message = strerror_s(buffer, sizeof buffer, error_number) == 0 ? buffer : "";
+#else
     // The GNU strerror_r returns its text; the POSIX one fills the buffer.
     auto text = [&](auto result) -> std::string {
         if constexpr (std::is_same_v<decltype(result), char*>) {
@@ -146,9 +149,6 @@ std::string errno_cause(int error_number) {
             return result == 0 ? buffer : "";
         }
     };
-#if defined(_WIN32)
-    std::string message = strerror_s(buffer, sizeof buffer, error_number) == 0 ? buffer : "";
-#else
     std::string message = text(strerror_r(error_number, buffer, sizeof buffer));
 #endif
     return message + " (errno " + std::to_string(error_number) + ")";

@@ -6,6 +6,9 @@
 // Text rules (case folding, whitespace, regular expressions) are the
 // runtime's own: the code calls the `re` module and str methods. Widgets come
 // and go as widget handles; None means no window.
+//
+// A failed call into the runtime throws py::Error; each function that the
+// runtime calls turns what was thrown back into a raised exception.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 #include <structmember.h>
@@ -17,9 +20,12 @@
 #include <QWidget>
 
 #include <filesystem>
+#include <initializer_list>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "vyr/desk_guard/instance_channel.hpp"
 #include "vyr/desk_guard/screen_fit.hpp"
@@ -27,7 +33,9 @@
 #include "vyr/desk_guard/window_helpers.hpp"
 #include "vyr/instance_name.hpp"
 #include "vyr/module_init.hpp"
+#include "vyr/py_error.hpp"
 #include "vyr/py_ref.hpp"
+#include "vyr/trace.hpp"
 #include "vyr/widget_handle.hpp"
 
 namespace {
@@ -35,56 +43,44 @@ namespace {
 namespace dg = vyr::desk_guard;
 namespace texts = vyr::desk_guard::texts;
 namespace wh = vyr::widget_handle;
+namespace py = vyr::py;
+using Owned = py::Ref;
+using py::checked;
+
+constexpr const char* kTrace = "vyr.guard";
 
 // ---- Small helpers ------------------------------------------------------
-
-// An owned reference, released at the end of its scope.
-using Owned = vyr::py::Ref;
-using GilHold = vyr::py::GilScope;
-using vyr::py::GilRelease;
 
 // The module object of the completed set-up, for slots that run later.
 PyObject* g_module = nullptr;
 
-// A name of the module's globals, looked up at the time of use (new ref).
-PyObject* module_global(PyObject* module, const char* name) {
+// A name of the module's globals, looked up at the time of use.
+Owned module_global(PyObject* module, const char* name) {
     PyObject* dict = PyModule_GetDict(module);
-    Owned key(PyUnicode_FromString(name));
-    if (!key) return nullptr;
+    Owned key = checked(PyUnicode_FromString(name));
     PyObject* value = PyDict_GetItemWithError(dict, key.get());
     if (!value) {
         if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%s' is not defined", name);
-        return nullptr;
+        throw py::Error();
     }
-    return Py_NewRef(value);
+    return Owned::borrow(value);
 }
 
-PyObject* to_py(const QString& text) {
+Owned to_py(const QString& text) {
     const QVector<uint> ucs4 = text.toUcs4();
-    return PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, ucs4.constData(), ucs4.size());
+    return checked(PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, ucs4.constData(), ucs4.size()));
 }
 
-bool from_py(PyObject* text, QString* out) {
+QString from_py(PyObject* text) {
     if (!PyUnicode_Check(text)) {
         PyErr_Format(PyExc_TypeError, "expected str, not %.100s", Py_TYPE(text)->tp_name);
-        return false;
+        throw py::Error();
     }
     Py_UCS4* buf = PyUnicode_AsUCS4Copy(text);
-    if (!buf) return false;
-    *out = QString::fromUcs4(reinterpret_cast<const uint*>(buf),
-                             static_cast<int>(PyUnicode_GET_LENGTH(text)));
+    if (!buf) throw py::Error();
+    QString out = QString::fromUcs4(reinterpret_cast<const uint*>(buf), static_cast<int>(PyUnicode_GET_LENGTH(text)));
     PyMem_Free(buf);
-    return true;
-}
-
-// True when an error of the ordinary family (Exception and its subclasses)
-// is set; it is then cleared. Anything else stays set.
-bool drop_ordinary_error() {
-    if (PyErr_ExceptionMatches(PyExc_Exception)) {
-        PyErr_Clear();
-        return true;
-    }
-    return false;
+    return out;
 }
 
 // Hands the raised exception to sys.excepthook, the way errors escaping a
@@ -95,8 +91,8 @@ void report_to_excepthook() {
     PyObject* hook = PySys_GetObject("excepthook");  // borrowed
     if (hook && hook != Py_None) {
         PyObject* tb = PyException_GetTraceback(exc);
-        PyObject* result = PyObject_CallFunctionObjArgs(
-            hook, reinterpret_cast<PyObject*>(Py_TYPE(exc)), exc, tb ? tb : Py_None, nullptr);
+        PyObject* result =
+            PyObject_CallFunctionObjArgs(hook, reinterpret_cast<PyObject*>(Py_TYPE(exc)), exc, tb ? tb : Py_None, nullptr);
         Py_XDECREF(tb);
         if (!result) PyErr_WriteUnraisable(hook);
         Py_XDECREF(result);
@@ -109,113 +105,94 @@ void report_to_excepthook() {
 }
 
 // `obj` must be a widget handle (or None when `allow_none`).
-bool check_widget_arg(PyObject* obj, const char* what, bool allow_none) {
-    if ((allow_none && obj == Py_None) || wh::is_handle(obj)) return true;
-    PyErr_Format(PyExc_TypeError, "%s must be a widget handle%s, not %.100s", what,
-                 allow_none ? " or None" : "", Py_TYPE(obj)->tp_name);
-    return false;
+void check_widget_arg(PyObject* obj, const char* what, bool allow_none) {
+    if ((allow_none && obj == Py_None) || wh::is_handle(obj)) return;
+    PyErr_Format(PyExc_TypeError, "%s must be a widget handle%s, not %.100s", what, allow_none ? " or None" : "",
+                 Py_TYPE(obj)->tp_name);
+    throw py::Error();
 }
 
-// The live widget behind a handle, or null with RuntimeError for a widget
-// that no longer exists.
+[[noreturn]] void widget_gone() { py::raise(PyExc_RuntimeError, "the widget of this handle has been deleted"); }
+
+// The live widget behind a handle; RuntimeError for a widget that no longer
+// exists.
 QWidget* live_widget(PyObject* handle) {
     QWidget* widget = nullptr;
-    if (!wh::unwrap(handle, &widget)) return nullptr;
-    if (!widget) PyErr_SetString(PyExc_RuntimeError, "the widget of this handle has been deleted");
+    if (!wh::unwrap(handle, &widget)) throw py::Error();
+    if (!widget) widget_gone();
     return widget;
 }
 
-PyObject* widget_gone() {
-    PyErr_SetString(PyExc_RuntimeError, "the widget of this handle has been deleted");
-    return nullptr;
+void require_widget_application() {
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
+        py::raise(PyExc_RuntimeError, "a QApplication must exist before widgets are made");
 }
 
-bool have_widget_application() {
-    if (qobject_cast<QApplication*>(QCoreApplication::instance())) return true;
-    PyErr_SetString(PyExc_RuntimeError, "a QApplication must exist before widgets are made");
-    return false;
+// obj.<method>(*args) for str methods and the like.
+Owned call_method(PyObject* obj, const char* method, PyObject* a = nullptr, PyObject* b = nullptr) {
+    Owned name = checked(PyUnicode_FromString(method));
+    if (b) return checked(PyObject_CallMethodObjArgs(obj, name.get(), a, b, nullptr));
+    if (a) return checked(PyObject_CallMethodObjArgs(obj, name.get(), a, nullptr));
+    return checked(PyObject_CallMethodNoArgs(obj, name.get()));
 }
 
-// text.<method>(*args) for str methods and the like (new ref).
-PyObject* call_method(PyObject* obj, const char* method, PyObject* a = nullptr,
-                      PyObject* b = nullptr) {
-    Owned name(PyUnicode_FromString(method));
-    if (!name) return nullptr;
-    if (b) return PyObject_CallMethodObjArgs(obj, name.get(), a, b, nullptr);
-    if (a) return PyObject_CallMethodObjArgs(obj, name.get(), a, nullptr);
-    return PyObject_CallMethodNoArgs(obj, name.get());
+Owned str(const char* utf8) { return checked(PyUnicode_FromString(utf8)); }
+
+bool truth(PyObject* obj) { return py::check(PyObject_IsTrue(obj)) != 0; }
+
+// re.sub(pattern, repl, text) through the module's `re`.
+Owned re_sub(PyObject* module, const char* pattern, const char* repl, PyObject* text) {
+    Owned sub = checked(PyObject_GetAttrString(module_global(module, "re").get(), "sub"));
+    Owned pat = str(pattern);
+    Owned rep = str(repl);
+    return checked(PyObject_CallFunctionObjArgs(sub.get(), pat.get(), rep.get(), text, nullptr));
 }
 
-PyObject* str(const char* utf8) { return PyUnicode_FromString(utf8); }
-
-// re.sub(pattern, repl, text) through the module's `re` (new ref).
-PyObject* re_sub(PyObject* module, const char* pattern, const char* repl, PyObject* text) {
-    Owned re(module_global(module, "re"));
-    if (!re) return nullptr;
-    Owned sub(PyObject_GetAttrString(re.get(), "sub"));
-    Owned pat(str(pattern)), rep(str(repl));
-    if (!sub || !pat || !rep) return nullptr;
-    return PyObject_CallFunctionObjArgs(sub.get(), pat.get(), rep.get(), text, nullptr);
+// os.environ.get(name): None when unset.
+Owned environ_get(PyObject* module, const char* name) {
+    Owned environ = checked(PyObject_GetAttrString(module_global(module, "os").get(), "environ"));
+    return call_method(environ.get(), "get", str(name).get());
 }
 
-// os.environ.get(name) (new ref; None when unset).
-PyObject* environ_get(PyObject* module, const char* name) {
-    Owned os(module_global(module, "os"));
-    if (!os) return nullptr;
-    Owned environ(PyObject_GetAttrString(os.get(), "environ"));
-    Owned key(str(name));
-    if (!environ || !key) return nullptr;
-    return call_method(environ.get(), "get", key.get());
-}
-
-// os.path.<fn>(*args) (new ref).
-PyObject* os_path_call(PyObject* module, const char* fn, PyObject* a, PyObject* b = nullptr) {
-    Owned os(module_global(module, "os"));
-    if (!os) return nullptr;
-    Owned path(PyObject_GetAttrString(os.get(), "path"));
-    if (!path) return nullptr;
+// os.path.<fn>(*args).
+Owned os_path_call(PyObject* module, const char* fn, PyObject* a, PyObject* b = nullptr) {
+    Owned path = checked(PyObject_GetAttrString(module_global(module, "os").get(), "path"));
     return call_method(path.get(), fn, a, b);
 }
 
-// os.makedirs(folder, exist_ok=True); 0 or -1.
-int make_folders(PyObject* module, PyObject* folder) {
-    Owned os(module_global(module, "os"));
-    if (!os) return -1;
-    Owned makedirs(PyObject_GetAttrString(os.get(), "makedirs"));
-    Owned args(PyTuple_Pack(1, folder));
-    Owned kwargs(PyDict_New());
-    if (!makedirs || !args || !kwargs || PyDict_SetItemString(kwargs.get(), "exist_ok", Py_True) < 0)
-        return -1;
-    Owned result(PyObject_Call(makedirs.get(), args.get(), kwargs.get()));
-    return result ? 0 : -1;
+// os.makedirs(folder, exist_ok=True).
+void make_folders(PyObject* module, PyObject* folder) {
+    Owned makedirs = checked(PyObject_GetAttrString(module_global(module, "os").get(), "makedirs"));
+    Owned args = checked(PyTuple_Pack(1, folder));
+    Owned kwargs = checked(PyDict_New());
+    py::check(PyDict_SetItemString(kwargs.get(), "exist_ok", Py_True));
+    checked(PyObject_Call(makedirs.get(), args.get(), kwargs.get()));
 }
 
 std::filesystem::path fs_path(PyObject* path) {
 #ifdef _WIN32
     wchar_t* wide = PyUnicode_AsWideCharString(path, nullptr);
-    if (!wide) return {};
+    if (!wide) throw py::Error();
     std::filesystem::path out(wide);
     PyMem_Free(wide);
     return out;
 #else
-    Owned bytes(PyUnicode_EncodeFSDefault(path));
-    if (!bytes) return {};
-    return std::filesystem::path(std::string(PyBytes_AS_STRING(bytes.get()),
-                                             static_cast<size_t>(PyBytes_GET_SIZE(bytes.get()))));
+    Owned bytes = checked(PyUnicode_EncodeFSDefault(path));
+    return std::filesystem::path(
+        std::string(PyBytes_AS_STRING(bytes.get()), static_cast<size_t>(PyBytes_GET_SIZE(bytes.get()))));
 #endif
 }
 
-PyObject* make_function(PyObject* module, PyMethodDef* def) {
-    Owned modname(PyModule_GetNameObject(module));
-    if (!modname) return nullptr;
-    return PyCFunction_NewEx(def, module, modname.get());
+Owned make_function(PyObject* module, PyMethodDef* def) {
+    Owned modname = checked(PyModule_GetNameObject(module));
+    return checked(PyCFunction_NewEx(def, module, modname.get()));
 }
 
-int add_function(PyObject* module, PyMethodDef* def) {
-    Owned fn(make_function(module, def));
-    if (!fn) return -1;
-    return PyModule_AddObjectRef(module, def->ml_name, fn.get());
+void add_object(PyObject* module, const char* name, const Owned& value) {
+    py::check(PyModule_AddObjectRef(module, name, value.get()));
 }
+
+void add_function(PyObject* module, PyMethodDef* def) { add_object(module, def->ml_name, make_function(module, def)); }
 
 // ---- Stand-ins kept in the single-instance record -----------------------
 
@@ -232,8 +209,7 @@ PyObject* lockfile_fileno(PyObject* self, PyObject*) {
 }
 PyObject* lockfile_closed(PyObject*, void*) { Py_RETURN_FALSE; }
 PyObject* lockfile_repr(PyObject* self) {
-    return PyUnicode_FromFormat("<vyr_desk_guard lock file %R>",
-                                reinterpret_cast<LockFileObject*>(self)->name);
+    return PyUnicode_FromFormat("<vyr_desk_guard lock file %R>", reinterpret_cast<LockFileObject*>(self)->name);
 }
 void lockfile_dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
@@ -241,11 +217,9 @@ void lockfile_dealloc(PyObject* self) {
     type->tp_free(self);
     Py_DECREF(type);
 }
-PyMethodDef lockfile_methods[] = {{"fileno", lockfile_fileno, METH_NOARGS, nullptr},
-                                  {nullptr, nullptr, 0, nullptr}};
-PyMemberDef lockfile_members[] = {
-    {"name", T_OBJECT, offsetof(LockFileObject, name), READONLY, nullptr},
-    {nullptr, 0, 0, 0, nullptr}};
+PyMethodDef lockfile_methods[] = {{"fileno", lockfile_fileno, METH_NOARGS, nullptr}, {nullptr, nullptr, 0, nullptr}};
+PyMemberDef lockfile_members[] = {{"name", T_OBJECT, offsetof(LockFileObject, name), READONLY, nullptr},
+                                  {nullptr, 0, 0, 0, nullptr}};
 PyGetSetDef lockfile_getset[] = {{"closed", lockfile_closed, nullptr, nullptr, nullptr},
                                  {nullptr, nullptr, nullptr, nullptr, nullptr}};
 PyType_Slot lockfile_slots[] = {{Py_tp_methods, lockfile_methods},
@@ -255,8 +229,7 @@ PyType_Slot lockfile_slots[] = {{Py_tp_methods, lockfile_methods},
                                 {Py_tp_dealloc, reinterpret_cast<void*>(lockfile_dealloc)},
                                 {0, nullptr}};
 PyType_Spec lockfile_spec = {"vyr_desk_guard._VyrLockFile", sizeof(LockFileObject), 0,
-                             Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-                             lockfile_slots};
+                             Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, lockfile_slots};
 
 // The local server that answers activation requests (owned by the C++ side).
 struct ServerObject {
@@ -264,20 +237,19 @@ struct ServerObject {
     dg::ActivationServer* server;
 };
 
-dg::ActivationServer* server_of(PyObject* self) {
-    return reinterpret_cast<ServerObject*>(self)->server;
+dg::ActivationServer* server_of(PyObject* self) { return reinterpret_cast<ServerObject*>(self)->server; }
+PyObject* server_name(PyObject* self, PyObject*) {
+    return py::entry([&] { return to_py(server_of(self)->server_name()); });
 }
-PyObject* server_name(PyObject* self, PyObject*) { return to_py(server_of(self)->server_name()); }
 PyObject* server_full_name(PyObject* self, PyObject*) {
-    return to_py(server_of(self)->full_server_name());
+    return py::entry([&] { return to_py(server_of(self)->full_server_name()); });
 }
-PyObject* server_listening(PyObject* self, PyObject*) {
-    return PyBool_FromLong(server_of(self)->is_listening());
-}
+PyObject* server_listening(PyObject* self, PyObject*) { return PyBool_FromLong(server_of(self)->is_listening()); }
 PyObject* server_repr(PyObject* self) {
-    Owned name(to_py(server_of(self)->server_name()));
-    if (!name) return nullptr;
-    return PyUnicode_FromFormat("<vyr_desk_guard local server %R>", name.get());
+    return py::entry([&] {
+        Owned name = to_py(server_of(self)->server_name());
+        return checked(PyUnicode_FromFormat("<vyr_desk_guard local server %R>", name.get()));
+    });
 }
 void server_dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
@@ -293,106 +265,87 @@ PyType_Slot server_slots[] = {{Py_tp_methods, server_methods},
                               {Py_tp_dealloc, reinterpret_cast<void*>(server_dealloc)},
                               {0, nullptr}};
 PyType_Spec server_spec = {"vyr_desk_guard._VyrLocalServer", sizeof(ServerObject), 0,
-                           Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-                           server_slots};
+                           Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, server_slots};
 
 PyObject* g_lockfile_type = nullptr;
 PyObject* g_server_type = nullptr;
 
-PyObject* new_lockfile(PyObject* path, int fd) {
+Owned new_lockfile(PyObject* path, int fd) {
     auto* obj = PyObject_New(LockFileObject, reinterpret_cast<PyTypeObject*>(g_lockfile_type));
-    if (!obj) return nullptr;
+    if (!obj) throw py::Error();
     obj->name = Py_NewRef(path);
     obj->fd = fd;
-    return reinterpret_cast<PyObject*>(obj);
+    return Owned(reinterpret_cast<PyObject*>(obj));
 }
 
-PyObject* new_server(dg::ActivationServer* server) {
+Owned new_server(dg::ActivationServer* server) {
     auto* obj = PyObject_New(ServerObject, reinterpret_cast<PyTypeObject*>(g_server_type));
-    if (!obj) return nullptr;
+    if (!obj) throw py::Error();
     obj->server = server;
-    return reinterpret_cast<PyObject*>(obj);
+    return Owned(reinterpret_cast<PyObject*>(obj));
 }
 
 // ---- Global exception hook ----------------------------------------------
 
-// Appends the report of one exception to Vyr_Logs/vyr_runtime_slot.log.
-int append_runtime_log(PyObject* module, PyObject* exc_type, PyObject* exc_value,
-                       PyObject* exc_tb) {
+// The report of one exception as the runtime formats a traceback, with one
+// empty line after it.
+Owned traceback_entry(PyObject* exc_type, PyObject* exc_value, PyObject* exc_tb) {
+    Owned traceback = checked(PyImport_ImportModule("traceback"));
+    Owned format = checked(PyObject_GetAttrString(traceback.get(), "format_exception"));
+    Owned pieces = checked(PyObject_CallFunctionObjArgs(format.get(), exc_type, exc_value, exc_tb, nullptr));
+    Owned text = checked(PyUnicode_Join(str("").get(), pieces.get()));
+    return checked(PyUnicode_Concat(text.get(), str("\n").get()));
+}
+
+// Vyr_Logs/vyr_runtime_slot.log under LOCALAPPDATA, else under the home
+// folder; the folder is made when missing.
+Owned runtime_log_path(PyObject* module) {
+    Owned base = environ_get(module, "LOCALAPPDATA");
+    if (!truth(base.get())) base = os_path_call(module, "expanduser", str("~").get());
+    Owned folder = os_path_call(module, "join", base.get(), str("Vyr_Logs").get());
+    make_folders(module, folder.get());
+    return os_path_call(module, "join", folder.get(), str("vyr_runtime_slot.log").get());
+}
+
+// Appends the report of one exception to the runtime log, in one write; the
+// file is closed on every path, and a failed close carries the failed write.
+void append_runtime_log(PyObject* module, PyObject* exc_type, PyObject* exc_value, PyObject* exc_tb) {
     // The entry is made before any folder or file is touched.
-    Owned traceback(PyImport_ImportModule("traceback"));
-    if (!traceback) return -1;
-    Owned format(PyObject_GetAttrString(traceback.get(), "format_exception"));
-    if (!format) return -1;
-    Owned pieces(PyObject_CallFunctionObjArgs(format.get(), exc_type, exc_value, exc_tb, nullptr));
-    if (!pieces) return -1;
-    Owned empty(str("")), newline(str("\n"));
-    if (!empty || !newline) return -1;
-    Owned text(PyUnicode_Join(empty.get(), pieces.get()));
-    if (!text) return -1;
-    Owned entry(PyUnicode_Concat(text.get(), newline.get()));
-    if (!entry) return -1;
+    Owned entry = traceback_entry(exc_type, exc_value, exc_tb);
+    Owned path = runtime_log_path(module);
+    Owned open = checked(PyObject_GetAttrString(checked(PyImport_ImportModule("io")).get(), "open"));
+    Owned open_args = checked(PyTuple_Pack(2, path.get(), str("a").get()));
+    Owned open_kwargs = checked(PyDict_New());
+    py::check(PyDict_SetItemString(open_kwargs.get(), "encoding", str("utf-8").get()));
+    Owned file = checked(PyObject_Call(open.get(), open_args.get(), open_kwargs.get()));
 
-    Owned base(environ_get(module, "LOCALAPPDATA"));
-    if (!base) return -1;
-    const int set = PyObject_IsTrue(base.get());
-    if (set < 0) return -1;
-    if (!set) {
-        Owned home(str("~"));
-        if (!home) return -1;
-        base.reset(os_path_call(module, "expanduser", home.get()));
-        if (!base) return -1;
+    std::optional<py::Error> write_error;
+    try {
+        call_method(file.get(), "write", entry.get());
+    } catch (const py::Error& e) {
+        write_error.emplace(e);
     }
-    Owned folder_name(str("Vyr_Logs")), file_name(str("vyr_runtime_slot.log"));
-    if (!folder_name || !file_name) return -1;
-    Owned folder(os_path_call(module, "join", base.get(), folder_name.get()));
-    if (!folder || make_folders(module, folder.get()) < 0) return -1;
-    Owned path(os_path_call(module, "join", folder.get(), file_name.get()));
-    if (!path) return -1;
-
-    Owned io(PyImport_ImportModule("io"));
-    if (!io) return -1;
-    Owned open(PyObject_GetAttrString(io.get(), "open"));
-    Owned mode(str("a"));
-    Owned open_args(path && mode ? PyTuple_Pack(2, path.get(), mode.get()) : nullptr);
-    Owned open_kwargs(PyDict_New());
-    Owned encoding(str("utf-8"));
-    if (!open || !open_args || !open_kwargs || !encoding ||
-        PyDict_SetItemString(open_kwargs.get(), "encoding", encoding.get()) < 0)
-        return -1;
-    Owned file(PyObject_Call(open.get(), open_args.get(), open_kwargs.get()));
-    if (!file) return -1;
-
-    // One write of the whole entry; the file is closed on every path.
-    Owned written(call_method(file.get(), "write", entry.get()));
-    PyObject* write_error = written ? nullptr : PyErr_GetRaisedException();
-    Owned closed(call_method(file.get(), "close"));
-    if (!closed) {
-        if (write_error) {
-            PyObject* close_error = PyErr_GetRaisedException();
-            PyException_SetContext(close_error, write_error);
-            PyErr_SetRaisedException(close_error);
-        }
-        return -1;
+    try {
+        call_method(file.get(), "close");
+    } catch (const py::Error& close_error) {
+        if (write_error) PyException_SetContext(close_error.value(), Py_NewRef(write_error->value()));
+        throw;
     }
-    if (write_error) {
-        PyErr_SetRaisedException(write_error);
-        return -1;
-    }
-    return 0;
+    if (write_error) throw py::Error(*write_error);
 }
 
 PyObject* dg_excepthook(PyObject* module, PyObject* args, PyObject* kwargs) {
     static const char* kwlist[] = {"exc_type", "exc_value", "exc_tb", nullptr};
     PyObject *exc_type, *exc_value, *exc_tb;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOO:_vyr_global_qt_excepthook",
-                                     const_cast<char**>(kwlist), &exc_type, &exc_value, &exc_tb))
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOO:_vyr_global_qt_excepthook", const_cast<char**>(kwlist),
+                                     &exc_type, &exc_value, &exc_tb))
         return nullptr;
-    // Failures of its own are dropped; only an exit request or an interrupt
-    // raised meanwhile leaves the hook.
-    if (append_runtime_log(module, exc_type, exc_value, exc_tb) < 0 && !drop_ordinary_error())
-        return nullptr;
-    Py_RETURN_NONE;
+    return py::entry([&] {
+        // Failures of its own are dropped; only an exit request or an
+        // interrupt raised meanwhile leaves the hook.
+        py::contain(kTrace, "runtime log", [&] { append_runtime_log(module, exc_type, exc_value, exc_tb); });
+        return Owned::borrow(Py_None);
+    });
 }
 
 // ---- Scroll wrapper -----------------------------------------------------
@@ -400,26 +353,23 @@ PyObject* dg_excepthook(PyObject* module, PyObject* args, PyObject* kwargs) {
 PyObject* dg_wrap_widget_in_scroll(PyObject*, PyObject* args, PyObject* kwargs) {
     static const char* kwlist[] = {"page", nullptr};
     PyObject* page_obj;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:_wrap_widget_in_scroll",
-                                     const_cast<char**>(kwlist), &page_obj))
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:_wrap_widget_in_scroll", const_cast<char**>(kwlist), &page_obj))
         return nullptr;
-    if (!check_widget_arg(page_obj, "page", false)) return nullptr;
-    QWidget* page = live_widget(page_obj);
-    if (!page || !have_widget_application()) return nullptr;
-    return wh::wrap(dg::wrap_widget_in_scroll(page));
+    return py::entry([&] {
+        check_widget_arg(page_obj, "page", false);
+        QWidget* page = live_widget(page_obj);
+        require_widget_application();
+        return checked(wh::wrap(dg::wrap_widget_in_scroll(page)));
+    });
 }
 
 // ---- Main-window activation ---------------------------------------------
 
-PyObject* activate(PyObject* module, PyObject* win) {
-    Owned target(Py_NewRef(win));
+Owned activate(PyObject* module, PyObject* win) {
+    Owned target = Owned::borrow(win);
     if (win == Py_None) {
-        Owned state(module_global(module, "_VYR_SINGLE_INSTANCE_STATE"));
-        if (!state) return nullptr;
-        Owned key(str("main_win"));
-        if (!key) return nullptr;
-        target.reset(call_method(state.get(), "get", key.get()));
-        if (!target) return nullptr;
+        Owned state = module_global(module, "_VYR_SINGLE_INSTANCE_STATE");
+        target = call_method(state.get(), "get", str("main_win").get());
     }
     if (target.get() == Py_None) {
         dg::bring_to_front(dg::default_activation_target());
@@ -430,35 +380,39 @@ PyObject* activate(PyObject* module, PyObject* win) {
         dg::bring_to_front(widget);
     }
     // Anything else stored as the window cannot be raised; it is ignored.
-    Py_RETURN_NONE;
+    return Owned::borrow(Py_None);
 }
 
 PyObject* dg_activate_window(PyObject* module, PyObject* args, PyObject* kwargs) {
     static const char* kwlist[] = {"win", nullptr};
     PyObject* win = Py_None;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O:_activate_vyr_window",
-                                     const_cast<char**>(kwlist), &win))
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O:_activate_vyr_window", const_cast<char**>(kwlist), &win))
         return nullptr;
-    if (!check_widget_arg(win, "win", true)) return nullptr;
-    return activate(module, win);
+    return py::entry([&] {
+        check_widget_arg(win, "win", true);
+        return activate(module, win);
+    });
 }
 
 // Runs on the GUI thread for every batch of connections to the local server:
-// the module's activation function, without a window.
+// the module's activation function, without a window. What it raises goes to
+// sys.excepthook, as for any slot.
 void on_activation_batch() {
     if (!Py_IsInitialized() || !g_module) return;
-    GilHold gil;
-    Owned fn(module_global(g_module, "_activate_vyr_window"));
-    Owned result(fn ? PyObject_CallNoArgs(fn.get()) : nullptr);
-    if (!result) report_to_excepthook();
+    py::GilScope gil;
+    try {
+        checked(PyObject_CallNoArgs(module_global(g_module, "_activate_vyr_window").get()));
+    } catch (...) {
+        py::raise_current_exception();
+        report_to_excepthook();
+    }
 }
 
 // ---- Single-instance channel --------------------------------------------
 
 constexpr const char* kSkipFlags[] = {
-    "--vyr-elevated-task", "--vyr-root-helper", "--service",  "--install-service",
-    "--uninstall-service", "--status",          "--headless", "--self-test",
-    "--screenshot",
+    "--vyr-elevated-task", "--vyr-root-helper", "--service",    "--install-service", "--uninstall-service",
+    "--status",            "--headless",        "--self-test", "--screenshot",
 };
 
 constexpr char kNotKeyChar[] = "[^A-Za-z0-9_-]";
@@ -467,30 +421,18 @@ constexpr char kFallbackKey[] = "VYR_APP";
 
 // Code taken from a window: its title up to the first em dash and the first
 // " - ", trimmed, without version words; else the window's class name.
-PyObject* code_from_window(PyObject* module, PyObject* handle) {
+Owned code_from_window(PyObject* module, PyObject* handle) {
     QWidget* widget = live_widget(handle);
-    if (!widget) return nullptr;
-    Owned text(to_py(widget->windowTitle()));
-    if (!text) return nullptr;
-    static const char* separators[] = {"\u2014", " - "};
-    for (const char* sep : separators) {
-        Owned sep_obj(str(sep));
-        Owned one(PyLong_FromLong(1));
-        if (!sep_obj || !one) return nullptr;
-        Owned parts(call_method(text.get(), "split", sep_obj.get(), one.get()));
-        if (!parts) return nullptr;
-        text.reset(PySequence_GetItem(parts.get(), 0));
-        if (!text) return nullptr;
+    Owned text = to_py(widget->windowTitle());
+    for (const char* sep : {"\u2014", " - "}) {
+        Owned one = checked(PyLong_FromLong(1));
+        Owned parts = call_method(text.get(), "split", str(sep).get(), one.get());
+        text = checked(PySequence_GetItem(parts.get(), 0));
     }
-    text.reset(call_method(text.get(), "strip"));
-    if (!text) return nullptr;
-    text.reset(re_sub(module, kVersionWord, "", text.get()));
-    if (!text) return nullptr;
-    text.reset(call_method(text.get(), "strip"));
-    if (!text) return nullptr;
-    const int nonempty = PyObject_IsTrue(text.get());
-    if (nonempty < 0) return nullptr;
-    if (nonempty) return text.release();
+    text = call_method(text.get(), "strip");
+    text = re_sub(module, kVersionWord, "", text.get());
+    text = call_method(text.get(), "strip");
+    if (truth(text.get())) return text;
     // The class name without its C++ namespaces.
     QString cls = QString::fromLatin1(widget->metaObject()->className());
     const int colons = cls.lastIndexOf(QLatin1String("::"));
@@ -498,56 +440,31 @@ PyObject* code_from_window(PyObject* module, PyObject* handle) {
     return to_py(cls);
 }
 
-PyObject* derive_raw_code(PyObject* module, PyObject* app_code, PyObject* window) {
-    Owned raw;
-    if (app_code == Py_None) {
-        raw.reset(str(""));
-    } else {
-        raw.reset(call_method(app_code, "strip"));
-    }
-    if (!raw) return nullptr;
-    const int nonempty = PyObject_IsTrue(raw.get());
-    if (nonempty < 0) return nullptr;
-    if (nonempty || window == Py_None) return raw.release();
-    PyObject* code = code_from_window(module, window);
-    if (code) return code;
-    if (!drop_ordinary_error()) return nullptr;
-    return str(kFallbackKey);
+// The code as given, stripped; when empty, the code of the window; when the
+// window gives none, the fallback key.
+Owned derive_raw_code(PyObject* module, PyObject* app_code, PyObject* window) {
+    Owned raw = app_code == Py_None ? str("") : call_method(app_code, "strip");
+    if (truth(raw.get()) || window == Py_None) return raw;
+    Owned code;
+    py::contain(kTrace, "instance key from the window", [&] { code = code_from_window(module, window); });
+    return code ? code : str(kFallbackKey);
 }
 
 // Upper case (the runtime's Unicode mapping), every character outside ASCII
 // letters, digits, "_" and "-" replaced by "_", "_" trimmed at both ends.
-PyObject* derive_app_key(PyObject* module, PyObject* raw_code) {
-    Owned key;
-    const int nonempty = PyObject_IsTrue(raw_code);
-    if (nonempty < 0) return nullptr;
-    key.reset(nonempty ? Py_NewRef(raw_code) : str(kFallbackKey));
-    if (!key) return nullptr;
-    key.reset(call_method(key.get(), "upper"));
-    if (!key) return nullptr;
-    key.reset(re_sub(module, kNotKeyChar, "_", key.get()));
-    if (!key) return nullptr;
-    Owned underscore(str("_"));
-    if (!underscore) return nullptr;
-    key.reset(call_method(key.get(), "strip", underscore.get()));
-    if (!key) return nullptr;
-    const int left = PyObject_IsTrue(key.get());
-    if (left < 0) return nullptr;
-    if (!left) return str(kFallbackKey);
-    return key.release();
+Owned derive_app_key(PyObject* module, PyObject* raw_code) {
+    Owned key = truth(raw_code) ? Owned::borrow(raw_code) : str(kFallbackKey);
+    key = call_method(key.get(), "upper");
+    key = re_sub(module, kNotKeyChar, "_", key.get());
+    key = call_method(key.get(), "strip", str("_").get());
+    return truth(key.get()) ? key : str(kFallbackKey);
 }
 
-int set_state(PyObject* state, const char* key, PyObject* value) {
-    Owned k(str(key));
-    if (!k) return -1;
-    return PyObject_SetItem(state, k.get(), value);
+void set_state(PyObject* state, const char* key, PyObject* value) {
+    py::check(PyObject_SetItem(state, str(key).get(), value));
 }
 
-PyObject* get_state(PyObject* state, const char* key) {
-    Owned k(str(key));
-    if (!k) return nullptr;
-    return call_method(state, "get", k.get());
-}
+Owned get_state(PyObject* state, const char* key) { return call_method(state, "get", str(key).get()); }
 
 // The servers of this process, by name. They live until the process ends;
 // when the application object goes, their sockets are closed (and removed).
@@ -560,54 +477,47 @@ void close_servers() {
     for (auto& [name, server] : servers()) server->close();
 }
 
-// The lock-file half; returns -1 only for errors that leave the call.
-// Ends the process when another copy holds the lock.
-int take_lock(PyObject* module, PyObject* state, PyObject* key, const QString& srv_name) {
-    do {
-        Owned base(environ_get(module, "LOCALAPPDATA"));
-        if (!base) break;
-        const int set = PyObject_IsTrue(base.get());
-        if (set < 0) break;
-        if (!set) {
-            Owned config(str("~/.config"));
-            if (!config) break;
-            base.reset(os_path_call(module, "expanduser", config.get()));
-            if (!base) break;
-        }
-        Owned locks(str("vyr_locks"));
-        if (!locks) break;
-        Owned lock_dir(os_path_call(module, "join", base.get(), locks.get()));
-        if (!lock_dir || make_folders(module, lock_dir.get()) < 0) break;
-        Owned file_name(PyUnicode_FromFormat("vyr_single_%U.lock", key));
-        if (!file_name) break;
-        Owned lock_path(os_path_call(module, "join", lock_dir.get(), file_name.get()));
-        if (!lock_path || !PyUnicode_Check(lock_path.get())) break;
-        const std::filesystem::path native = fs_path(lock_path.get());
-        if (native.empty()) break;
-
-        dg::LockAttempt attempt;
-        {
-            GilRelease nogil;
-            attempt = dg::lock_instance_file(native);
-        }
-        if (attempt.outcome == dg::LockOutcome::HeldElsewhere) {
-            {
-                GilRelease nogil;
-                dg::hand_over(srv_name);
-            }
-            dg::terminate_now(0);
-        }
-        if (attempt.outcome == dg::LockOutcome::Failed) return 0;  // no lock; go on
-        dg::write_owner_pid(attempt.fd, dg::current_process_id());
-        Owned standin(new_lockfile(lock_path.get(), attempt.fd));
-        if (!standin || set_state(state, "lock_fh", standin.get()) < 0) break;
-        return 0;
-    } while (false);
-    return drop_ordinary_error() ? 0 : -1;
+// The lock file's path: vyr_locks/vyr_single_<key>.lock under LOCALAPPDATA,
+// else under ~/.config; the folder is made when missing.
+Owned lock_file_path(PyObject* module, PyObject* key) {
+    Owned base = environ_get(module, "LOCALAPPDATA");
+    if (!truth(base.get())) base = os_path_call(module, "expanduser", str("~/.config").get());
+    Owned lock_dir = os_path_call(module, "join", base.get(), str("vyr_locks").get());
+    make_folders(module, lock_dir.get());
+    Owned file_name = checked(PyUnicode_FromFormat("vyr_single_%U.lock", key));
+    return os_path_call(module, "join", lock_dir.get(), file_name.get());
 }
 
-// The local-server half; returns -1 only for errors that leave the call.
-int start_server(PyObject* state, const QString& srv_name) {
+// Takes the lock file, or ends the process after handing the activation
+// over when another copy holds it. A lock that cannot be taken otherwise
+// leaves the process running without one.
+void take_lock(PyObject* module, PyObject* state, PyObject* key, const QString& srv_name) {
+    Owned lock_path = lock_file_path(module, key);
+    if (!PyUnicode_Check(lock_path.get())) py::raise(PyExc_TypeError, "the lock file's path is not a text");
+    const std::filesystem::path native = fs_path(lock_path.get());
+    dg::LockAttempt attempt;
+    {
+        py::GilRelease nogil;
+        attempt = dg::lock_instance_file(native);
+    }
+    if (attempt.outcome == dg::LockOutcome::HeldElsewhere) {
+        {
+            py::GilRelease nogil;
+            dg::hand_over(srv_name);
+        }
+        dg::terminate_now(0);
+    }
+    if (attempt.outcome == dg::LockOutcome::Failed) {
+        vyr::trace::report(kTrace, "lock file", "the lock could not be taken");
+        return;
+    }
+    dg::write_owner_pid(attempt.fd, dg::current_process_id());
+    set_state(state, "lock_fh", new_lockfile(lock_path.get(), attempt.fd).get());
+}
+
+// Starts (once per name and process) the local server that answers later
+// copies, and keeps its stand-in in the record.
+void start_server(PyObject* state, const QString& srv_name) {
     auto& known = servers();
     dg::ActivationServer* server;
     if (auto it = known.find(srv_name); it != known.end()) {
@@ -618,307 +528,240 @@ int start_server(PyObject* state, const QString& srv_name) {
         known.emplace(srv_name, server);
         server->start(srv_name);
     }
-    Owned standin(new_server(server));
-    if (!standin || set_state(state, "server", standin.get()) < 0)
-        return drop_ordinary_error() ? 0 : -1;
-    return 0;
+    py::contain(kTrace, "local server record", [&] { set_state(state, "server", new_server(server).get()); });
 }
 
-PyObject* single_instance(PyObject* module, PyObject* app_code, PyObject* main_window) {
-    Owned state(module_global(module, "_VYR_SINGLE_INSTANCE_STATE"));
-    if (!state) return nullptr;
-
-    // 1. The window is registered before any other test.
-    if (main_window != Py_None && set_state(state.get(), "main_win", main_window) < 0)
-        return nullptr;
-
-    // 2. Switched off for this environment.
-    Owned allow(environ_get(module, "VYR_ALLOW_MULTI_INSTANCE"));
-    if (!allow) return nullptr;
-    Owned one(str("1"));
-    if (!one) return nullptr;
-    const int allowed = PyObject_RichCompareBool(allow.get(), one.get(), Py_EQ);
-    if (allowed < 0) return nullptr;
-    if (allowed) Py_RETURN_TRUE;
-
-    // 3. Skip options, as whole arguments.
-    Owned sys(module_global(module, "sys"));
-    if (!sys) return nullptr;
-    Owned argv(PyObject_GetAttrString(sys.get(), "argv"));
-    if (!argv) return nullptr;
+// Whether the check is off for this process: multiple copies allowed by the
+// environment, or a skip option among the arguments (as a whole argument).
+bool check_skipped(PyObject* module) {
+    Owned allow = environ_get(module, "VYR_ALLOW_MULTI_INSTANCE");
+    if (py::check(PyObject_RichCompareBool(allow.get(), str("1").get(), Py_EQ))) return true;
+    Owned argv = checked(PyObject_GetAttrString(module_global(module, "sys").get(), "argv"));
     for (const char* flag : kSkipFlags) {
-        Owned flag_obj(str(flag));
-        if (!flag_obj) return nullptr;
-        const int found = PySequence_Contains(argv.get(), flag_obj.get());
-        if (found < 0) return nullptr;
-        if (found) Py_RETURN_TRUE;
+        if (py::check(PySequence_Contains(argv.get(), str(flag).get()))) return true;
     }
+    return false;
+}
 
-    // 4. This process already holds the instance.
-    Owned locked(get_state(state.get(), "locked"));
-    if (!locked) return nullptr;
-    const int is_locked = PyObject_IsTrue(locked.get());
-    if (is_locked < 0) return nullptr;
-    if (is_locked) Py_RETURN_TRUE;
-
-    // 5 to 9. Key, user tag, server name.
-    Owned raw(derive_raw_code(module, app_code, main_window));
-    if (!raw) return nullptr;
-    Owned key(derive_app_key(module, raw.get()));
-    if (!key) return nullptr;
-    // The user tag and the name follow the rule that the launcher follows too.
+// The name of the local server of `key`, by the rule that the launcher
+// follows too (with the user's tag).
+QString server_name_of(PyObject* key) {
     Py_ssize_t key_size = 0;
-    const char* key_text = PyUnicode_AsUTF8AndSize(key.get(), &key_size);
-    if (!key_text) return nullptr;
-    const QString srv_name = QString::fromStdString(vyr::instance_name::server_name(
+    const char* key_text = PyUnicode_AsUTF8AndSize(key, &key_size);
+    if (!key_text) throw py::Error();
+    return QString::fromStdString(vyr::instance_name::server_name(
         std::string_view(key_text, static_cast<size_t>(key_size)), vyr::instance_name::user_tag()));
+}
 
-    // 10. A running copy that answers gets the message; this copy ends.
+Owned single_instance(PyObject* module, PyObject* app_code, PyObject* main_window) {
+    Owned state = module_global(module, "_VYR_SINGLE_INSTANCE_STATE");
+    // The window is registered before any other test, so that activation
+    // requests find it even when the check itself is skipped.
+    if (main_window != Py_None) set_state(state.get(), "main_win", main_window);
+    if (check_skipped(module)) return Owned::borrow(Py_True);
+    // A process that holds the instance already does not check again.
+    if (truth(get_state(state.get(), "locked").get())) return Owned::borrow(Py_True);
+
+    Owned key = derive_app_key(module, derive_raw_code(module, app_code, main_window).get());
+    const QString srv_name = server_name_of(key.get());
+
+    // A running copy that answers gets the activation message; this copy ends.
     bool answered;
     {
-        GilRelease nogil;
+        py::GilRelease nogil;
         answered = dg::send_activation(srv_name, 250, 200, true);
     }
     if (answered) dg::terminate_now(0);
 
-    // 11. The lock file.
-    if (take_lock(module, state.get(), key.get(), srv_name) < 0) return nullptr;
-
-    // 12. The local server.
-    if (start_server(state.get(), srv_name) < 0) return nullptr;
-
-    // 13.
-    if (set_state(state.get(), "locked", Py_True) < 0 ||
-        set_state(state.get(), "app_key", key.get()) < 0)
-        return nullptr;
-    Py_RETURN_TRUE;
+    // Otherwise this copy takes the instance: the lock file, then the local
+    // server, and the record says so.
+    py::contain(kTrace, "lock file", [&] { take_lock(module, state.get(), key.get(), srv_name); });
+    start_server(state.get(), srv_name);
+    set_state(state.get(), "locked", Py_True);
+    set_state(state.get(), "app_key", key.get());
+    return Owned::borrow(Py_True);
 }
 
 PyObject* dg_ensure_single_instance(PyObject* module, PyObject* args, PyObject* kwargs) {
     static const char* kwlist[] = {"app_code", "main_window", nullptr};
     PyObject* app_code;
     PyObject* main_window = Py_None;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|O:ensure_vyr_single_instance",
-                                     const_cast<char**>(kwlist), &app_code, &main_window))
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|O:ensure_vyr_single_instance", const_cast<char**>(kwlist),
+                                     &app_code, &main_window))
         return nullptr;
-    // The code is not checked here: only a full check reads it, through its
-    // strip() and the key's text operations, whose errors leave the call.
-    if (!check_widget_arg(main_window, "main_window", true)) return nullptr;
-    return single_instance(module, app_code, main_window);
+    return py::entry([&] {
+        // The code is not checked here: only a full check reads it, through its
+        // strip() and the key's text operations, whose errors leave the call.
+        check_widget_arg(main_window, "main_window", true);
+        return single_instance(module, app_code, main_window);
+    });
 }
 
 // ---- Text cleaner -------------------------------------------------------
 
-PyObject* clean_text(PyObject* module, PyObject* txt) {
-    const int truth = PyObject_IsTrue(txt);
-    if (truth < 0) return nullptr;
-    if (!truth) return Py_NewRef(txt);
-    Owned empty(str(""));
-    if (!empty) return nullptr;
-    Owned work(Py_NewRef(txt));
-    for (const char* pattern : {"_VYR_NOISY_SYMBOLS_RE", "_VYR_EN_PARENS_RE"}) {
-        Owned rx(module_global(module, pattern));
-        if (!rx) return nullptr;
-        work.reset(call_method(rx.get(), "sub", empty.get(), work.get()));
-        if (!work) return nullptr;
-    }
-    Owned pairs(module_global(module, "_VYR_JARGON_REPLACEMENTS"));
-    if (!pairs) return nullptr;
-    Owned iter(PyObject_GetIter(pairs.get()));
-    if (!iter) return nullptr;
+// The noisy symbols and English labels removed, the jargon replaced, blanks
+// trimmed; when nothing is left, the text merely trimmed.
+Owned clean_text(PyObject* module, PyObject* txt) {
+    if (!truth(txt)) return Owned::borrow(txt);
+    Owned empty = str("");
+    Owned work = Owned::borrow(txt);
+    for (const char* pattern : {"_VYR_NOISY_SYMBOLS_RE", "_VYR_EN_PARENS_RE"})
+        work = call_method(module_global(module, pattern).get(), "sub", empty.get(), work.get());
+    Owned iter = checked(PyObject_GetIter(module_global(module, "_VYR_JARGON_REPLACEMENTS").get()));
     while (Owned pair{PyIter_Next(iter.get())}) {
         PyObject *old_text, *new_text;
-        if (!PyArg_ParseTuple(pair.get(), "OO", &old_text, &new_text)) return nullptr;
-        const int found = PySequence_Contains(work.get(), old_text);
-        if (found < 0) return nullptr;
-        if (found) {
-            work.reset(call_method(work.get(), "replace", old_text, new_text));
-            if (!work) return nullptr;
-        }
+        if (!PyArg_ParseTuple(pair.get(), "OO", &old_text, &new_text)) throw py::Error();
+        if (py::check(PySequence_Contains(work.get(), old_text)))
+            work = call_method(work.get(), "replace", old_text, new_text);
     }
-    if (PyErr_Occurred()) return nullptr;
-    work.reset(call_method(work.get(), "strip"));
-    if (!work) return nullptr;
-    const int left = PyObject_IsTrue(work.get());
-    if (left < 0) return nullptr;
-    if (left) return work.release();
+    if (PyErr_Occurred()) throw py::Error();
+    work = call_method(work.get(), "strip");
+    if (truth(work.get())) return work;
     return call_method(txt, "strip");
 }
 
 PyObject* dg_clean_text(PyObject* module, PyObject* args, PyObject* kwargs) {
     static const char* kwlist[] = {"txt", nullptr};
     PyObject* txt;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:_clean_vyr_text",
-                                     const_cast<char**>(kwlist), &txt))
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:_clean_vyr_text", const_cast<char**>(kwlist), &txt))
         return nullptr;
-    return clean_text(module, txt);
+    return py::entry([&] { return clean_text(module, txt); });
 }
 
 // ---- UI tree sanitiser --------------------------------------------------
 
-// The sanitiser's text operations: the module's `_clean_vyr_text` and str.strip.
+// The sanitiser's text operations: the module's `_clean_vyr_text` and
+// str.strip. An ordinary error skips the widget at hand; an exit request or an
+// interrupt leaves the walk (and the call) as it is.
 class RuntimeTextOps : public dg::TextOps {
 public:
     explicit RuntimeTextOps(PyObject* module) : module_(module) {}
 
     std::optional<QString> clean(const QString& text) override {
-        Owned fn(module_global(module_, "_clean_vyr_text"));
-        Owned arg(fn ? to_py(text) : nullptr);
-        Owned result(arg ? PyObject_CallOneArg(fn.get(), arg.get()) : nullptr);
-        return back_to_qt(result.get());
+        return skipping_on_error([&] {
+            return checked(PyObject_CallOneArg(module_global(module_, "_clean_vyr_text").get(), to_py(text).get()));
+        });
     }
 
     std::optional<QString> strip(const QString& text) override {
-        Owned arg(to_py(text));
-        Owned result(arg ? call_method(arg.get(), "strip") : nullptr);
-        return back_to_qt(result.get());
+        return skipping_on_error([&] { return call_method(to_py(text).get(), "strip"); });
     }
 
 private:
-    std::optional<QString> back_to_qt(PyObject* result) {
-        QString out;
-        if (result) {
-            if (result == Py_None) return QString();
-            if (from_py(result, &out)) return out;
-        }
-        // An ordinary error skips the widget; anything else ends the walk.
-        if (drop_ordinary_error()) return std::nullopt;
-        throw dg::WalkAborted();
+    template <typename Call>
+    static std::optional<QString> skipping_on_error(Call&& call) {
+        std::optional<QString> out;
+        py::contain(kTrace, "UI text cleaner", [&] {
+            Owned result = call();
+            out = result.get() == Py_None ? QString() : from_py(result.get());
+        });
+        return out;
     }
 
     PyObject* module_;
 };
 
-PyObject* sanitize(PyObject* module, PyObject* win_obj) {
-    QWidget* win = live_widget(win_obj);
-    if (!win) return nullptr;
-    RuntimeTextOps ops(module);
-    try {
-        dg::sanitize_ui_tree(win, ops);
-    } catch (const dg::WalkAborted&) {
-        return nullptr;
-    }
-    Py_RETURN_NONE;
-}
-
 PyObject* dg_sanitize_ui_tree(PyObject* module, PyObject* args, PyObject* kwargs) {
     static const char* kwlist[] = {"win", nullptr};
     PyObject* win;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:_sanitize_vyr_ui_tree",
-                                     const_cast<char**>(kwlist), &win))
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:_sanitize_vyr_ui_tree", const_cast<char**>(kwlist), &win))
         return nullptr;
-    if (!check_widget_arg(win, "win", false)) return nullptr;
-    return sanitize(module, win);
+    return py::entry([&] {
+        check_widget_arg(win, "win", false);
+        RuntimeTextOps ops(module);
+        dg::sanitize_ui_tree(live_widget(win), ops);
+        return Owned::borrow(Py_None);
+    });
 }
 
 // ---- Screen-fit guard ---------------------------------------------------
 
 // The working folder, the running executable's folder and this module's
-// folder, as the runtime names them (new ref: a list of str).
-PyObject* search_folder_candidates(PyObject* module) {
-    Owned os(module_global(module, "os"));
-    Owned sys(os ? module_global(module, "sys") : nullptr);
-    if (!sys) return nullptr;
-    Owned cwd(call_method(os.get(), "getcwd"));
-    if (!cwd) return nullptr;
-    Owned exe(PyObject_GetAttrString(sys.get(), "executable"));
-    if (!exe) return nullptr;
-    const int known = PyObject_IsTrue(exe.get());
-    if (known < 0) return nullptr;
-    if (!known) exe.reset(str(""));
-    Owned file(exe ? module_global(module, "__file__") : nullptr);
-    if (!file) return nullptr;
-    Owned list(PyList_New(0));
-    if (!list || PyList_Append(list.get(), cwd.get()) < 0) return nullptr;
+// folder, as the runtime names them.
+QStringList search_folder_candidates(PyObject* module) {
+    Owned cwd = call_method(module_global(module, "os").get(), "getcwd");
+    Owned exe = checked(PyObject_GetAttrString(module_global(module, "sys").get(), "executable"));
+    if (!truth(exe.get())) exe = str("");
+    Owned file = module_global(module, "__file__");
+    QStringList names{from_py(cwd.get())};
     for (PyObject* path : {exe.get(), file.get()}) {
-        Owned absolute(os_path_call(module, "abspath", path));
-        Owned folder(absolute ? os_path_call(module, "dirname", absolute.get()) : nullptr);
-        if (!folder || PyList_Append(list.get(), folder.get()) < 0) return nullptr;
+        Owned absolute = os_path_call(module, "abspath", path);
+        names.append(from_py(os_path_call(module, "dirname", absolute.get()).get()));
     }
-    return list.release();
+    return names;
 }
 
-// Fonts, application id and icon; any ordinary error ends this block only.
-int load_fonts_and_icon(PyObject* module, QWidget* win) {
-    Owned candidates(search_folder_candidates(module));
-    if (!candidates) return drop_ordinary_error() ? 0 : -1;
-    QStringList names;
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(candidates.get()); ++i) {
-        QString name;
-        if (!from_py(PyList_GET_ITEM(candidates.get(), i), &name))
-            return drop_ordinary_error() ? 0 : -1;
-        names.append(name);
-    }
-    const QStringList folders = dg::search_folders(names);
+// Fonts, application id and icon, from the folders where the program's
+// files may lie.
+void load_fonts_and_icon(PyObject* module, QWidget* win) {
+    const QStringList folders = dg::search_folders(search_folder_candidates(module));
     dg::register_fonts(folders);
 #ifdef _WIN32
-    {
-        QString app_key;
-        Owned state(module_global(module, "_VYR_SINGLE_INSTANCE_STATE"));
-        Owned key(state ? get_state(state.get(), "app_key") : nullptr);
-        if (key && PyUnicode_Check(key.get())) from_py(key.get(), &app_key);
-        if (PyErr_Occurred() && !drop_ordinary_error()) return -1;
-        dg::set_app_user_model_id(dg::app_user_model_id(app_key));
-    }
+    QString app_key;
+    py::contain(kTrace, "application id", [&] {
+        Owned key = get_state(module_global(module, "_VYR_SINGLE_INSTANCE_STATE").get(), "app_key");
+        if (PyUnicode_Check(key.get())) app_key = from_py(key.get());
+    });
+    dg::set_app_user_model_id(dg::app_user_model_id(app_key));
 #endif
     bool listing_failed = false;
-    if (const auto icon = dg::find_icon_path(folders, &listing_failed)) dg::apply_icon(win, *icon);
-    return 0;
+    const auto icon = dg::find_icon_path(folders, &listing_failed);
+    if (listing_failed) vyr::trace::report(kTrace, "icon search", "a folder could not be listed");
+    if (icon && !dg::apply_icon(win, *icon)) vyr::trace::report(kTrace, "window icon", "no image in the icon file");
 }
 
-PyObject* attach_guard(PyObject* module, PyObject* win_obj) {
-    if (win_obj == Py_None) Py_RETURN_NONE;
+// Calls the module's function `name` (as it is bound now) with `args`.
+void call_global(PyObject* module, const char* name, std::initializer_list<PyObject*> args) {
+    Owned fn = module_global(module, name);
+    Owned tuple = checked(PyTuple_New(static_cast<Py_ssize_t>(args.size())));
+    Py_ssize_t i = 0;
+    for (PyObject* arg : args) PyTuple_SET_ITEM(tuple.get(), i++, Py_NewRef(arg));
+    checked(PyObject_Call(fn.get(), tuple.get(), nullptr));
+}
+
+Owned attach_guard(PyObject* module, PyObject* win_obj) {
+    if (win_obj == Py_None) return Owned::borrow(Py_None);
     QPointer<QWidget> win = live_widget(win_obj);
-    if (!win) return nullptr;
-    if (dg::guard_attached(win)) Py_RETURN_NONE;
+    if (dg::guard_attached(win)) return Owned::borrow(Py_None);
     dg::mark_guard_attached(win);
 
     // Registers the window with the single-instance channel (and runs the
     // whole check when none has run in this process yet).
-    {
-        Owned ensure(module_global(module, "ensure_vyr_single_instance"));
-        Owned code(ensure ? str("") : nullptr);
-        Owned result(code ? PyObject_CallFunctionObjArgs(ensure.get(), code.get(), win_obj, nullptr)
-                          : nullptr);
-        if (!result) return nullptr;
-    }
-    if (!win) return widget_gone();
+    call_global(module, "ensure_vyr_single_instance", {str("").get(), win_obj});
+    if (!win) widget_gone();
 
-    if (load_fonts_and_icon(module, win) < 0) return nullptr;
+    // Fonts, application id and icon: an ordinary error ends this block only.
+    py::contain(kTrace, "fonts and icon", [&] { load_fonts_and_icon(module, win); });
 
-    {
-        Owned sanitize_fn(module_global(module, "_sanitize_vyr_ui_tree"));
-        Owned result(sanitize_fn ? PyObject_CallOneArg(sanitize_fn.get(), win_obj) : nullptr);
-        if (!result) return nullptr;
-    }
-    if (!win) return widget_gone();
+    call_global(module, "_sanitize_vyr_ui_tree", {win_obj});
+    if (!win) widget_gone();
 
     win->setMinimumSize(760, 480);
-
     std::vector<dg::SidebarRecord> sidebars;
     if (!dg::apply_widget_rules(win, sidebars)) {
         PyErr_Format(PyExc_AttributeError, "'%s' object has no attribute 'centralWidget'",
                      win->metaObject()->className());
-        return nullptr;
+        throw py::Error();
     }
     auto* fit = new dg::ScreenFit(win, std::move(sidebars));
     fit->install();
-    Py_RETURN_NONE;
+    return Owned::borrow(Py_None);
 }
 
 PyObject* dg_attach_resolution_guard(PyObject* module, PyObject* args, PyObject* kwargs) {
     static const char* kwlist[] = {"win", nullptr};
     PyObject* win;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:attach_vyr_resolution_guard",
-                                     const_cast<char**>(kwlist), &win))
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:attach_vyr_resolution_guard", const_cast<char**>(kwlist), &win))
         return nullptr;
-    if (!check_widget_arg(win, "win", true)) return nullptr;
-    return attach_guard(module, win);
+    return py::entry([&] {
+        check_widget_arg(win, "win", true);
+        return attach_guard(module, win);
+    });
 }
 
 // ---- Module set-up ------------------------------------------------------
 
-#define VYR_FN(name, impl) \
+#define VYR_FN(name, impl)                                                                                 \
     PyMethodDef impl##_def = {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(impl)), \
                               METH_VARARGS | METH_KEYWORDS, nullptr}
 
@@ -932,14 +775,11 @@ VYR_FN("attach_vyr_resolution_guard", dg_attach_resolution_guard);
 
 #undef VYR_FN
 
-PyObject* compile_pattern(PyObject* module, const std::string& pattern, bool ignore_case) {
-    Owned re(module_global(module, "re"));
-    if (!re) return nullptr;
-    Owned text(PyUnicode_FromStringAndSize(pattern.data(), static_cast<Py_ssize_t>(pattern.size())));
-    if (!text) return nullptr;
+Owned compile_pattern(PyObject* module, const std::string& pattern, bool ignore_case) {
+    Owned re = module_global(module, "re");
+    Owned text = checked(PyUnicode_FromStringAndSize(pattern.data(), static_cast<Py_ssize_t>(pattern.size())));
     if (!ignore_case) return call_method(re.get(), "compile", text.get());
-    Owned flag(PyObject_GetAttrString(re.get(), "IGNORECASE"));
-    if (!flag) return nullptr;
+    Owned flag = checked(PyObject_GetAttrString(re.get(), "IGNORECASE"));
     return call_method(re.get(), "compile", text.get(), flag.get());
 }
 
@@ -953,72 +793,55 @@ std::string english_labels_pattern() {
     return pattern;
 }
 
-PyObject* jargon_table() {
-    Owned table(PyTuple_New(static_cast<Py_ssize_t>(texts::kJargonReplacementCount)));
-    if (!table) return nullptr;
+Owned jargon_table() {
+    Owned table = checked(PyTuple_New(static_cast<Py_ssize_t>(texts::kJargonReplacementCount)));
     for (std::size_t i = 0; i < texts::kJargonReplacementCount; ++i) {
-        PyObject* pair = Py_BuildValue("(ss)", texts::kJargonReplacements[i].old_text,
-                                       texts::kJargonReplacements[i].new_text);
-        if (!pair) return nullptr;
+        PyObject* pair =
+            Py_BuildValue("(ss)", texts::kJargonReplacements[i].old_text, texts::kJargonReplacements[i].new_text);
+        if (!pair) throw py::Error();
         PyTuple_SET_ITEM(table.get(), static_cast<Py_ssize_t>(i), pair);
     }
-    return table.release();
+    return table;
 }
 
-int add_owned(PyObject* module, const char* name, PyObject* value) {
-    Owned v(value);
-    if (!v) return -1;
-    return PyModule_AddObjectRef(module, name, v.get());
+// The record of the single-instance channel, empty: not locked, no key, no
+// lock file, no server, no window.
+Owned empty_instance_record() {
+    Owned state = checked(PyDict_New());
+    py::check(PyDict_SetItemString(state.get(), "locked", Py_False));
+    py::check(PyDict_SetItemString(state.get(), "app_key", str("").get()));
+    for (const char* key : {"lock_fh", "server", "main_win"}) py::check(PyDict_SetItemString(state.get(), key, Py_None));
+    return state;
+}
+
+// The module's names in their order; the exception hook is installed as
+// sys.excepthook right after its definition.
+void define_names(PyObject* module) {
+    for (const char* name : {"os", "sys", "time", "re"})
+        add_object(module, name, checked(PyImport_ImportModule(name)));
+    Owned hook = make_function(module, &dg_excepthook_def);
+    add_object(module, "_vyr_global_qt_excepthook", hook);
+    py::check(PySys_SetObject("excepthook", hook.get()));
+    add_function(module, &dg_wrap_widget_in_scroll_def);
+    add_object(module, "_VYR_SINGLE_INSTANCE_STATE", empty_instance_record());
+    add_function(module, &dg_activate_window_def);
+    add_function(module, &dg_ensure_single_instance_def);
+    add_object(module, "_VYR_NOISY_SYMBOLS_RE", compile_pattern(module, texts::kNoisySymbolsPattern, false));
+    add_object(module, "_VYR_EN_PARENS_RE", compile_pattern(module, english_labels_pattern(), true));
+    add_object(module, "_VYR_JARGON_REPLACEMENTS", jargon_table());
+    add_function(module, &dg_clean_text_def);
+    add_function(module, &dg_sanitize_ui_tree_def);
+    add_function(module, &dg_attach_resolution_guard_def);
 }
 
 int desk_guard_body(PyObject* module) {
-    // Internal types of the stand-ins kept in the single-instance record.
-    Py_XSETREF(g_lockfile_type, PyType_FromModuleAndSpec(module, &lockfile_spec, nullptr));
-    Py_XSETREF(g_server_type, PyType_FromModuleAndSpec(module, &server_spec, nullptr));
-    if (!g_lockfile_type || !g_server_type) return -1;
-
-    // Standard modules the helpers use.
-    for (const char* name : {"os", "sys", "time", "re"}) {
-        if (add_owned(module, name, PyImport_ImportModule(name)) < 0) return -1;
-    }
-
-    // The hook, installed right after its definition.
-    Owned hook(make_function(module, &dg_excepthook_def));
-    if (!hook || PyModule_AddObjectRef(module, "_vyr_global_qt_excepthook", hook.get()) < 0)
-        return -1;
-    if (PySys_SetObject("excepthook", hook.get()) < 0) return -1;
-
-    if (add_function(module, &dg_wrap_widget_in_scroll_def) < 0) return -1;
-
-    {
-        Owned state(PyDict_New());
-        Owned empty(str(""));
-        if (!state || !empty || PyDict_SetItemString(state.get(), "locked", Py_False) < 0 ||
-            PyDict_SetItemString(state.get(), "app_key", empty.get()) < 0 ||
-            PyDict_SetItemString(state.get(), "lock_fh", Py_None) < 0 ||
-            PyDict_SetItemString(state.get(), "server", Py_None) < 0 ||
-            PyDict_SetItemString(state.get(), "main_win", Py_None) < 0 ||
-            PyModule_AddObjectRef(module, "_VYR_SINGLE_INSTANCE_STATE", state.get()) < 0)
-            return -1;
-    }
-
-    if (add_function(module, &dg_activate_window_def) < 0) return -1;
-    if (add_function(module, &dg_ensure_single_instance_def) < 0) return -1;
-
-    if (add_owned(module, "_VYR_NOISY_SYMBOLS_RE",
-                  compile_pattern(module, texts::kNoisySymbolsPattern, false)) < 0)
-        return -1;
-    if (add_owned(module, "_VYR_EN_PARENS_RE",
-                  compile_pattern(module, english_labels_pattern(), true)) < 0)
-        return -1;
-    if (add_owned(module, "_VYR_JARGON_REPLACEMENTS", jargon_table()) < 0) return -1;
-
-    if (add_function(module, &dg_clean_text_def) < 0) return -1;
-    if (add_function(module, &dg_sanitize_ui_tree_def) < 0) return -1;
-    if (add_function(module, &dg_attach_resolution_guard_def) < 0) return -1;
-
-    Py_XSETREF(g_module, Py_NewRef(module));
-    return 0;
+    return py::entry_status([&] {
+        // Internal types of the stand-ins kept in the single-instance record.
+        Py_XSETREF(g_lockfile_type, checked(PyType_FromModuleAndSpec(module, &lockfile_spec, nullptr)).release());
+        Py_XSETREF(g_server_type, checked(PyType_FromModuleAndSpec(module, &server_spec, nullptr)).release());
+        define_names(module);
+        Py_XSETREF(g_module, Py_NewRef(module));
+    });
 }
 
 }  // namespace

@@ -283,6 +283,23 @@ class ExceptionHook(unittest.TestCase):
         self.assertIn(", in deep\n", text)
         self.assertTrue(text.endswith("ValueError: boom\n\n"))
 
+    def test_a_log_that_cannot_be_written_is_traced_only_when_asked(self):
+        blocker = self.box.path("a-file")
+        with open(blocker, "w") as f:
+            f.write("x")
+        code = """
+            import vyr_desk_guard
+            raise ValueError("boom")
+        """
+        for rules, traced in ((None, False), ("vyr.guard=true", True), ("vyr.engine=true", False)):
+            with self.subTest(rules=rules):
+                proc = self.box.run(code, env={"LOCALAPPDATA": blocker, "QT_LOGGING_RULES": rules or ""})
+                self.assertEqual((proc.returncode, proc.stdout), (1, ""))
+                if traced:
+                    self.assertRegex(proc.stderr, r"^vyr\.guard: runtime log: NotADirectoryError: .*a-file.*\n$")
+                else:
+                    self.assertEqual(proc.stderr, "")
+
     def test_error_in_a_qt_slot_is_logged_and_the_event_loop_goes_on(self):
         proc = self.box.run("""
             import vyr_desk_guard_testkit as tk

@@ -1,6 +1,7 @@
 #include "vyr/engine/text.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 
@@ -244,8 +245,10 @@ std::optional<long long> parse_int(std::u32string_view text) {
         ++i;
     }
     if (i >= text.size()) return std::nullopt;
-    unsigned __int128 value = 0;
-    const unsigned __int128 cap = (unsigned __int128)std::numeric_limits<long long>::max() + 1;
+    // The magnitude, held at `cap` (2 to the 63rd) once it gets there: every
+    // larger one saturates alike, so no step of the sum ever wraps.
+    constexpr std::uint64_t cap = static_cast<std::uint64_t>(std::numeric_limits<long long>::max()) + 1;
+    std::uint64_t value = 0;
     bool prev_digit = false;
     for (; i < text.size(); ++i) {
         const char32_t c = text[i];
@@ -256,7 +259,8 @@ std::optional<long long> parse_int(std::u32string_view text) {
         }
         const int d = decimal_value(c);
         if (d < 0) return std::nullopt;
-        if (value < cap) value = value * 10 + unsigned(d);
+        const auto digit = static_cast<std::uint64_t>(d);
+        if (value < cap) value = value > (cap - 1 - digit) / 10 ? cap : value * 10 + digit;
         prev_digit = true;
     }
     if (!prev_digit) return std::nullopt;

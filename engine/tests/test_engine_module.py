@@ -29,30 +29,24 @@ def run_fresh(code, env=None):
     return proc.returncode, proc.stdout, proc.stderr
 
 
-SNAPSHOT_FIELDS = [
-    ("timestamp", float), ("load_1m", float), ("load_5m", float), ("load_15m", float),
-    ("overall_workload_percent", float), ("workload_label", str), ("workload_color", str),
-    ("uptime_str", str), ("cpu_percent", float), ("cpu_per_core", list), ("cpu_freq_mhz", float),
-    ("cpu_count_logical", int), ("cpu_count_physical", int), ("ram_percent", float),
-    ("ram_used_gb", float), ("ram_total_gb", float), ("ram_avail_gb", float),
-    ("ram_cached_gb", float), ("disk_percent", float), ("disk_used_gb", float),
-    ("disk_total_gb", float), ("disk_free_gb", float), ("disk_read_mb_s", float),
-    ("disk_write_mb_s", float), ("disk_mount", str), ("disk_device", str), ("partitions", list),
-    ("swap_percent", float), ("swap_used_gb", float), ("swap_total_gb", float),
-    ("swap_free_gb", float), ("swap_used_mb", float), ("swap_total_mb", float),
-    ("swap_sin_mb", float), ("swap_sout_mb", float),
-]
-PROCESS_FIELDS = ["pid", "name", "display_name", "username", "status", "cpu_percent",
-                  "ram_percent", "ram_mb", "swap_mb", "disk_rw_kb_s", "disk_total_mb",
-                  "workload_score", "process_count", "cmdline"]
+def required_fields(cls):
+    """The fields of a record that every builder gives, in their order."""
+    return [f for f in dataclasses.fields(cls)
+            if f.default is dataclasses.MISSING and f.default_factory is dataclasses.MISSING]
+
+
+def required_values(cls, **over):
+    """A value of its type for each field that `cls` requires (0.0, 1, "" or a
+    new list), in field order; `over` replaces some by name."""
+    values = {f.name: (1 if f.type is int else f.type()) for f in required_fields(cls)}
+    values.update(over)
+    return values
 
 
 def process_args(**over):
-    values = dict(pid=1, name="bash", display_name="bash", username="ayse", status="sleeping",
-                  cpu_percent=1.0, ram_percent=2.0, ram_mb=3.0, swap_mb=0.0, disk_rw_kb_s=0.0,
-                  disk_total_mb=0.0, workload_score=4.0)
+    values = dict(cpu_percent=1.0)
     values.update(over)
-    return values
+    return required_values(engine.ProcessEntry, **values)
 
 
 class ModuleNames(unittest.TestCase):
@@ -103,26 +97,33 @@ class ModuleNames(unittest.TestCase):
 
 class Records(unittest.TestCase):
     def test_fields_and_defaults(self):
-        snap_fields = dataclasses.fields(engine.SystemMetricsSnapshot)
-        self.assertEqual([(f.name, f.type) for f in snap_fields], SNAPSHOT_FIELDS)
-        self.assertEqual([f.name for f in dataclasses.fields(engine.ProcessEntry)], PROCESS_FIELDS)
-        self.assertEqual([f.name for f in dataclasses.fields(engine.DiskPartitionInfo)],
-                         ["device", "mountpoint", "fstype", "total_gb", "used_gb", "free_gb",
-                          "percent"])
-        self.assertEqual([f.name for f in dataclasses.fields(engine.FolderUsageInfo)],
-                         ["label", "path", "size_mb", "size_str"])
-        for cls in (engine.SystemMetricsSnapshot, engine.ProcessEntry, engine.DiskPartitionInfo,
-                    engine.FolderUsageInfo):
-            self.assertEqual(cls.__module__, "engine")
+        # The records' sizes, their types of field, and where the fields that
+        # a builder may leave out begin (the names and order of the fields are
+        # the C++ records' own, which the C++ tests hold them to).
+        records = [(engine.SystemMetricsSnapshot, 35, "partitions"),
+                   (engine.ProcessEntry, 14, "process_count"),
+                   (engine.DiskPartitionInfo, 7, None), (engine.FolderUsageInfo, 4, None)]
+        for cls, count, first_optional in records:
+            with self.subTest(cls.__name__):
+                fields = dataclasses.fields(cls)
+                self.assertEqual(len(fields), count)
+                self.assertEqual(len({f.name for f in fields}), count)
+                for f in fields:
+                    self.assertIn(f.type, (float, int, str, list), f.name)
+                optional = fields[len(required_fields(cls)):]
+                self.assertEqual(optional[0].name if optional else None, first_optional)
+                self.assertEqual(cls.__module__, "engine")
 
     def test_snapshot_defaults_and_own_lists(self):
-        required = {name: (0.0 if t is float else 1 if t is int else "" if t is str else [])
-                    for name, t in SNAPSHOT_FIELDS[:26]}
+        required = required_values(engine.SystemMetricsSnapshot)
         a = engine.SystemMetricsSnapshot(**required)
         b = engine.SystemMetricsSnapshot(**required)
         self.assertEqual(a.partitions, [])
         self.assertIsNot(a.partitions, b.partitions)
-        for name, _ in SNAPSHOT_FIELDS[27:]:
+        swap = [f.name for f in dataclasses.fields(engine.SystemMetricsSnapshot)
+                if f.name not in required and f.name != "partitions"]
+        self.assertEqual(len(swap), 8)
+        for name in swap:
             self.assertEqual(getattr(a, name), 0.0, name)
         a.partitions.append(engine.DiskPartitionInfo("/dev/sda1", "/", "ext4", 1.0, 0.5, 0.5, 50.0))
         self.assertEqual(b.partitions, [])
@@ -157,8 +158,8 @@ class Snapshot(unittest.TestCase):
     def test_all_fields_filled(self):
         s = self.snap
         self.assertIsInstance(s, engine.SystemMetricsSnapshot)
-        for name, t in SNAPSHOT_FIELDS:
-            self.assertIsInstance(getattr(s, name), t, name)
+        for f in dataclasses.fields(engine.SystemMetricsSnapshot):
+            self.assertIsInstance(getattr(s, f.name), f.type, f.name)
         self.assertGreater(s.ram_total_gb, 0.0)
         self.assertGreater(s.disk_total_gb, 0.0)
         self.assertGreaterEqual(s.cpu_count_logical, 1)

@@ -211,6 +211,33 @@ class Store(unittest.TestCase):
         s.set("y", 2)
         self.assertEqual(s.get("y"), 2)
 
+    def test_dropped_failures_reach_the_trace_only_when_asked(self):
+        # The store runs on after a file it cannot read or write; with Qt's
+        # logging rules asking for the engine's trace, each failure is one
+        # line on standard error, and none without.
+        self.write("not json")
+        code = textwrap.dedent("""
+            import pathlib, sys
+            import engine
+            engine.CONFIG_DIR = pathlib.Path(sys.argv[1])
+            engine.SETTINGS_FILE = engine.CONFIG_DIR / "settings.json"
+            s = engine.SettingsManager()
+            s.set("bad", object())
+            print(s.get("bad") is not None)
+        """)
+        traced = ["vyr.engine: settings file read: JSONDecodeError: Expecting value: line 1 column 1 (char 0)",
+                  "vyr.engine: settings file write: TypeError: Object of type object is not JSON serializable"]
+        for rules, lines in ((None, []), ("vyr.engine=true", traced), ("vyr.app=true", [])):
+            with self.subTest(rules=rules):
+                env = dict(os.environ)
+                env.pop("QT_LOGGING_RULES", None)
+                if rules:
+                    env["QT_LOGGING_RULES"] = rules
+                proc = subprocess.run([sys.executable, "-c", code, str(self.config)], env=env,
+                                      capture_output=True, text=True, timeout=30)
+                self.assertEqual((proc.returncode, proc.stdout), (0, "True\n"), proc.stderr)
+                self.assertEqual(proc.stderr.splitlines(), lines)
+
     def test_creates_the_folders_and_keeps_permissions(self):
         s = engine.SettingsManager()
         self.assertFalse(self.config.parent.exists())

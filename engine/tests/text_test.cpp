@@ -57,6 +57,11 @@ TEST(Text, StripSplitAndIntFollowTheRuntime) {
         {"512", 512}, {"-3", -3}, {"+7", 7}, {"1_000", 1000}, {"\xd9\xa5", 5},  // Arabic-Indic five
         {"1__0", std::nullopt}, {"_1", std::nullopt}, {"1_", std::nullopt}, {"", std::nullopt},
         {"12kB", std::nullopt}, {"0x10", std::nullopt}, {"99999999999999999999", LLONG_MAX},
+        // The ends of the range, and past them (2 to the 64th and beyond saturate too).
+        {"9223372036854775807", LLONG_MAX}, {"9223372036854775808", LLONG_MAX},
+        {"-9223372036854775807", -LLONG_MAX}, {"-9223372036854775808", LLONG_MIN},
+        {"-9223372036854775809", LLONG_MIN}, {"18446744073709551616", LLONG_MAX},
+        {"-1_8446_7440_7370_9551_6170", LLONG_MIN}, {"000000000000000000000000042", 42},
     };
     for (const auto& c : ints) EXPECT_EQ(t::parse_int(t::decode_escaped(c.in)), c.value) << c.in;
 }

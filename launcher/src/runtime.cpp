@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "vyr/launcher/launcher.hpp"
+#include "vyr/trace.hpp"
 
 namespace vyr::launcher {
 namespace {
@@ -30,6 +31,7 @@ int exit_code_from_runtime(int script_result) {
         else code = 1;
     }
     if (PyErr_Occurred() != nullptr) {
+        vyr::trace::report("vyr.launcher", "exit code", "the application's exit code is not a 32-bit integer");
         PyErr_Clear();
         code = 1;
     }
@@ -45,7 +47,9 @@ int run_application(Platform& platform) {
     PyConfig_InitPythonConfig(&config);
     config.parse_argv = 0;
     if (args.vector != nullptr && args.count > 0) {
-        (void)set_config_arguments(&config, args.count, args.vector);
+        const PyStatus given = set_config_arguments(&config, args.count, args.vector);
+        if (PyStatus_Exception(given))
+            vyr::trace::report("vyr.launcher", "runtime arguments", given.err_msg ? given.err_msg : "not taken");
     }
     const PyStatus status = Py_InitializeFromConfig(&config);
     PyConfig_Clear(&config);
@@ -58,7 +62,7 @@ int run_application(Platform& platform) {
 
     const int script_result = PyRun_SimpleStringFlags(kBootstrapScript, nullptr);
     const int code = exit_code_from_runtime(script_result);
-    (void)Py_FinalizeEx();
+    if (Py_FinalizeEx() < 0) vyr::trace::report("vyr.launcher", "runtime end", "the runtime's buffered output could not be written");
     return code;
 }
 

@@ -96,7 +96,7 @@ class Win32Build(unittest.TestCase):
         objects = []
         for i, source in enumerate(sources):
             obj = os.path.join(self.out, f"{i}.o")
-            run([GXX, "-std=c++17", "-Wall", "-Wextra", "-Werror", "-O2",
+            run([GXX, "-std=c++17", "-Wall", "-Wextra", "-Wpedantic", "-Werror", "-O2",
                  "-I", os.path.join(SOURCE, "include"), "-I", os.path.join(SOURCE, "src", "win32"),
                  "-c", source, "-o", obj])
             objects.append(obj)

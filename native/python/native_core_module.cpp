@@ -4,8 +4,11 @@
 #include <Python.h>
 
 #include "vyr/native/duml.hpp"
+#include "vyr/py_error.hpp"
 
 namespace {
+
+namespace py = vyr::py;
 
 const std::uint8_t* as_bytes(const char* p) { return reinterpret_cast<const std::uint8_t*>(p); }
 
@@ -17,33 +20,32 @@ PyObject* duml_build_frame(PyObject*, PyObject* args) {
                           &f.receiver_index, &f.seq, &f.cmd_type, &f.cmd_set, &f.cmd_id, &payload,
                           &payload_len))
         return nullptr;
-    if (payload_len > static_cast<Py_ssize_t>(vyr::duml::kMaxBuildPayload)) {
-        PyErr_Format(PyExc_ValueError, "payload too long: %zd bytes (at most %d)", payload_len,
-                     static_cast<int>(vyr::duml::kMaxBuildPayload));
-        return nullptr;
-    }
-    std::vector<std::uint8_t> frame;
-    try {
-        frame = vyr::duml::build_frame(f, as_bytes(payload), static_cast<std::size_t>(payload_len));
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    }
-    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(frame.data()),
-                                     static_cast<Py_ssize_t>(frame.size()));
+    return py::entry([&] {
+        if (payload_len > static_cast<Py_ssize_t>(vyr::duml::kMaxBuildPayload)) {
+            PyErr_Format(PyExc_ValueError, "payload too long: %zd bytes (at most %d)", payload_len,
+                         static_cast<int>(vyr::duml::kMaxBuildPayload));
+            throw py::Error();
+        }
+        const std::vector<std::uint8_t> frame =
+            vyr::duml::build_frame(f, as_bytes(payload), static_cast<std::size_t>(payload_len));
+        return py::checked(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(frame.data()),
+                                                     static_cast<Py_ssize_t>(frame.size())));
+    });
 }
 
 PyObject* duml_parse_frame(PyObject*, PyObject* args) {
     const char* data = nullptr;
     Py_ssize_t len = 0;
     if (!PyArg_ParseTuple(args, "y#", &data, &len)) return nullptr;
-    const auto parsed = vyr::duml::parse_frame(as_bytes(data), static_cast<std::size_t>(len));
-    if (!parsed) Py_RETURN_NONE;
-    PyObject* payload = PyBytes_FromStringAndSize(
-        data + parsed->payload_offset, static_cast<Py_ssize_t>(parsed->payload_len));
-    if (!payload) return nullptr;
-    const auto& f = parsed->fields;
-    return Py_BuildValue("(iiiiiiiiN)", f.sender_type, f.sender_index, f.receiver_type,
-                         f.receiver_index, f.seq, f.cmd_type, f.cmd_set, f.cmd_id, payload);
+    return py::entry([&] {
+        const auto parsed = vyr::duml::parse_frame(as_bytes(data), static_cast<std::size_t>(len));
+        if (!parsed) return py::Ref::borrow(Py_None);
+        py::Ref payload = py::checked(
+            PyBytes_FromStringAndSize(data + parsed->payload_offset, static_cast<Py_ssize_t>(parsed->payload_len)));
+        const auto& f = parsed->fields;
+        return py::checked(Py_BuildValue("(iiiiiiiiO)", f.sender_type, f.sender_index, f.receiver_type,
+                                         f.receiver_index, f.seq, f.cmd_type, f.cmd_set, f.cmd_id, payload.get()));
+    });
 }
 
 PyObject* duml_crc8(PyObject*, PyObject* args) {

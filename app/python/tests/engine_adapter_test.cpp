@@ -157,6 +157,10 @@ int main(int argc, char** argv) {
         vyr::shell::VyrApplication app(argc, argv);
         vyr::shell::set_error_reporter(&vyr::apppy::report_to_excepthook);
         if (PyRun_SimpleString(kEngines) != 0) return 1;
+        // The engine module of the program folder, for its record types.
+        PyObject* path = PySys_GetObject("path");  // borrowed
+        PyRef dist(PyUnicode_FromString(VYR_DIST_DIR));
+        if (!path || !dist || PyList_Insert(path, 0, dist.get()) < 0) return 1;
         ::testing::InitGoogleTest(&argc, argv);
         rc = RUN_ALL_TESTS();
         vyr::shell::set_error_reporter(nullptr);

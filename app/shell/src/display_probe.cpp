@@ -1,6 +1,9 @@
 #include "vyr/shell/display_probe.hpp"
 
 #include <algorithm>
+#include <new>
+
+#include "vyr/trace.hpp"
 
 namespace vyr::shell {
 
@@ -38,8 +41,11 @@ void configure_display_platform(Environment& env, DisplayOpener& opener, bool is
         // platform would abort, its Wayland platform runs the program.
         const std::optional<std::string> socket = wayland_socket(env);
         if (socket && opener.try_open_wayland(*socket)) env.set("QT_QPA_PLATFORM", "wayland");
-    } catch (...) {
+    } catch (const EnvironmentError& e) {
         // The platform stays Qt's own choice.
+        trace::report("vyr.app", "display probe", e.what());
+    } catch (const std::bad_alloc&) {
+        trace::report("vyr.app", "display probe", "out of memory");
     }
 }
 

@@ -4,6 +4,8 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "vyr/trace.hpp"
+
 namespace vyr::shell {
 
 namespace {
@@ -38,8 +40,11 @@ void report_current_exception() noexcept {
         } catch (...) {
             std::fprintf(stderr, "Unhandled error\n");
         }
+    } catch (const std::exception& e) {
+        // The report itself failed: the trace is all that is left.
+        trace::report("vyr.app", "error report", e.what());
     } catch (...) {
-        // The report itself failed: nothing more can be done.
+        trace::report("vyr.app", "error report", "a failure that is no exception of the library");
     }
 }
 

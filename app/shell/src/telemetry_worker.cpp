@@ -1,6 +1,9 @@
 #include "vyr/shell/telemetry_worker.hpp"
 
 #include <chrono>
+#include <new>
+
+#include "vyr/trace.hpp"
 
 namespace vyr::shell {
 
@@ -55,8 +58,14 @@ void TelemetryWorker::sample() {
                 source_->processes(p.sort_by, p.search_query, p.group_by_app, kProcessLimit);
         }
         emit snapshot_ready(TelemetryFramePtr(std::move(frame)));
-    } catch (...) {
+    } catch (const TelemetryError& e) {
         // A failed cycle emits nothing; the next one comes after the usual pause.
+        trace::report("vyr.app", e.stage(), e.what());
+    } catch (const std::bad_alloc&) {
+        // Not a reading that failed: the cycle's values did not fit in memory.
+        trace::report("vyr.app", "telemetry cycle", "out of memory");
+    } catch (const std::exception& e) {
+        trace::report("vyr.app", "telemetry cycle", e.what());
     }
 }
 

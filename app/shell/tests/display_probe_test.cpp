@@ -25,7 +25,7 @@ struct FakeEnv : vyr::shell::Environment {
     bool fail_get = false;
     bool contains(const std::string& n) override { return vars.count(n) != 0; }
     std::optional<std::string> get(const std::string& n) override {
-        if (fail_get) throw std::runtime_error("cannot encode");
+        if (fail_get) throw vyr::shell::EnvironmentError("cannot encode");
         auto it = vars.find(n);
         if (it == vars.end()) return std::nullopt;
         return it->second;

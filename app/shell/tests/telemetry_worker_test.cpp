@@ -1,6 +1,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "vyr/shell/telemetry_worker.hpp"
+#include "vyr/trace.hpp"
 
 using vyr::shell::TelemetryFramePtr;
 using vyr::shell::TelemetryWorker;
@@ -22,6 +24,7 @@ struct FakeSource : vyr::shell::TelemetrySource {
     long long* clock = nullptr;  // nanoseconds
     std::vector<double> snapshot_ms;  // cost of each cycle's snapshot, last one repeats
     std::vector<bool> snapshot_fails;
+    std::exception_ptr failure = std::make_exception_ptr(std::runtime_error("reading failed"));
     int snapshots = 0;
     struct Call {
         std::string sort_by, search;
@@ -37,7 +40,7 @@ struct FakeSource : vyr::shell::TelemetrySource {
             *clock += static_cast<long long>(snapshot_ms[std::min<size_t>(i, snapshot_ms.size() - 1)] * 1e6);
         if (during_snapshot) during_snapshot();
         if (i < static_cast<int>(snapshot_fails.size()) && snapshot_fails[i])
-            throw std::runtime_error("reading failed");
+            std::rethrow_exception(failure);
         vyr::SystemMetricsSnapshot s;
         s.overall_workload_percent = i;
         return s;
@@ -158,6 +161,32 @@ TEST(TelemetryWorker, AFailedCycleEmitsNothingAndSamplingGoesOn) {
     EXPECT_EQ(h.frames[1]->snapshot.overall_workload_percent, 2.0);
     // The failed cycle still paused the usual time.
     EXPECT_EQ(h.pauses[1], 30);
+}
+
+TEST(TelemetryWorker, AFailedCycleIsTracedWithItsStageAndCause) {
+    struct Case {
+        std::exception_ptr failure;
+        const char* line;
+    } cases[] = {
+        {std::make_exception_ptr(vyr::shell::TelemetryError("engine snapshot", "ValueError: no meminfo")),
+         "vyr.app: engine snapshot: ValueError: no meminfo"},
+        {std::make_exception_ptr(std::bad_alloc()), "vyr.app: telemetry cycle: out of memory"},
+        {std::make_exception_ptr(std::runtime_error("reading failed")),
+         "vyr.app: telemetry cycle: reading failed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        std::vector<std::string> lines;
+        vyr::trace::set_hooks_for_test({"vyr.app=true", [&](const std::string& l) { lines.push_back(l); }, {}});
+        Harness h;
+        h.source->snapshot_fails = {true, false};
+        h.source->failure = c.failure;
+        h.stop_after_pauses = 1;
+        h.run();
+        EXPECT_EQ(h.frames.size(), 1u);
+        EXPECT_EQ(lines, std::vector<std::string>{c.line});
+    }
+    vyr::trace::reset_for_test();
 }
 
 TEST(TelemetryWorker, StopEndsTheLoopPromptly) {

@@ -171,6 +171,30 @@ class DisplayProbe(ModuleTestCase):
             with self.subTest(platform=value):
                 self.assertEqual(self.probe(QT_QPA_PLATFORM=value, DISPLAY=":0"), (":0", value))
 
+    def test_an_unreadable_environment_stops_the_probe_and_an_interrupt_passes(self):
+        # os.environ fails on reading DISPLAY: an ordinary error leaves the
+        # platform to Qt (with a line in the app's trace when asked for), an
+        # interrupt ends the load.
+        code = """
+            import os
+            class Environment(dict):
+                def __getitem__(self, key):
+                    if key == "DISPLAY":
+                        raise %s
+                    return dict.__getitem__(self, key)
+            os.environ = Environment(os.environ)
+            import app
+            print(os.environ.get("QT_QPA_PLATFORM"))
+        """
+        rc, out, err = self.box.run(code % "ValueError('no display here')", DISPLAY=":7",
+                                    QT_LOGGING_RULES="vyr.app=true")
+        self.assertEqual((rc, out), (0, "None\n"), err)
+        self.assertIn("vyr.app: display probe: ValueError: no display here\n", err)
+        rc, out, err = self.box.run(code % "KeyboardInterrupt", DISPLAY=":7")
+        self.assertNotEqual(rc, 0)
+        self.assertEqual(out, "")
+        self.assertIn("KeyboardInterrupt", err)
+
     @unittest.skipUnless(shutil.which("Xvfb"), "Xvfb is not installed")
     def test_finds_a_running_display(self):
         n = free_display_number()

@@ -9,6 +9,7 @@
 #include <map>
 #include <string>
 
+#include "vyr/trace.hpp"
 #include "vyr/desk_guard/instance_channel.hpp"
 #include "vyr/file_lock.hpp"
 
@@ -56,7 +57,10 @@ LockAttempt lock_instance_file(const std::filesystem::path& path) {
         ::close(fd);
         return attempt;
     }
-    (void)::fcntl(fd, F_SETFL, O_APPEND);  // blocking again, as a plain file is used
+    // Blocking again, as a plain file is used; a file left non-blocking still
+    // locks and takes the pid.
+    if (::fcntl(fd, F_SETFL, O_APPEND) != 0)
+        vyr::trace::report("vyr.guard", "lock file mode", vyr::trace::errno_cause(errno));
     const auto taken = vyr::file_lock::lock_descriptor(fd);
     if (taken.outcome != vyr::file_lock::Outcome::Acquired) {
         attempt.error = taken.error;

@@ -1,5 +1,5 @@
 // Stands in for a Qt library that cannot be used: it has the library's file
 // name and none of its contents.
 namespace {
-int unused = 0;
+[[maybe_unused]] int unused = 0;
 }

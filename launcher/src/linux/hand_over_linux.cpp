@@ -10,6 +10,7 @@
 
 #include "vyr/instance_name.hpp"
 #include "vyr/runtime_folder.hpp"
+#include "vyr/trace.hpp"
 
 namespace vyr::launcher::linux_layer {
 
@@ -28,12 +29,16 @@ bool send_activation(const std::string& path, int wait_ms) {
     std::memcpy(address.sun_path, path.data(), path.size());
 
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        vyr::trace::report("vyr.launcher", "hand-over socket", vyr::trace::errno_cause(errno));
+        return false;
+    }
     // A blocking local connect and write give up after this long.
     timeval limit{};
     limit.tv_sec = wait_ms / 1000;
     limit.tv_usec = (wait_ms % 1000) * 1000;
-    (void)setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    if (setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) != 0)
+        vyr::trace::report("vyr.launcher", "hand-over time limit", vyr::trace::errno_cause(errno));
 
     bool sent = false;
     if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {

@@ -2,6 +2,9 @@
 
 #include "vyr/file_lock.hpp"
 #include "vyr/runtime_folder.hpp"
+#include "vyr/trace.hpp"
+
+#include <cerrno>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -31,14 +34,23 @@ LockOutcome take_session_lock(const std::string& lock_name, const char* runtime_
     const std::string file = lock_file_name(lock_name);
     if (file.empty() || file == "." || file == "..") return LockOutcome::Failed;
 
+    // Without the lock the launcher runs on; the application's own check
+    // still keeps a second copy out.
     const int dir = vyr::runtime_folder::open_private_folder(runtime_dir, temp_dir);
-    if (dir < 0) return LockOutcome::Failed;
+    if (dir < 0) {
+        vyr::trace::report("vyr.launcher", "instance lock folder", vyr::trace::errno_cause(errno));
+        return LockOutcome::Failed;
+    }
     const auto taken = vyr::file_lock::open_and_lock(dir, file.c_str(), O_NOFOLLOW, 0600,
                                                      /*keep_when_held=*/true);
     close(dir);
-    if (taken.outcome == vyr::file_lock::Outcome::Failed) return LockOutcome::Failed;
+    if (taken.outcome == vyr::file_lock::Outcome::Failed) {
+        vyr::trace::report("vyr.launcher", "instance lock", vyr::trace::errno_cause(taken.error));
+        return LockOutcome::Failed;
+    }
     struct stat st {};
     if (fstat(taken.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        vyr::trace::report("vyr.launcher", "instance lock", "the lock is not a plain file");
         close(taken.fd);
         return LockOutcome::Failed;
     }

@@ -3,12 +3,14 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <vector>
 
 #include "hand_over_linux.hpp"
 #include "instance_lock_linux.hpp"
 #include "window_activation_linux.hpp"
+#include "vyr/trace.hpp"
 
 namespace vyr::launcher {
 namespace {
@@ -43,28 +45,34 @@ void LinuxPlatform::activate_existing_window(const char* utf8_title) {
     // A window that the window manager does not list (the monitor's hidden
     // capsule, or any window on a display without one): the running copy's
     // desktop helper brings its main window back itself.
-    (void)linux_layer::send_activation(linux_layer::monitor_server_path(), kHandOverWaitMs);
+    if (!linux_layer::send_activation(linux_layer::monitor_server_path(), kHandOverWaitMs))
+        vyr::trace::report("vyr.launcher", "hand-over", "the running copy did not take the activation request");
 }
 
 native_string LinuxPlatform::program_path() {
     std::vector<char> buffer(4096);
     for (;;) {
         const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
-        if (n < 0) return {};
+        if (n < 0) {
+            vyr::trace::report("vyr.launcher", "program path", vyr::trace::errno_cause(errno));
+            return {};
+        }
         if (static_cast<std::size_t>(n) < buffer.size()) return std::string(buffer.data(), n);
         buffer.resize(buffer.size() * 2);
     }
 }
 
 void LinuxPlatform::set_current_folder(const native_string& folder) {
-    (void)chdir(folder.c_str());
+    if (chdir(folder.c_str()) != 0)
+        vyr::trace::report("vyr.launcher", "program folder", vyr::trace::errno_cause(errno));
 }
 
 // Shared libraries are found through the executable's run path: nothing to do.
 void LinuxPlatform::set_dll_folder(const native_string&) {}
 
 void LinuxPlatform::set_environment(const native_string& name, const native_string& value) {
-    (void)setenv(name.c_str(), value.c_str(), 1);
+    if (setenv(name.c_str(), value.c_str(), 1) != 0)
+        vyr::trace::report("vyr.launcher", "environment", vyr::trace::errno_cause(errno));
 }
 
 ArgumentVector LinuxPlatform::split_arguments() {

@@ -6,9 +6,11 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "vyr/shell/display_probe.hpp"
+#include "vyr/trace.hpp"
 
 namespace vyr::shell {
 
@@ -21,7 +23,11 @@ public:
         // Kept loaded for the life of the process, as the runtime's own
         // foreign-function loader would.
         void* lib = dlopen("libX11.so.6", RTLD_LAZY | RTLD_LOCAL);
-        if (!lib) return false;
+        if (!lib) {
+            const char* why = dlerror();
+            trace::report("vyr.app", "X11 library", why ? why : "not loaded");
+            return false;
+        }
         open_ = reinterpret_cast<OpenFn>(dlsym(lib, "XOpenDisplay"));
         close_ = reinterpret_cast<CloseFn>(dlsym(lib, "XCloseDisplay"));
         return open_ && close_;
@@ -40,9 +46,13 @@ public:
         if (socket_path.size() >= sizeof address.sun_path) return false;
         std::memcpy(address.sun_path, socket_path.data(), socket_path.size());
         const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0) return false;
+        if (fd < 0) {
+            trace::report("vyr.app", "Wayland probe socket", trace::errno_cause(errno));
+            return false;
+        }
         const timeval limit{1, 0};  // a compositor that never accepts is none
-        (void)setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+        if (setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) != 0)
+            trace::report("vyr.app", "Wayland probe time limit", trace::errno_cause(errno));
         const bool answered =
             connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
         close(fd);

@@ -6,6 +6,7 @@
 #include <QSocketNotifier>
 
 #include "vyr/shell/signal_bridge.hpp"
+#include "vyr/trace.hpp"
 
 namespace vyr::shell {
 
@@ -28,6 +29,8 @@ extern "C" void forward_signal(int signum) {
 bool SignalBridge::install_handlers() {
     if (g_pipe[0] < 0) {
         if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+            // SIGINT and SIGTERM keep their default action.
+            trace::report("vyr.app", "signal pipe", trace::errno_cause(errno));
             g_pipe[0] = g_pipe[1] = -1;
             return false;
         }
@@ -36,8 +39,12 @@ bool SignalBridge::install_handlers() {
     sa.sa_handler = forward_signal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
-    bool ok = ::sigaction(SIGINT, &sa, nullptr) == 0;
-    ok = ::sigaction(SIGTERM, &sa, nullptr) == 0 && ok;
+    bool ok = true;
+    for (int signum : {SIGINT, SIGTERM}) {
+        if (::sigaction(signum, &sa, nullptr) == 0) continue;
+        trace::report("vyr.app", "signal handler", trace::errno_cause(errno));
+        ok = false;
+    }
     return ok;
 }
 

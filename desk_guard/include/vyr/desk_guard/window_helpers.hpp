@@ -5,7 +5,6 @@
 #include <QString>
 
 #include <optional>
-#include <stdexcept>
 
 class QScrollArea;
 class QWidget;
@@ -32,8 +31,8 @@ QScrollArea* wrap_widget_in_scroll(QWidget* page);
 // ---- UI tree sanitiser --------------------------------------------------
 
 // The text operations the sanitiser applies. An operation that cannot be
-// done returns no value: the sanitiser then skips that widget. Throwing
-// WalkAborted ends the whole walk.
+// done returns no value: the sanitiser then skips that widget. An exception
+// that an operation throws ends the whole walk and leaves the sanitiser.
 class TextOps {
 public:
     virtual ~TextOps() = default;
@@ -41,10 +40,6 @@ public:
     virtual std::optional<QString> clean(const QString& text) = 0;
     // `text` without whitespace at either end.
     virtual std::optional<QString> strip(const QString& text) = 0;
-};
-
-struct WalkAborted : std::runtime_error {
-    WalkAborted() : std::runtime_error("sanitiser walk aborted") {}
 };
 
 // Every "&" shown as a literal ampersand: "&&" first becomes "&", then every

@@ -6,13 +6,21 @@
 #pragma once
 
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace vyr::shell {
 
-// The process environment as the probe reads and writes it. `get` may throw
-// (for example for a value that cannot be encoded); the probe then stops.
+// A value of the environment that cannot be read or written (for example one
+// that cannot be encoded).
+class EnvironmentError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The process environment as the probe reads and writes it. A failure is an
+// EnvironmentError; the probe then stops.
 class Environment {
 public:
     virtual ~Environment() = default;
@@ -43,7 +51,9 @@ std::optional<std::string> wayland_socket(Environment& env);
 // Sets DISPLAY to the first candidate that opens and QT_QPA_PLATFORM to
 // "xcb"; when none opens (or the X11 library is missing) and the Wayland
 // compositor answers, QT_QPA_PLATFORM to "wayland". Does nothing on Windows
-// or when QT_QPA_PLATFORM is present at all. Never lets an exception escape.
+// or when QT_QPA_PLATFORM is present at all. An EnvironmentError or a lack of
+// memory stops it, with a line in the trace ("vyr.app"); anything else that
+// the environment throws (an interrupt of the runtime) passes on.
 void configure_display_platform(Environment& env, DisplayOpener& opener, bool is_windows);
 
 // The system's X11 client library, loaded at run time (never linked), and a

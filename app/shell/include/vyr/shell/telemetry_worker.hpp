@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -27,8 +28,20 @@ struct WorkerParams {
 
 inline constexpr int kProcessLimit = 75;
 
+// A reading that failed: the stage that failed and its cause, which the
+// worker writes to the trace ("vyr.app") before it drops the cycle.
+class TelemetryError : public std::runtime_error {
+public:
+    TelemetryError(std::string stage, const std::string& cause)
+        : std::runtime_error(cause), stage_(std::move(stage)) {}
+    const std::string& stage() const { return stage_; }
+
+private:
+    std::string stage_;
+};
+
 // Where the readings come from (the engine). Both calls run on the worker
-// thread only and throw on any failure.
+// thread only and throw on any failure (a failed reading as TelemetryError).
 class TelemetrySource {
 public:
     virtual ~TelemetrySource() = default;
