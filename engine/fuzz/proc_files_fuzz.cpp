@@ -34,7 +34,7 @@ void memory(std::string_view first, std::string_view second) {
                 ++asked;
                 return std::string(second);
             };
-            const auto vm = pt::virtual_memory_from(mems, zoneinfo, 4096, false);
+            const auto vm = pt::virtual_memory_from(mems, zoneinfo, 4096);
             VYR_FUZZ_CHECK(std::isfinite(vm.percent));
             const auto total = static_cast<long long>(vm.total);
             const auto avail = static_cast<long long>(vm.available);

@@ -19,7 +19,6 @@
 #include <vector>
 
 #include "vyr/engine/engine.hpp"
-#include "vyr/engine/linux_platform.hpp"
 #include "vyr/engine/settings_file.hpp"
 #include "vyr/module_init.hpp"
 #include "vyr/py_ref.hpp"
@@ -46,8 +45,8 @@ struct Globals {
     PyObject* disk_usage = nullptr;  // the named tuple of a file system's usage
 } G;
 
-std::shared_ptr<core::LinuxPlatform> system_platform() {
-    static auto platform = std::make_shared<core::LinuxPlatform>("");
+std::shared_ptr<core::Platform> system_platform() {
+    static auto platform = core::make_system_platform();
     return platform;
 }
 

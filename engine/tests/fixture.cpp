@@ -74,6 +74,13 @@ std::string FixturePlatform::home_dir() {
     return LinuxPlatform::home_dir();
 }
 
+VirtualMemory WindowsStepsPlatform::virtual_memory() {
+    VirtualMemory vm = FixturePlatform::virtual_memory();
+    vm.cached.reset();
+    vm.buffers.reset();
+    return vm;
+}
+
 DiskUsage make_usage(std::uint64_t total, std::uint64_t used) {
     DiskUsage u;
     u.total = total;

@@ -65,6 +65,16 @@ public:
     std::string home_dir() override;
 };
 
+// The engine's Windows steps on the fixture tree: the system reports itself
+// as Windows, has no load average and no cache or buffer memory figures.
+class WindowsStepsPlatform : public FixturePlatform {
+public:
+    using FixturePlatform::FixturePlatform;
+    bool windows() const override { return true; }
+    VirtualMemory virtual_memory() override;
+    std::optional<LoadAverage> load_average() override { return std::nullopt; }
+};
+
 // A usage record as the system library fills it.
 DiskUsage make_usage(std::uint64_t total, std::uint64_t used);
 

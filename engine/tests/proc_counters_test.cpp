@@ -61,8 +61,7 @@ TEST(ProcCounters, WindowsTakesThePlatformCountersAndNoSwap) {
     TempTree tree;
     tree.write("proc/42/status", "VmSwap:\t1024 kB\n");
     tree.write("proc/42/io", "read_bytes: 5\n");
-    FixturePlatform platform(tree.root());
-    platform.set_windows(true);
+    WindowsStepsPlatform platform(tree.root());
     platform.io_counters[42] = IoTotals{700, 300};
     SwapAndIo r = Engine::read_proc_swap_and_io(platform, 42);
     EXPECT_EQ(r.swap_mb, 0.0);

@@ -339,7 +339,7 @@ TEST_F(SnapshotTest, FiguresIgnoreTheCLocale) {
 }
 
 TEST_F(SnapshotTest, WindowsSteps) {
-    platform->set_windows(true);
+    platform = std::make_shared<WindowsStepsPlatform>(tree.root());
     platform->usage["C:\\"] = make_usage(500 * GiB, 100 * GiB);
     auto engine = make_engine();
     const auto s = engine->get_system_snapshot();

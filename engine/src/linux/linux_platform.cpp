@@ -89,6 +89,8 @@ long pidfd_signal_call(int fd, int sig) {
 
 }  // namespace
 
+std::shared_ptr<Platform> make_system_platform() { return std::make_shared<LinuxPlatform>(""); }
+
 LinuxPlatform::LinuxPlatform(std::string root) : root_(std::move(root)) {
     proc_fd_ = ::open((root_ + "/proc").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     clock_ticks_ = sysconf(_SC_CLK_TCK);
@@ -242,8 +244,7 @@ VirtualMemory LinuxPlatform::virtual_memory() {
         if (read_file("/proc/zoneinfo", zone) != 0) return std::nullopt;
         return zone;
     };
-    return proc_text::virtual_memory_from(proc_text::parse_meminfo(data), zoneinfo, sysconf(_SC_PAGESIZE),
-                                          windows_);
+    return proc_text::virtual_memory_from(proc_text::parse_meminfo(data), zoneinfo, sysconf(_SC_PAGESIZE));
 }
 
 SwapMemory LinuxPlatform::swap_memory() {
@@ -413,7 +414,6 @@ double LinuxPlatform::boot_time() {
 }
 
 std::optional<LoadAverage> LinuxPlatform::load_average() {
-    if (windows_) return std::nullopt;
     if (root_.empty()) {
         // The C library's query, as the runtime's os.getloadavg(): the
         // kernel's fixed-point figures in full, not the two decimals of the
@@ -502,33 +502,35 @@ long LinuxPlatform::clock_ticks() { return clock_ticks_; }
 
 // --- signals -----------------------------------------------------------------
 
-int LinuxPlatform::open_process(long long pid, int* handle) {
-    *handle = -1;
+ProcessStatus LinuxPlatform::open_process(long long pid, ProcessHandle& handle) {
+    handle = ProcessHandle();
     const long fd = pidfd_open_call(pid);
     if (fd >= 0) {
-        *handle = static_cast<int>(fd);  // pidfds are close-on-exec
-        return 0;
+        handle = ProcessHandle(pid, static_cast<int>(fd));  // pidfds are close-on-exec
+        return {};
     }
     if (errno == ENOSYS || errno == EINVAL) {
         // No process handles on this kernel: fall back to the pid itself.
-        if (::kill(static_cast<pid_t>(pid), 0) == 0) return 0;
-        return errno == EPERM ? 0 : errno;
+        handle = ProcessHandle(pid, -1);
+        if (::kill(static_cast<pid_t>(pid), 0) == 0) return {};
+        return errno == EPERM ? ProcessStatus{} : ProcessStatus::from_errno(errno);
     }
-    return errno;
+    return ProcessStatus::from_errno(errno);
 }
 
-int LinuxPlatform::process_alive(int handle, long long pid) {
-    const long rc = handle >= 0 ? pidfd_signal_call(handle, 0) : ::kill(static_cast<pid_t>(pid), 0);
-    return rc == 0 ? 0 : errno;
+ProcessStatus LinuxPlatform::process_alive(const ProcessHandle& handle) {
+    return signal_process(handle, 0);
 }
 
-int LinuxPlatform::signal_process(int handle, long long pid, int sig) {
-    const long rc = handle >= 0 ? pidfd_signal_call(handle, sig) : ::kill(static_cast<pid_t>(pid), sig);
-    return rc == 0 ? 0 : errno;
+ProcessStatus LinuxPlatform::signal_process(const ProcessHandle& handle, int sig) {
+    const long rc = handle.native() >= 0 ? pidfd_signal_call(handle.native(), sig)
+                                         : ::kill(static_cast<pid_t>(handle.pid()), sig);
+    return ProcessStatus::from_errno(rc == 0 ? 0 : errno);
 }
 
-void LinuxPlatform::close_process(int handle) {
-    if (handle >= 0) ::close(handle);
+void ProcessHandle::close() noexcept {
+    if (native_ >= 0) ::close(native_);
+    native_ = -1;
 }
 
 // --- files and programs ------------------------------------------------------

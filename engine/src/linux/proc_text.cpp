@@ -203,7 +203,7 @@ long long zoneinfo_low_pages(std::string_view data) {
 
 VirtualMemory virtual_memory_from(const MemInfo& mems,
                                   const std::function<std::optional<std::string>()>& zoneinfo,
-                                  long page_size, bool windows) {
+                                  long page_size) {
     auto need = [&](const char* k) {
         auto it = mems.find(k);
         if (it == mems.end()) throw SystemError(EINVAL, std::string("missing ") + k);
@@ -246,10 +246,8 @@ VirtualMemory virtual_memory_from(const MemInfo& mems,
     vm.total = static_cast<std::uint64_t>(total);
     vm.available = static_cast<std::uint64_t>(avail);
     vm.percent = usage_percent(static_cast<double>(py::sat_sub(total, avail)), static_cast<double>(total));
-    if (!windows) {
-        vm.cached = static_cast<std::uint64_t>(cached);
-        vm.buffers = static_cast<std::uint64_t>(buffers);
-    }
+    vm.cached = static_cast<std::uint64_t>(cached);
+    vm.buffers = static_cast<std::uint64_t>(buffers);
     return vm;
 }
 

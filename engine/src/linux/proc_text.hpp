@@ -54,7 +54,7 @@ long long zoneinfo_low_pages(std::string_view data);
 // MemTotal or MemFree is missing.
 VirtualMemory virtual_memory_from(const MemInfo& mems,
                                   const std::function<std::optional<std::string>()>& zoneinfo,
-                                  long page_size, bool windows);
+                                  long page_size);
 // Bytes swapped in and out since boot from /proc/vmstat (pages of 4 KiB);
 // both 0 unless both lines are there. Throws SystemError on a bad figure.
 struct SwapTraffic {

@@ -60,6 +60,7 @@ struct SwapAndIo {
 struct TerminateResult {
     bool ok = false;
     std::string message;
+    ProcessError error = ProcessError::none;  // what failed, when not ok
 };
 
 class Engine {

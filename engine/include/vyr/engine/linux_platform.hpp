@@ -1,8 +1,7 @@
 // The Linux implementation of the engine's platform layer. Every /proc and
 // /sys path is read below `root` ("" for the running system), so tests can
 // point it at a fixture tree. Tests may also derive from it to replace the
-// calls that do not go through files (disk usage, signals) and switch the
-// Windows steps on.
+// calls that do not go through files (disk usage, signals).
 #pragma once
 
 #include <map>
@@ -21,9 +20,7 @@ public:
     LinuxPlatform& operator=(const LinuxPlatform&) = delete;
 
     const std::string& root() const { return root_; }
-    // The switch that makes the engine take its Windows steps.
-    void set_windows(bool on) { windows_ = on; }
-    bool windows() const override { return windows_; }
+    bool windows() const override { return false; }
 
     std::optional<long> cpu_count_logical() override;
     std::optional<long> cpu_count_physical() override;
@@ -47,10 +44,9 @@ public:
     std::string user_name(long long uid) override;
     long clock_ticks() override;
 
-    int open_process(long long pid, int* handle) override;
-    int process_alive(int handle, long long pid) override;
-    int signal_process(int handle, long long pid, int sig) override;
-    void close_process(int handle) override;
+    ProcessStatus open_process(long long pid, ProcessHandle& handle) override;
+    ProcessStatus process_alive(const ProcessHandle& handle) override;
+    ProcessStatus signal_process(const ProcessHandle& handle, int sig) override;
 
     std::string home_dir() override;
     PathState path_state(const std::string& path) override;
@@ -65,7 +61,6 @@ protected:
 
 private:
     std::string root_;
-    bool windows_ = false;
     int proc_fd_ = -1;  // root + "/proc", opened close-on-exec
     long clock_ticks_;
 
