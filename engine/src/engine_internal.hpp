@@ -1,12 +1,16 @@
 // State shared by the engine's source files.
 #pragma once
 
+#include <cerrno>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "vyr/engine/engine.hpp"
+#include "vyr/numfmt.hpp"
+#include "vyr/trace.hpp"
 
 namespace vyr::engine {
 
@@ -42,10 +46,34 @@ struct ProcessRecord {
     text::Folded name_folded;
 };
 
+// The figures of one list call that every process shares.
+struct ListFrame {
+    double now = 0.0;            // wall clock, seconds: the time of every disk reading
+    double timer = 0.0;          // processor timer: monotonic seconds times `timer_cpus`
+    double timer_cpus = 1.0;     // the platform's processor count
+    double ticks = 100.0;        // clock ticks per second
+    double share_divisor = 1.0;  // the engine's processor count: shares of the whole machine
+    double total_swap_mb = 1.0;  // never below 1.0
+    double total_memory = 0.0;   // bytes, for memory shares
+    bool windows = false;
+};
+
+// What the engine keeps about the processes from one list to the next, and
+// the stages of one list: read each process, filter, measure, score; then
+// forget the processes that are gone.
 struct Engine::ProcTable {
     std::unordered_map<long long, ProcessRecord> map;
+    std::vector<long long> present;  // the ids of this list, ascending
     std::string buffer;  // file contents, reused
     std::string buffer2;
+
+    // The rows of every process that passes the filters, in the listing's order.
+    std::vector<ProcessEntry> walk(Platform& platform, const ListFrame& frame, const SearchQuery& query);
+    // The row of one process; none when it is left out (gone, excluded, not found by the search).
+    std::optional<ProcessEntry> list_one(Platform& platform, const ListFrame& frame, const SearchQuery& query,
+                                         long long pid);
+    // Drops the records of the processes this list did not see.
+    void forget_gone();
 };
 
 struct Engine::FolderState {
@@ -56,6 +84,21 @@ struct Engine::FolderState {
     mutable std::mutex stamp_mutex;  // guards `last_scan`
     double last_scan = 0.0;
 };
+
+// A failure the engine contains and runs on after (a default figure, a row
+// left out), written to the engine's trace: off unless turned on, and each
+// stage at most once a minute.
+inline void trace_failure(std::string_view stage, std::string_view cause) {
+    vyr::trace::report("vyr.engine", stage, cause);
+}
+// Whether a process file could not be read because the process has ended.
+inline bool process_gone(int error_number) { return error_number == ENOENT || error_number == ESRCH; }
+// A failed read of a process file, with the process id and the system's
+// error; a process that has ended is no failure.
+inline void trace_read_failure(std::string_view stage, long long pid, int error_number) {
+    if (process_gone(error_number) || !vyr::trace::enabled("vyr.engine")) return;
+    trace_failure(stage, "pid " + numfmt::integer(pid) + ": " + vyr::trace::errno_cause(error_number));
+}
 
 // Resident memory in bytes from the "VmRSS:" line of a status file (the same
 // pages the statm file counts); 0 when the process has no memory map.

@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "vyr/numfmt.hpp"
+#include "vyr/trace.hpp"
 
 namespace fs = std::filesystem;
 
@@ -79,6 +80,13 @@ VirtualMemory WindowsStepsPlatform::virtual_memory() {
     vm.cached.reset();
     vm.buffers.reset();
     return vm;
+}
+
+TraceLines::~TraceLines() { vyr::trace::reset_for_test(); }
+
+void TraceLines::restart() {
+    lines.clear();
+    vyr::trace::set_hooks_for_test({"vyr.engine=true", [this](const std::string& l) { lines.push_back(l); }, {}});
 }
 
 DiskUsage make_usage(std::uint64_t total, std::uint64_t used) {

@@ -75,6 +75,18 @@ public:
     std::optional<LoadAverage> load_average() override { return std::nullopt; }
 };
 
+// Collects the lines of the engine's trace (turned on) while it lives.
+class TraceLines {
+public:
+    TraceLines() { restart(); }
+    ~TraceLines();
+    TraceLines(const TraceLines&) = delete;
+    TraceLines& operator=(const TraceLines&) = delete;
+    // Forgets the lines, and the reports held back, so far.
+    void restart();
+    std::vector<std::string> lines;
+};
+
 // A usage record as the system library fills it.
 DiskUsage make_usage(std::uint64_t total, std::uint64_t used);
 

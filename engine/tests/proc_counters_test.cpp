@@ -1,5 +1,9 @@
 // Swap and lifetime I/O of one process from its status and io files.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include <cerrno>
 
 #include "fixture.hpp"
 #include "vyr/engine/engine.hpp"
@@ -55,6 +59,50 @@ TEST(ProcCounters, UnreadableIoOfAnotherUser) {
     const SwapAndIo r = Engine::read_proc_swap_and_io(platform, 42);
     EXPECT_DOUBLE_EQ(r.swap_mb, 1.0);
     EXPECT_EQ(r.total_io_bytes, 0);
+}
+
+// Fails the reads of the named process files with the given error.
+class FailingReads : public FixturePlatform {
+public:
+    using FixturePlatform::FixturePlatform;
+    std::map<std::string, int> failures;  // file name -> errno
+    int read_process_file(long long pid, const char* name, std::string& out) override {
+        const auto it = failures.find(name);
+        if (it != failures.end()) return it->second;
+        return FixturePlatform::read_process_file(pid, name, out);
+    }
+};
+
+TEST(ProcCounters, FailedReadsAreTracedAndGiveTheDefaults) {
+    TraceLines trace;
+    TempTree tree;
+    tree.write("proc/42/status", "VmSwap:\t1024 kB\n");
+    tree.write("proc/42/io", "read_bytes: 5\nwrite_bytes: 6\n");
+    FailingReads platform(tree.root());
+    struct Case {
+        std::map<std::string, int> failures;
+        const char* io;  // the io file's text
+        double swap_mb;
+        long long io_bytes;
+        std::vector<std::string> traced;
+    } cases[] = {
+        {{{"io", EACCES}}, "", 1.0, 0, {"vyr.engine: process io: pid 42: Permission denied (errno 13)"}},
+        {{{"status", EIO}}, "read_bytes: 5\nwrite_bytes: 6\n", 0.0, 11,
+         {"vyr.engine: process swap: pid 42: Input/output error (errno 5)"}},
+        {{}, "read_bytes: 5\nwrite_bytes: x\n", 1.0, 0,
+         {"vyr.engine: process io: pid 42: a count that is not a number"}},
+        // a process that has ended is no failure
+        {{{"status", ESRCH}, {"io", ENOENT}}, "", 0.0, 0, {}},
+    };
+    for (const auto& c : cases) {
+        trace.restart();
+        tree.write("proc/42/io", c.io);
+        platform.failures = c.failures;
+        const SwapAndIo r = Engine::read_proc_swap_and_io(platform, 42);
+        EXPECT_DOUBLE_EQ(r.swap_mb, c.swap_mb) << c.io;
+        EXPECT_EQ(r.total_io_bytes, c.io_bytes) << c.io;
+        EXPECT_EQ(trace.lines, c.traced);
+    }
 }
 
 TEST(ProcCounters, WindowsTakesThePlatformCountersAndNoSwap) {

@@ -213,6 +213,28 @@ TEST_F(SnapshotTest, DiskCountersMissingAtConstruction) {
     EXPECT_DOUBLE_EQ(engine->get_system_snapshot().disk_read_mb_s, 2048 * 512 / MB / 2.0);
 }
 
+TEST_F(SnapshotTest, GuardedReadingsFallBackAndAreTraced) {
+    auto engine = make_engine();
+    TraceLines trace;
+    tree.write("proc/diskstats", "garbage line\n");
+    tree.write("proc/cpuinfo", "processor\t: 0\ncpu MHz\t\t: fast\n");
+    tree.write("proc/stat", "cpu  200 0 100 700 0 0 0 0 0 0\ncpu0 100 0 50 350 0 0 0 0 0 0\n"
+                            "cpu1 100 0 50 350 0 0 0 0 0 0\n");  // no boot time
+    clock->advance(1.0);
+    const auto s = engine->get_system_snapshot();
+    EXPECT_EQ(s.disk_read_mb_s, 0.0);
+    EXPECT_EQ(s.cpu_freq_mhz, 0.0);
+    EXPECT_EQ(s.uptime_str, "-");
+    EXPECT_EQ(trace.lines, (std::vector<std::string>{
+                               "vyr.engine: processor frequency: could not convert string to float",
+                               "vyr.engine: disk throughput: not sure how to interpret a disk statistics line",
+                               "vyr.engine: uptime: line 'btime' not found in " + tree.root() + "/proc/stat",
+                           }));
+    // Failing again within the minute: held back.
+    engine->get_system_snapshot();
+    EXPECT_EQ(trace.lines.size(), 3u);
+}
+
 TEST_F(SnapshotTest, WorkloadLevels) {
     struct Case {
         int busy;      // ticks of 100 on both processors

@@ -111,6 +111,10 @@ private:
     struct FolderState;
 
     double percent_of(const CpuTimes& a, const CpuTimes& b) const;
+    // Stages of the snapshot kept with the engine's reference points.
+    void measure_processors(SystemMetricsSnapshot& s);
+    void measure_disk_rates(SystemMetricsSnapshot& s, double now);
+    void measure_load(SystemMetricsSnapshot& s);
 
     std::shared_ptr<Platform> platform_;
     std::shared_ptr<Clock> clock_;
