@@ -1,9 +1,11 @@
 // Swap and lifetime I/O of one process from its status and io files.
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <functional>
 
 #include "fixture.hpp"
 #include "vyr/engine/engine.hpp"
@@ -49,14 +51,39 @@ TEST(ProcCounters, StatusAndIoFiles) {
     }
 }
 
+// Runs `read` as a user without rights to files that are not open to all:
+// this process itself when it is not root, else a child that drops to the
+// unprivileged "nobody" ids first. The figures come back through a pipe.
+SwapAndIo read_as_another_user(const std::function<SwapAndIo()>& read) {
+    if (geteuid() != 0) return read();
+    int fds[2];
+    if (pipe(fds) != 0) return {-1.0, -1};
+    const pid_t child = fork();
+    if (child == 0) {
+        ::close(fds[0]);
+        SwapAndIo r{-1.0, -1};
+        if (setresgid(65534, 65534, 65534) == 0 && setresuid(65534, 65534, 65534) == 0) r = read();
+        const bool sent = ::write(fds[1], &r, sizeof r) == static_cast<ssize_t>(sizeof r);
+        _exit(sent ? 0 : 1);
+    }
+    ::close(fds[1]);
+    SwapAndIo r{-1.0, -1};
+    if (::read(fds[0], &r, sizeof r) != static_cast<ssize_t>(sizeof r)) r = {-1.0, -1};
+    ::close(fds[0]);
+    waitpid(child, nullptr, 0);
+    return r;
+}
+
 TEST(ProcCounters, UnreadableIoOfAnotherUser) {
-    if (geteuid() == 0) GTEST_SKIP() << "file permissions do not bind root";
     TempTree tree;
     tree.write("proc/42/status", "VmSwap:\t1024 kB\n");
     tree.write("proc/42/io", "read_bytes: 5\n");
     tree.chmod("proc/42/io", 0);
-    FixturePlatform platform(tree.root());
-    const SwapAndIo r = Engine::read_proc_swap_and_io(platform, 42);
+    for (const char* dir : {"", "proc", "proc/42"}) tree.chmod(dir, 0755);  // the child must reach the files
+    const SwapAndIo r = read_as_another_user([&] {
+        FixturePlatform platform(tree.root());
+        return Engine::read_proc_swap_and_io(platform, 42);
+    });
     EXPECT_DOUBLE_EQ(r.swap_mb, 1.0);
     EXPECT_EQ(r.total_io_bytes, 0);
 }
