@@ -39,11 +39,12 @@ struct ProcessRecord {
     std::string joined;  // args joined by blanks, cut to 120 characters
     text::Folded joined_folded;
 
-    // derived from the last name read
+    // derived from the last name read, with the command line
     bool name_known = false;
     std::string comm;
     std::string name;
     text::Folded name_folded;
+    bool excluded = false;  // an exclusion word in the name or the command line
 };
 
 // The figures of one list call that every process shares.
@@ -69,9 +70,10 @@ struct Engine::ProcTable {
 
     // The rows of every process that passes the filters, in the listing's order.
     std::vector<ProcessEntry> walk(Platform& platform, const ListFrame& frame, const SearchQuery& query);
-    // The row of one process; none when it is left out (gone, excluded, not found by the search).
-    std::optional<ProcessEntry> list_one(Platform& platform, const ListFrame& frame, const SearchQuery& query,
-                                         long long pid);
+    // Appends the row of one process to `rows`, unless it is left out (gone,
+    // excluded, not found by the search).
+    void list_one(Platform& platform, const ListFrame& frame, const SearchQuery& query, long long pid,
+                  std::vector<ProcessEntry>& rows);
     // Drops the records of the processes this list did not see.
     void forget_gone();
 };
@@ -100,13 +102,40 @@ inline void trace_read_failure(std::string_view stage, long long pid, int error_
     trace_failure(stage, "pid " + numfmt::integer(pid) + ": " + vyr::trace::errno_cause(error_number));
 }
 
+// --- a process's files (process_files.cpp)
+
+// The fields of a process's stat file that the list uses.
+struct StatFields {
+    std::string_view comm;  // into the file's text
+    char state = '\0';      // '\0' when the state is not one letter
+    bool kernel_thread = false;
+    double utime = 0.0;  // clock ticks
+    double stime = 0.0;
+    unsigned long long start = 0;  // clock ticks after boot
+};
+// None for a text that is not a process's stat line.
+std::optional<StatFields> parse_stat(std::string_view stat);
+
+// What the process list takes from a status file, in one scan.
+struct StatusFigures {
+    std::optional<long long> uid;  // see status_uid
+    long long rss = 0;             // see status_rss
+    double swap_mb = 0.0;          // see parse_status_swap
+};
+StatusFigures parse_status(std::string_view status);
+// The real uid of a status file (its first "Uid:" entry with three numbers).
+std::optional<long long> status_uid(std::string_view status);
 // Resident memory in bytes from the "VmRSS:" line of a status file (the same
 // pages the statm file counts); 0 when the process has no memory map.
 long long status_rss(std::string_view status);
-// Swap in MB from a process status file (0.0 when it has none or a bad one).
+// Swap in MB from a status file read as text: its first "VmSwap:" line
+// decides (0.0 when it has none or a bad one).
 double parse_status_swap(std::string_view status);
 // Bytes read plus written from a process io file; none when it cannot be read.
 std::optional<long long> parse_io_total(std::string_view io);
+// int() of the second field of a line split as str.split() splits it; none
+// when it is missing or not a number, `missing` set when there is no such field.
+std::optional<long long> second_int_field(std::string_view line, bool* missing);
 // The arguments of a process command-line file, as the system library splits them.
 std::vector<std::string> parse_cmdline(std::string_view data);
 // The process name: the kernel's short name, or the program name of the

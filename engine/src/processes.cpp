@@ -4,7 +4,6 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <limits>
 #include <unordered_map>
 
 #include "bytes_util.hpp"
@@ -19,7 +18,6 @@ namespace {
 constexpr double kMB = 1048576.0;
 constexpr std::size_t kCmdlineChars = 120;
 constexpr const char* kExcluded[] = {"claude", "antigravity", "language_server"};
-constexpr long long kKernelThread = 0x00200000;  // PF_KTHREAD in a stat file's flags
 
 const char* status_name(char letter) {
     switch (letter) {
@@ -39,78 +37,6 @@ const char* status_name(char letter) {
     }
 }
 
-// Text-mode lines: a line ends at "\n", "\r\n" or "\r".
-template <typename F>
-void for_each_line(std::string_view data, F f) {
-    std::size_t start = 0;
-    while (start < data.size()) {
-        std::size_t end = start;  // a plain scan: find_first_of searches the set for every byte
-        while (end < data.size() && data[end] != '\n' && data[end] != '\r') ++end;
-        if (end == data.size()) {
-            f(data.substr(start));
-            return;
-        }
-        if (!f(data.substr(start, end - start))) return;
-        start = end + ((data[end] == '\r' && end + 1 < data.size() && data[end + 1] == '\n') ? 2 : 1);
-    }
-}
-
-// A process file read as text with undecodable bytes dropped.
-std::string_view as_text(std::string_view data, std::string& scratch) {
-    if (text::is_ascii(data)) return data;
-    scratch = text::encode_escaped(text::decode_ignore(data));
-    return scratch;
-}
-
-// int() of the second blank-separated field of a line; none when it is
-// missing or not a number, `missing` set when there is no second field.
-std::optional<long long> second_field(std::string_view line, bool* missing) {
-    const std::u32string wide = text::decode_escaped(line);
-    const auto parts = text::split(wide);
-    *missing = parts.size() < 2;
-    if (*missing) return std::nullopt;
-    return text::parse_int(parts[1]);
-}
-
-bool starts_with(std::string_view s, std::string_view prefix) {
-    return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
-}
-
-// The real uid of a status file (its first "Uid:" line with three numbers).
-std::optional<long long> status_uid(std::string_view data) {
-    std::size_t pos = 0;
-    while ((pos = data.find("Uid:\t", pos)) != std::string_view::npos) {
-        std::size_t i = pos + 5;
-        auto digits = [&](std::size_t& k) {
-            const std::size_t b = k;
-            while (k < data.size() && data[k] >= '0' && data[k] <= '9') ++k;
-            return k > b;
-        };
-        std::size_t k = i;
-        const std::size_t first_begin = k;
-        if (digits(k)) {
-            const std::size_t first_end = k;
-            if (k < data.size() && data[k] == '\t' && digits(++k) && k < data.size() && data[k] == '\t' &&
-                digits(++k)) {
-                return numfmt::parse_integer(data.substr(first_begin, first_end - first_begin));
-            }
-        }
-        pos = i;
-    }
-    return std::nullopt;
-}
-
-std::string_view basename(std::string_view path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
-bool starts_with_code_points(std::string_view s, std::string_view prefix) {
-    if (text::is_ascii(s) && text::is_ascii(prefix)) return starts_with(s, prefix);
-    const auto a = text::decode_escaped(s), b = text::decode_escaped(prefix);
-    return a.size() >= b.size() && a.compare(0, b.size(), b) == 0;
-}
-
 // (key components) compared as the runtime compares tuples.
 bool tuple_less(const double* a, const double* b, int n) {
     for (int i = 0; i < n; ++i) {
@@ -118,115 +44,6 @@ bool tuple_less(const double* a, const double* b, int n) {
         return a[i] < b[i];
     }
     return false;
-}
-
-}  // namespace
-
-long long status_rss(std::string_view data) {
-    long long rss = 0;
-    for_each_line(data, [&](std::string_view line) {
-        if (!starts_with(line, "VmRSS:")) return true;
-        const auto f = bytes::split(line);
-        if (f.size() > 1)
-            if (auto v = bytes::to_int(f[1])) rss = py::sat_mul(*v, 1024);
-        return false;
-    });
-    return rss;
-}
-
-double parse_status_swap(std::string_view raw) {
-    std::string scratch;
-    const std::string_view data = as_text(raw, scratch);
-    double swap = 0.0;
-    for_each_line(data, [&](std::string_view line) {
-        if (!starts_with(line, "VmSwap:")) return true;
-        bool missing = false;
-        if (const auto v = second_field(line, &missing)) swap = static_cast<double>(*v) / 1024.0;
-        return false;  // the first such line decides
-    });
-    return swap;
-}
-
-std::optional<long long> parse_io_total(std::string_view raw) {
-    std::string scratch;
-    const std::string_view data = as_text(raw, scratch);
-    long long read = 0, write = 0;
-    bool failed = false;
-    for_each_line(data, [&](std::string_view line) {
-        long long* target = nullptr;
-        if (starts_with(line, "read_bytes:")) target = &read;
-        else if (starts_with(line, "write_bytes:")) target = &write;
-        if (!target) return true;
-        bool missing = false;
-        const auto v = second_field(line, &missing);
-        if (!v) {
-            failed = true;
-            return false;
-        }
-        *target = *v;
-        return true;
-    });
-    if (failed) return std::nullopt;
-    long long total;
-    if (__builtin_add_overflow(read, write, &total))
-        total = read > 0 ? std::numeric_limits<long long>::max() : std::numeric_limits<long long>::min();
-    return total;
-}
-
-std::vector<std::string> parse_cmdline(std::string_view data) {
-    std::vector<std::string> out;
-    if (data.empty()) return out;  // a zombie or a kernel thread
-    const char sep = data.back() == '\0' ? '\0' : ' ';
-    if (data.back() == sep) data.remove_suffix(1);
-    for (auto part : bytes::split_on(data, sep)) out.emplace_back(part);
-    if (sep == '\0' && out.size() == 1 && data.find(' ') != std::string_view::npos) {
-        out.clear();
-        for (auto part : bytes::split_on(data, ' ')) out.emplace_back(part);
-    }
-    return out;
-}
-
-std::string process_name(std::string_view comm, bool cmdline_denied, const std::vector<std::string>& args) {
-    std::string name(comm);
-    if (text::code_point_count(comm) >= 15 && !cmdline_denied && !args.empty()) {
-        const std::string_view extended = basename(args[0]);
-        if (starts_with_code_points(extended, comm)) name.assign(extended);
-    }
-    return name;
-}
-
-namespace {
-
-// The fields of a process's stat file that the list uses.
-struct StatFields {
-    std::string_view comm;  // into the file's text
-    char state = '\0';      // '\0' when the state is not one letter
-    bool kernel_thread = false;
-    double utime = 0.0;     // clock ticks
-    double stime = 0.0;
-    unsigned long long start = 0;  // clock ticks after boot
-};
-
-// None for a file that is not a process's stat line.
-std::optional<StatFields> parse_stat(std::string_view stat) {
-    const auto lpar = stat.find('(');
-    const auto rpar = stat.rfind(')');
-    if (lpar == std::string_view::npos || rpar == std::string_view::npos || rpar < lpar) return std::nullopt;
-    const auto fields = bytes::split(stat.substr(std::min(stat.size(), rpar + 2)));
-    if (fields.size() < 20 || fields[0].empty()) return std::nullopt;
-    const auto start = bytes::to_int(fields[19]);
-    const auto utime = bytes::to_float(fields[11]);
-    const auto stime = bytes::to_float(fields[12]);
-    if (!start || !utime || !stime) return std::nullopt;
-    StatFields f;
-    f.comm = stat.substr(lpar + 1, rpar - lpar - 1);
-    f.state = fields[0].size() == 1 ? fields[0][0] : '\0';
-    const auto flags = bytes::to_int(fields[6]);
-    f.kernel_thread = flags && (*flags & kKernelThread);
-    f.utime = *utime;
-    f.stime = *stime;
-    f.start = static_cast<unsigned long long>(*start);
-    return f;
 }
 
 // Processor use since the previous list, in percent of the whole machine;
@@ -246,6 +63,18 @@ double measure_cpu(ProcessRecord& rec, const StatFields& stat, const ListFrame& 
     rec.cpu_user = user;
     rec.cpu_system = system;
     return py::min(raw_cpu / frame.share_divisor, 100.0);
+}
+
+const text::Folded& folded_cmdline(const ProcessRecord& rec) {
+    return rec.args.empty() ? rec.name_folded : rec.joined_folded;
+}
+
+// Whether an exclusion word occurs in the name or the command line.
+bool has_excluded_word(const ProcessRecord& rec) {
+    const text::Folded& cmd = folded_cmdline(rec);
+    for (const char* word : kExcluded)
+        if (rec.name_folded.contains_ascii(word) || cmd.contains_ascii(word)) return true;
+    return false;
 }
 
 // The arguments from a command-line file that changed (or was first read).
@@ -287,20 +116,14 @@ bool read_names(Platform& p, long long pid, const StatFields& stat, ProcessRecor
         if (rec.name.empty()) rec.name = "pid-" + numfmt::integer(pid);
         rec.name_folded = text::Folded(rec.name);
         rec.name_known = true;
+        rec.excluded = has_excluded_word(rec);
     }
     return true;
 }
 
-const text::Folded& folded_cmdline(const ProcessRecord& rec) {
-    return rec.args.empty() ? rec.name_folded : rec.joined_folded;
-}
-
 // The exclusion words, then the search.
 bool passes_filters(const ProcessRecord& rec, const SearchQuery& query, long long pid) {
-    const text::Folded& cmd = folded_cmdline(rec);
-    for (const char* word : kExcluded)
-        if (rec.name_folded.contains_ascii(word) || cmd.contains_ascii(word)) return false;
-    return query.empty() || query.matches(rec.name_folded, cmd, pid);
+    return !rec.excluded && (query.empty() || query.matches(rec.name_folded, folded_cmdline(rec), pid));
 }
 
 // Owner, memory, swap and lifetime I/O of one process.
@@ -344,9 +167,10 @@ std::optional<Counters> read_counters(Platform& p, long long pid, bool windows, 
     const int src = p.read_process_file(pid, "status", buf);
     if (process_gone(src)) return std::nullopt;
     if (src == 0) {
-        if (const auto uid = status_uid(buf)) c.username = p.user_name(*uid);
-        c.rss = status_rss(buf);
-        if (!windows) c.swap_mb = parse_status_swap(buf);
+        const StatusFigures status = parse_status(buf);
+        if (status.uid) c.username = p.user_name(*status.uid);
+        c.rss = status.rss;
+        if (!windows) c.swap_mb = status.swap_mb;
     } else {
         trace_read_failure("process status", pid, src);
         if (p.read_process_file(pid, "statm", buf) == 0) {
@@ -502,11 +326,11 @@ SwapAndIo Engine::read_proc_swap_and_io(Platform& platform, long long pid) {
     return r;
 }
 
-std::optional<ProcessEntry> Engine::ProcTable::list_one(Platform& p, const ListFrame& frame,
-                                                        const SearchQuery& query, long long pid) {
-    if (p.read_process_file(pid, "stat", buffer) != 0) return std::nullopt;  // ended before it was read
+void Engine::ProcTable::list_one(Platform& p, const ListFrame& frame, const SearchQuery& query, long long pid,
+                                 std::vector<ProcessEntry>& rows) {
+    if (p.read_process_file(pid, "stat", buffer) != 0) return;  // ended before it was read
     const std::optional<StatFields> stat = parse_stat(buffer);
-    if (!stat) return std::nullopt;
+    if (!stat) return;
     present.push_back(pid);
 
     auto [it, fresh] = map.try_emplace(pid);
@@ -515,12 +339,12 @@ std::optional<ProcessEntry> Engine::ProcTable::list_one(Platform& p, const ListF
     rec.start = stat->start;
 
     const double cpu_pct = measure_cpu(rec, *stat, frame);
-    if (!read_names(p, pid, *stat, rec, buffer2)) return std::nullopt;
-    if (!passes_filters(rec, query, pid)) return std::nullopt;
+    if (!read_names(p, pid, *stat, rec, buffer2)) return;
+    if (!passes_filters(rec, query, pid)) return;
     std::optional<Counters> counters = read_counters(p, pid, frame.windows, buffer2);
-    if (!counters) return std::nullopt;
+    if (!counters) return;
 
-    ProcessEntry e;
+    ProcessEntry& e = rows.emplace_back();
     e.pid = pid;
     e.name = rec.name;
     e.display_name = rec.name;
@@ -535,7 +359,6 @@ std::optional<ProcessEntry> Engine::ProcTable::list_one(Platform& p, const ListF
     e.workload_score = workload_score(e, counters->swap_mb / frame.total_swap_mb * 100.0);
     e.process_count = 1;
     e.cmdline = rec.args.empty() ? rec.name : rec.joined;
-    return e;
 }
 
 std::vector<ProcessEntry> Engine::ProcTable::walk(Platform& p, const ListFrame& frame, const SearchQuery& query) {
@@ -543,9 +366,10 @@ std::vector<ProcessEntry> Engine::ProcTable::walk(Platform& p, const ListFrame& 
     present.clear();
     present.reserve(pids.size());
     std::vector<ProcessEntry> rows;
+    rows.reserve(pids.size());
     for (const long long pid : pids) {
         try {
-            if (auto row = list_one(p, frame, query, pid)) rows.push_back(std::move(*row));
+            list_one(p, frame, query, pid, rows);
         } catch (const SystemError& e) {
             // a process that cannot be read is left out
             trace_failure("process list", "pid " + numfmt::integer(pid) + ": " + e.what());
