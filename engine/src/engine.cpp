@@ -64,6 +64,31 @@ std::string fstype_holding(Platform& platform, const std::string& path) {
 
 }  // namespace
 
+// The physical partitions, listed when first needed and then handed to every
+// step that asks; a failed listing fails each of them alike.
+class PartitionList {
+public:
+    explicit PartitionList(Platform& platform) : platform_(platform) {}
+    const std::vector<Partition>& get() {
+        if (!listed_) {
+            listed_ = true;
+            try {
+                list_ = platform_.disk_partitions(false);
+            } catch (const SystemError& e) {
+                error_ = e;
+            }
+        }
+        if (error_) throw *error_;
+        return list_;
+    }
+
+private:
+    Platform& platform_;
+    bool listed_ = false;
+    std::vector<Partition> list_;
+    std::optional<SystemError> error_;
+};
+
 Engine::Engine(std::shared_ptr<Platform> platform, std::shared_ptr<Clock> clock, EngineOptions options)
     : platform_(std::move(platform)),
       clock_(std::move(clock)),
@@ -173,7 +198,7 @@ void fill_workload(SystemMetricsSnapshot& s, long cpu_count_logical) {
 
 // Processor load since the previous snapshot: the mean over the processors,
 // the whole machine's reading when there are none.
-void Engine::measure_processors(SystemMetricsSnapshot& s) {
+std::optional<double> Engine::measure_processors(SystemMetricsSnapshot& s) {
     const CpuTimesSample sample = platform_->cpu_times();
     const std::size_t cores = std::min(last_cpu_per_.size(), sample.per_cpu.size());
     for (std::size_t i = 0; i < cores; ++i)
@@ -191,6 +216,7 @@ void Engine::measure_processors(SystemMetricsSnapshot& s) {
     } catch (const SystemError& e) {
         trace_failure("processor frequency", e.what());
     }
+    return sample.boot_time;
 }
 
 // Read and write rates of all disks since the last counters read; a failed
@@ -237,23 +263,29 @@ SystemMetricsSnapshot Engine::get_system_snapshot() {
     SystemMetricsSnapshot s;
     const double now = clock_->wall();
     s.timestamp = now;
-    measure_processors(s);
-    fill_memory(s, platform_->virtual_memory());
-    fill_swap(s, platform_->swap_memory());
-    fill_disk(s, resolve_primary_disk());
+    const std::optional<double> boot_time = measure_processors(s);
+    const MemoryFigures memory = platform_->memory();
+    fill_memory(s, memory.ram);
+    fill_swap(s, memory.swap);
+    PartitionList partitions(*platform_);
+    fill_disk(s, resolve_primary_disk(partitions));
     measure_disk_rates(s, now);
     measure_load(s);
     fill_workload(s, cpu_count_logical_);
-    s.uptime_str = format_uptime();
+    s.uptime_str = format_uptime(boot_time);
     s.cpu_count_logical = cpu_count_logical_;
     s.cpu_count_physical = cpu_count_physical_;
-    s.partitions = get_partitions();
+    s.partitions = get_partitions(partitions);
     return s;
 }
 
-std::string Engine::format_uptime() {
+std::string Engine::format_uptime() { return format_uptime(std::nullopt); }
+
+// The boot time is read from the system unless it is given.
+std::string Engine::format_uptime(std::optional<double> boot_time) {
     try {
-        const double diff = clock_->wall() - platform_->boot_time();
+        const double now = clock_->wall();
+        const double diff = now - (boot_time ? *boot_time : platform_->boot_time());
         if (!std::isfinite(diff) || std::fabs(diff) > 9.0e18) return "-";
         const long long up = static_cast<long long>(std::trunc(diff));
         const long long days = py::floordiv(up, 86400);
@@ -274,12 +306,12 @@ namespace {
 
 // The system drive's root ("C:\\" unless the environment names another),
 // with the file system of the partition mounted there.
-std::optional<PrimaryDisk> system_drive(Platform& p) {
+std::optional<PrimaryDisk> system_drive(Platform& p, PartitionList& partitions) {
     try {
         const std::string drive = p.env("SystemDrive").value_or("C:") + "\\";
         PrimaryDisk d{drive, drive, {}, p.disk_usage(drive)};
         try {
-            for (const auto& part : p.disk_partitions(false)) {
+            for (const auto& part : partitions.get()) {
                 if (part.mountpoint == drive) {
                     d.fstype = part.fstype;
                     break;
@@ -296,12 +328,12 @@ std::optional<PrimaryDisk> system_drive(Platform& p) {
 }
 
 // The root file system when it is in use and large enough to be the primary disk.
-std::optional<PrimaryDisk> root_disk(Platform& p) {
+std::optional<PrimaryDisk> root_disk(Platform& p, PartitionList& partitions) {
     try {
         const DiskUsage root = p.disk_usage("/");
         if (!(root.used > 0 && root.total > kRootAcceptBytes)) return std::nullopt;
         PrimaryDisk d{"/", "/", {}, root};
-        for (const auto& part : p.disk_partitions(false)) {
+        for (const auto& part : partitions.get()) {
             if (part.mountpoint == "/") {
                 d.device = part.device;
                 d.fstype = part.fstype;
@@ -339,10 +371,15 @@ std::optional<PrimaryDisk> program_disk(Platform& p, const std::string& app_dir)
 }  // namespace
 
 PrimaryDisk Engine::resolve_primary_disk() {
+    PartitionList partitions(*platform_);
+    return resolve_primary_disk(partitions);
+}
+
+PrimaryDisk Engine::resolve_primary_disk(PartitionList& partitions) {
     Platform& p = *platform_;
     if (p.windows())
-        if (auto d = system_drive(p)) return *d;
-    if (auto d = root_disk(p)) return *d;
+        if (auto d = system_drive(p, partitions)) return *d;
+    if (auto d = root_disk(p, partitions)) return *d;
     if (auto d = program_disk(p, options_.app_dir)) return *d;
     PrimaryDisk d{"/", "/", {}, p.disk_usage("/")};
     d.fstype = fstype_holding(p, "/");
@@ -350,6 +387,11 @@ PrimaryDisk Engine::resolve_primary_disk() {
 }
 
 std::vector<DiskPartitionInfo> Engine::get_partitions() {
+    PartitionList partitions(*platform_);
+    return get_partitions(partitions);
+}
+
+std::vector<DiskPartitionInfo> Engine::get_partitions(PartitionList& partitions) {
     static const std::set<std::string> kSkipped = {"squashfs", "tmpfs", "devtmpfs", "overlay"};
     std::vector<DiskPartitionInfo> out;
     std::set<std::string> seen;
@@ -364,7 +406,7 @@ std::vector<DiskPartitionInfo> Engine::get_partitions() {
                                  u.percent};
     };
     try {
-        for (const auto& part : platform_->disk_partitions(false)) {
+        for (const auto& part : partitions.get()) {
             if (kSkipped.count(part.fstype) || seen.count(part.device)) continue;
             try {
                 const DiskUsage u = platform_->disk_usage(part.mountpoint);
@@ -379,7 +421,7 @@ std::vector<DiskPartitionInfo> Engine::get_partitions() {
         trace_failure("partition list", e.what());
     }
     if (out.empty()) {
-        const PrimaryDisk d = resolve_primary_disk();
+        const PrimaryDisk d = resolve_primary_disk(partitions);
         out.push_back(record(d.device, d.mount == "/" ? "/" : "/ (Ana Disk)", d.fstype, d.usage));
     }
     return out;

@@ -296,9 +296,10 @@ ListFrame list_frame(Platform& p, Clock& clock, long cpu_count_logical) {
     ListFrame f;
     f.now = clock.wall();
     const double mono = clock.monotonic();
-    f.total_swap_mb = static_cast<double>(p.swap_memory().total) / kMB;
+    const MemoryTotals totals = p.memory_totals();
+    f.total_swap_mb = static_cast<double>(totals.swap) / kMB;
     if (!(f.total_swap_mb > 1.0)) f.total_swap_mb = 1.0;
-    f.total_memory = static_cast<double>(p.memory_total());
+    f.total_memory = static_cast<double>(totals.ram);
     // The platform's processor count times the monotonic clock is the timer
     // processor shares are measured against.
     const auto counted = p.cpu_count_logical();

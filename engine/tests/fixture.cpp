@@ -75,11 +75,11 @@ std::string FixturePlatform::home_dir() {
     return LinuxPlatform::home_dir();
 }
 
-VirtualMemory WindowsStepsPlatform::virtual_memory() {
-    VirtualMemory vm = FixturePlatform::virtual_memory();
-    vm.cached.reset();
-    vm.buffers.reset();
-    return vm;
+MemoryFigures WindowsStepsPlatform::memory() {
+    MemoryFigures m = FixturePlatform::memory();
+    m.ram.cached.reset();
+    m.ram.buffers.reset();
+    return m;
 }
 
 TraceLines::~TraceLines() { vyr::trace::reset_for_test(); }

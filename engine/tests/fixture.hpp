@@ -71,7 +71,7 @@ class WindowsStepsPlatform : public FixturePlatform {
 public:
     using FixturePlatform::FixturePlatform;
     bool windows() const override { return true; }
-    VirtualMemory virtual_memory() override;
+    MemoryFigures memory() override;
     std::optional<LoadAverage> load_average() override { return std::nullopt; }
 };
 

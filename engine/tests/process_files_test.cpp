@@ -8,6 +8,7 @@
 #include <random>
 
 #include "engine_internal.hpp"
+#include "linux/proc_text.hpp"
 #include "pymath.hpp"
 
 namespace vyr::engine {
@@ -88,6 +89,14 @@ TEST(ProcessFiles, StatLine) {
         EXPECT_EQ(f->stime, c.stime) << c.name;
         EXPECT_EQ(f->start, c.start) << c.name;
     }
+}
+
+TEST(ProcessFiles, LaterMeminfoLinesStandForEarlierOnes) {
+    const proc_text::MemInfo mems = proc_text::parse_meminfo("MemTotal: 1 kB\nMemFree: 2 kB\nMemTotal: 3 kB\n");
+    ASSERT_NE(mems.find("MemTotal:"), mems.end());
+    EXPECT_EQ(mems.find("MemTotal:")->second, 3072);
+    EXPECT_EQ(mems.find("MemFree:")->second, 2048);
+    EXPECT_EQ(mems.count("MemAvailable:"), 0u);
 }
 
 // round(x, 1) without text gives the text's double, bit for bit.

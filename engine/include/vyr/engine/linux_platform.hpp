@@ -26,9 +26,8 @@ public:
     std::optional<long> cpu_count_physical() override;
     CpuTimesSample cpu_times() override;
     std::optional<double> cpu_freq_current() override;
-    VirtualMemory virtual_memory() override;
-    SwapMemory swap_memory() override;
-    std::uint64_t memory_total() override;
+    MemoryFigures memory() override;
+    MemoryTotals memory_totals() override;
     DiskUsage disk_usage(const std::string& path) override;
     std::vector<Partition> disk_partitions(bool all) override;
     std::optional<IoTotals> disk_io_counters() override;
@@ -55,6 +54,8 @@ public:
 protected:
     // Reads root + path into `out`; 0 or an errno.
     int read_file(const std::string& path, std::string& out) const;
+    // The text of root + path; a failed read is a SystemError.
+    std::string read_required(const std::string& path) const;
     std::string sys_path(const std::string& path) const { return root_ + path; }
     // The device of the root folder, for mounts listed as "/dev/root".
     virtual std::string root_fs_device();
@@ -64,10 +65,13 @@ private:
     int proc_fd_ = -1;  // root + "/proc", opened close-on-exec
     long clock_ticks_;
 
+    struct DiskBytes {
+        std::uint64_t read = 0, write = 0;
+    };
     std::mutex io_mutex_;  // the counter-wrap memory below
     bool io_seen_ = false;
-    std::map<std::string, std::vector<std::uint64_t>> io_last_;
-    std::map<std::string, std::vector<std::uint64_t>> io_carry_;
+    std::map<std::string, DiskBytes> io_last_;   // by disk: the counters last read
+    std::map<std::string, DiskBytes> io_carry_;  // by disk: what fallen counters had reached
 
     std::mutex users_mutex_;
     std::map<long long, std::string> users_;

@@ -34,6 +34,8 @@ using CpuTimes = std::vector<double>;
 struct CpuTimesSample {
     CpuTimes total;
     std::vector<CpuTimes> per_cpu;
+    // The boot time where the same reading gives it (seconds since the epoch).
+    std::optional<double> boot_time;
 };
 
 struct VirtualMemory {
@@ -51,6 +53,18 @@ struct SwapMemory {
     double percent = 0.0;
     std::optional<std::uint64_t> sin;      // bytes swapped in since boot
     std::optional<std::uint64_t> sout;
+};
+
+// Memory and swap from one reading of the memory figures.
+struct MemoryFigures {
+    VirtualMemory ram;
+    SwapMemory swap;
+};
+
+// Physical memory and swap space in bytes.
+struct MemoryTotals {
+    std::uint64_t ram = 0;
+    std::uint64_t swap = 0;
 };
 
 struct DiskUsage {
@@ -132,9 +146,9 @@ public:
     virtual std::optional<long> cpu_count_physical() = 0;
     virtual CpuTimesSample cpu_times() = 0;
     virtual std::optional<double> cpu_freq_current() = 0;  // MHz
-    virtual VirtualMemory virtual_memory() = 0;
-    virtual SwapMemory swap_memory() = 0;
-    virtual std::uint64_t memory_total() = 0;  // bytes, for memory shares
+    virtual MemoryFigures memory() = 0;
+    // The sizes alone (for the shares of the process list), read more cheaply.
+    virtual MemoryTotals memory_totals() = 0;
     virtual DiskUsage disk_usage(const std::string& path) = 0;
     // Physical partitions only when `all` is false; every mount otherwise.
     virtual std::vector<Partition> disk_partitions(bool all) = 0;
