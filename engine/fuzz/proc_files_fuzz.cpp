@@ -3,11 +3,14 @@
 // (meminfo with zoneinfo, meminfo with vmstat) the input is cut at its first
 // blank line. Besides never crashing nor overflowing, the figures must stay
 // sound: shares finite and within 0-100 where the totals are, counts above 0.
+#include <climits>
 #include <cmath>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "fuzz_support.hpp"
+#include "bytes_util.hpp"
 #include "engine_internal.hpp"
 #include "linux/proc_text.hpp"
 
@@ -34,7 +37,7 @@ void memory(std::string_view first, std::string_view second) {
                 ++asked;
                 return std::string(second);
             };
-            const auto vm = pt::virtual_memory_from(mems, zoneinfo, 4096, false);
+            const auto vm = pt::virtual_memory_from(mems, zoneinfo, 4096);
             VYR_FUZZ_CHECK(std::isfinite(vm.percent));
             const auto total = static_cast<long long>(vm.total);
             const auto avail = static_cast<long long>(vm.available);
@@ -72,6 +75,70 @@ void processors(std::string_view s) {
     pt::parse_loadavg(s);
 }
 
+// The lines of a text as the runtime's text files give them: ended by "\n",
+// "\r\n" or "\r", undecodable bytes dropped.
+std::vector<std::u32string> text_lines(std::string_view s) {
+    const std::u32string text = vyr::engine::text::decode_ignore(s);
+    std::vector<std::u32string> lines;
+    std::u32string line;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != U'\n' && text[i] != U'\r') {
+            line += text[i];
+            continue;
+        }
+        if (text[i] == U'\r' && i + 1 < text.size() && text[i + 1] == U'\n') ++i;
+        lines.push_back(line);
+        line.clear();
+    }
+    if (!line.empty()) lines.push_back(line);
+    return lines;
+}
+
+// The io reader as the runtime would run it: every line that starts with one
+// of the labels sets its count from int() of its second field, or fails.
+std::optional<long long> reference_io_total(std::string_view s) {
+    long long counts[2] = {0, 0};
+    for (const auto& line : text_lines(s)) {
+        const int which = line.rfind(U"read_bytes:", 0) == 0 ? 0 : line.rfind(U"write_bytes:", 0) == 0 ? 1 : -1;
+        if (which < 0) continue;
+        const auto parts = vyr::engine::text::split(line);
+        const auto v = parts.size() > 1 ? vyr::engine::text::parse_int(parts[1]) : std::nullopt;
+        if (!v) return std::nullopt;
+        counts[which] = *v;
+    }
+    long long total;
+    if (__builtin_add_overflow(counts[0], counts[1], &total)) total = counts[0] > 0 ? LLONG_MAX : LLONG_MIN;
+    return total;
+}
+
+// The readers of one process's files that scan a file once agree with the
+// readers one by one and with the runtime's way of reading.
+void check_process_files(std::string_view s) {
+    const auto status = vyr::engine::parse_status(s);
+    VYR_FUZZ_CHECK(status.uid == vyr::engine::status_uid(s));
+    VYR_FUZZ_CHECK(status.rss == vyr::engine::status_rss(s));
+    const double swap = vyr::engine::parse_status_swap(s);
+    VYR_FUZZ_CHECK(std::isfinite(swap) && status.swap_mb == swap);
+    VYR_FUZZ_CHECK(vyr::engine::parse_io_total(s) == reference_io_total(s));
+
+    // The stat line: its fields split at runs of blanks after the last ')'.
+    const auto stat = vyr::engine::parse_stat(s);
+    const auto lpar = s.find('('), rpar = s.rfind(')');
+    std::vector<std::string_view> fields;
+    if (lpar != std::string_view::npos && rpar != std::string_view::npos && rpar >= lpar)
+        fields = vyr::engine::bytes::split(s.substr(std::min(s.size(), rpar + 2)));
+    const bool readable = fields.size() >= 20 && vyr::engine::bytes::to_int(fields[19]) &&
+                          vyr::engine::bytes::to_float(fields[11]) && vyr::engine::bytes::to_float(fields[12]);
+    VYR_FUZZ_CHECK(stat.has_value() == readable);
+    if (stat) {
+        VYR_FUZZ_CHECK(stat->comm == s.substr(lpar + 1, rpar - lpar - 1));
+        VYR_FUZZ_CHECK(stat->state == (fields[0].size() == 1 ? fields[0][0] : '\0'));
+        VYR_FUZZ_CHECK(static_cast<long long>(stat->start) == *vyr::engine::bytes::to_int(fields[19]));
+        const double utime = *vyr::engine::bytes::to_float(fields[11]);
+        VYR_FUZZ_CHECK(stat->utime == utime || (std::isnan(stat->utime) && std::isnan(utime)));
+    }
+}
+
 void disks_and_processes(std::string_view s) {
     tolerating_bad_files([&] { pt::device_filesystems(s); });
     std::size_t start = 0;
@@ -85,9 +152,7 @@ void disks_and_processes(std::string_view s) {
     });
     pt::parse_io_counters(s);
 
-    vyr::engine::status_rss(s);
-    VYR_FUZZ_CHECK(std::isfinite(vyr::engine::parse_status_swap(s)));
-    vyr::engine::parse_io_total(s);
+    check_process_files(s);
     const auto args = vyr::engine::parse_cmdline(s);
     const std::string_view comm = s.substr(0, std::min<std::size_t>(s.find('\n'), 16));
     vyr::engine::process_name(comm, false, args);

@@ -5,8 +5,12 @@
 #include <string>
 #include <string_view>
 
+#include <cmath>
+#include <cstring>
+
 #include "bytes_util.hpp"
 #include "fuzz_support.hpp"
+#include "pymath.hpp"
 #include "vyr/engine/engine.hpp"
 #include "vyr/engine/text.hpp"
 
@@ -72,11 +76,28 @@ void check_fields(std::string_view s) {
     if (i && *i > -(1LL << 53) && *i < (1LL << 53)) VYR_FUZZ_CHECK(f && *f == static_cast<double>(*i));
 }
 
+// round(x, 1) without text gives what the text gives, bit for bit (the sign
+// of a zero included), for the input's first eight bytes as a double and for
+// the shares the process list rounds.
+void check_rounding(std::string_view s) {
+    if (s.size() < 8) return;
+    double x;
+    std::memcpy(&x, s.data(), sizeof x);
+    std::int64_t ticks;
+    std::memcpy(&ticks, s.data(), sizeof ticks);
+    const double shares[] = {x, static_cast<double>(ticks % 1000000) / 7.0, static_cast<double>(ticks % 100000) / 100.0};
+    for (const double v : shares) {
+        const double quick = vyr::engine::py::round(v, 1), text = vyr::engine::py::round_by_text(v, 1);
+        VYR_FUZZ_CHECK((std::isnan(quick) && std::isnan(text)) || std::memcmp(&quick, &text, sizeof quick) == 0);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view s(reinterpret_cast<const char*>(data), size);
     check_code_points(s);
     check_fields(s);
+    check_rounding(s);
     return 0;
 }

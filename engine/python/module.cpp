@@ -23,7 +23,6 @@
 #include <vector>
 
 #include "vyr/engine/engine.hpp"
-#include "vyr/engine/linux_platform.hpp"
 #include "vyr/engine/settings_file.hpp"
 #include "vyr/module_init.hpp"
 #include "vyr/py_error.hpp"
@@ -54,8 +53,8 @@ struct Globals {
     py::RecordTypes* records = nullptr;
 } G;
 
-std::shared_ptr<core::LinuxPlatform> system_platform() {
-    static auto platform = std::make_shared<core::LinuxPlatform>("");
+std::shared_ptr<core::Platform> system_platform() {
+    static auto platform = core::make_system_platform();
     return platform;
 }
 

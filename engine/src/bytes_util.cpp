@@ -23,6 +23,20 @@ std::vector<std::string_view> split(std::string_view s) {
     return out;
 }
 
+std::size_t split_into(std::string_view s, std::string_view* out, std::size_t max) {
+    std::size_t n = 0, i = 0;
+    while (i < s.size()) {
+        while (i < s.size() && is_space(s[i])) ++i;
+        if (i >= s.size()) break;
+        std::size_t j = i;
+        while (j < s.size() && !is_space(s[j])) ++j;
+        if (n == max) return n + 1;
+        out[n++] = s.substr(i, j - i);
+        i = j;
+    }
+    return n;
+}
+
 std::vector<std::string_view> split_on(std::string_view s, char sep) {
     std::vector<std::string_view> out;
     std::size_t start = 0;
@@ -44,14 +58,43 @@ std::string_view strip(std::string_view s) {
     return s.substr(a, b - a);
 }
 
+namespace {
+
+// A sign and at most 18 ASCII digits, the kernel's usual figure, read at once:
+// such a value cannot leave the 64-bit range. None for anything else.
+std::optional<long long> plain_integer(std::string_view s) {
+    bool negative = false;
+    if (!s.empty() && (s[0] == '+' || s[0] == '-')) {
+        negative = s[0] == '-';
+        s.remove_prefix(1);
+    }
+    if (s.empty() || s.size() > 18) return std::nullopt;
+    long long value = 0;
+    for (const char c : s) {
+        if (!is_digit(c)) return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    return negative ? -value : value;
+}
+
+}  // namespace
+
 std::optional<long long> to_int(std::string_view s) {
+    if (!s.empty() && is_digit(s.back()))  // nothing to strip at the end: a plain number, often
+        if (const auto plain = plain_integer(s)) return plain;
     s = strip(s);
+    if (const auto plain = plain_integer(s)) return plain;
     if (!text::is_ascii(s)) return std::nullopt;
     return text::parse_int(std::u32string(s.begin(), s.end()));
 }
 
 std::optional<double> to_float(std::string_view s) {
+    if (s.size() <= 15 && !s.empty() && is_digit(s.front()))
+        if (const auto plain = plain_integer(s)) return static_cast<double>(*plain);
     s = strip(s);
+    // Whole numbers of up to 15 digits are exact doubles: float() gives the integer's value.
+    if (s.size() <= 15)
+        if (const auto plain = plain_integer(s)) return s[0] == '-' && *plain == 0 ? -0.0 : static_cast<double>(*plain);
     std::string clean;
     clean.reserve(s.size());
     for (std::size_t i = 0; i < s.size(); ++i) {

@@ -20,6 +20,12 @@ struct Level {
     const char* label;
     const char* color;
 };
+// Shares of processor, memory and swap in the overall workload.
+struct WorkloadWeights {
+    double cpu, ram, swap;
+};
+constexpr WorkloadWeights kWorkloadWeights = {0.5, 0.35, 0.15};
+
 constexpr Level kLevels[] = {
     {35.0, "DÜŞÜK / RAHAT", "#99D5C9"},
     {65.0, "NORMAL / DENGELİ", "#9CC5E3"},
@@ -50,12 +56,38 @@ Partition mount_holding(Platform& platform, const std::string& path) {
 std::string fstype_holding(Platform& platform, const std::string& path) {
     try {
         return mount_holding(platform, path).fstype;
-    } catch (...) {
+    } catch (const SystemError& e) {
+        trace_failure("file system type", e.what());
         return {};
     }
 }
 
 }  // namespace
+
+// The physical partitions, listed when first needed and then handed to every
+// step that asks; a failed listing fails each of them alike.
+class PartitionList {
+public:
+    explicit PartitionList(Platform& platform) : platform_(platform) {}
+    const std::vector<Partition>& get() {
+        if (!listed_) {
+            listed_ = true;
+            try {
+                list_ = platform_.disk_partitions(false);
+            } catch (const SystemError& e) {
+                error_ = e;
+            }
+        }
+        if (error_) throw *error_;
+        return list_;
+    }
+
+private:
+    Platform& platform_;
+    bool listed_ = false;
+    std::vector<Partition> list_;
+    std::optional<SystemError> error_;
+};
 
 Engine::Engine(std::shared_ptr<Platform> platform, std::shared_ptr<Clock> clock, EngineOptions options)
     : platform_(std::move(platform)),
@@ -78,8 +110,9 @@ Engine::Engine(std::shared_ptr<Platform> platform, std::shared_ptr<Clock> clock,
     last_disk_io_time_ = clock_->wall();
     try {
         last_disk_io_ = platform_->disk_io_counters();
-    } catch (...) {
+    } catch (const SystemError& e) {
         last_disk_io_.reset();
+        trace_failure("disk counters at start", e.what());
     }
 
     if (options_.start_folder_scan) trigger_folder_scan_async();
@@ -107,13 +140,65 @@ double Engine::percent_of(const CpuTimes& t1, const CpuTimes& t2) const {
     return py::round((busy / all) * 100, 1);
 }
 
-SystemMetricsSnapshot Engine::get_system_snapshot() {
-    std::lock_guard<std::mutex> lock(sample_mutex_);
-    SystemMetricsSnapshot s;
-    const double now = clock_->wall();
-    s.timestamp = now;
+namespace {
 
-    // Processor load since the previous snapshot.
+// Memory figures in GB.
+void fill_memory(SystemMetricsSnapshot& s, const VirtualMemory& vm) {
+    s.ram_percent = vm.percent;
+    s.ram_used_gb =
+        static_cast<double>(py::sat_sub(static_cast<long long>(vm.total), static_cast<long long>(vm.available))) / kGB;
+    s.ram_total_gb = static_cast<double>(vm.total) / kGB;
+    s.ram_avail_gb = static_cast<double>(vm.available) / kGB;
+    s.ram_cached_gb = static_cast<double>(vm.cached.value_or(0) + vm.buffers.value_or(0)) / kGB;
+}
+
+// Swap figures in GB and MB.
+void fill_swap(SystemMetricsSnapshot& s, const SwapMemory& sw) {
+    s.swap_percent = sw.percent;
+    s.swap_used_gb = static_cast<double>(sw.used) / kGB;
+    s.swap_total_gb = static_cast<double>(sw.total) / kGB;
+    s.swap_free_gb = static_cast<double>(sw.free) / kGB;
+    s.swap_used_mb = static_cast<double>(sw.used) / kMB;
+    s.swap_total_mb = static_cast<double>(sw.total) / kMB;
+    s.swap_sin_mb = static_cast<double>(sw.sin.value_or(0)) / kMB;
+    s.swap_sout_mb = static_cast<double>(sw.sout.value_or(0)) / kMB;
+}
+
+// Size and use of the primary disk in GB; the mount is always shown as "/".
+void fill_disk(SystemMetricsSnapshot& s, const PrimaryDisk& disk) {
+    s.disk_percent = disk.usage.percent;
+    s.disk_used_gb = static_cast<double>(disk.usage.used) / kGB;
+    s.disk_total_gb = static_cast<double>(disk.usage.total) / kGB;
+    s.disk_free_gb = static_cast<double>(disk.usage.free) / kGB;
+    s.disk_device = disk.device;
+    s.disk_mount = "/";
+}
+
+// The overall workload from the larger of processor load and load average,
+// memory and swap, with its level.
+void fill_workload(SystemMetricsSnapshot& s, long cpu_count_logical) {
+    const double load_pct =
+        py::min(s.load_1m / static_cast<double>(std::max<long>(1, cpu_count_logical)) * 100.0, 100.0);
+    const double processor = py::max(s.cpu_percent, load_pct);
+    s.overall_workload_percent = py::min(kWorkloadWeights.cpu * processor + kWorkloadWeights.ram * s.ram_percent +
+                                             kWorkloadWeights.swap * s.swap_percent,
+                                         100.0);
+    s.workload_label = "KRİTİK YÜK";
+    s.workload_color = "#E5989B";
+    for (const auto& level : kLevels) {
+        if (s.overall_workload_percent < level.below) {
+            s.workload_label = level.label;
+            s.workload_color = level.color;
+            break;
+        }
+    }
+}
+
+}  // namespace
+
+// Processor load since the previous snapshot: the mean over the processors,
+// the whole machine's reading when there are none.
+std::optional<double> Engine::measure_processors(SystemMetricsSnapshot& s) {
     const CpuTimesSample sample = platform_->cpu_times();
     const std::size_t cores = std::min(last_cpu_per_.size(), sample.per_cpu.size());
     for (std::size_t i = 0; i < cores; ++i)
@@ -125,39 +210,18 @@ SystemMetricsSnapshot Engine::get_system_snapshot() {
         s.cpu_percent = percent_of(last_cpu_total_ ? *last_cpu_total_ : sample.total, sample.total);
         last_cpu_total_ = sample.total;
     }
-
     s.cpu_freq_mhz = 0.0;
     try {
         if (const auto f = platform_->cpu_freq_current()) s.cpu_freq_mhz = *f;
-    } catch (...) {
+    } catch (const SystemError& e) {
+        trace_failure("processor frequency", e.what());
     }
+    return sample.boot_time;
+}
 
-    const VirtualMemory vm = platform_->virtual_memory();
-    s.ram_percent = vm.percent;
-    s.ram_used_gb =
-        static_cast<double>(py::sat_sub(static_cast<long long>(vm.total), static_cast<long long>(vm.available))) / kGB;
-    s.ram_total_gb = static_cast<double>(vm.total) / kGB;
-    s.ram_avail_gb = static_cast<double>(vm.available) / kGB;
-    s.ram_cached_gb = static_cast<double>(vm.cached.value_or(0) + vm.buffers.value_or(0)) / kGB;
-
-    const SwapMemory sw = platform_->swap_memory();
-    s.swap_percent = sw.percent;
-    s.swap_used_gb = static_cast<double>(sw.used) / kGB;
-    s.swap_total_gb = static_cast<double>(sw.total) / kGB;
-    s.swap_free_gb = static_cast<double>(sw.free) / kGB;
-    s.swap_used_mb = static_cast<double>(sw.used) / kMB;
-    s.swap_total_mb = static_cast<double>(sw.total) / kMB;
-    s.swap_sin_mb = static_cast<double>(sw.sin.value_or(0)) / kMB;
-    s.swap_sout_mb = static_cast<double>(sw.sout.value_or(0)) / kMB;
-
-    const PrimaryDisk disk = resolve_primary_disk();
-    s.disk_percent = disk.usage.percent;
-    s.disk_used_gb = static_cast<double>(disk.usage.used) / kGB;
-    s.disk_total_gb = static_cast<double>(disk.usage.total) / kGB;
-    s.disk_free_gb = static_cast<double>(disk.usage.free) / kGB;
-    s.disk_device = disk.device;
-    s.disk_mount = "/";
-
+// Read and write rates of all disks since the last counters read; a failed
+// read leaves 0.0 and the baseline as it was.
+void Engine::measure_disk_rates(SystemMetricsSnapshot& s, double now) {
     s.disk_read_mb_s = 0.0;
     s.disk_write_mb_s = 0.0;
     try {
@@ -175,44 +239,53 @@ SystemMetricsSnapshot Engine::get_system_snapshot() {
         }
         last_disk_io_ = current;
         last_disk_io_time_ = now;
-    } catch (...) {
+    } catch (const SystemError& e) {
+        trace_failure("disk throughput", e.what());
     }
+}
 
+// The 1-, 5- and 15-minute load averages; 0.0 each where there are none.
+void Engine::measure_load(SystemMetricsSnapshot& s) {
     try {
         if (const auto l = platform_->load_average()) {
             s.load_1m = l->one;
             s.load_5m = l->five;
             s.load_15m = l->fifteen;
         }
-    } catch (...) {
+    } catch (const SystemError& e) {
         s.load_1m = s.load_5m = s.load_15m = 0.0;
+        trace_failure("load average", e.what());
     }
+}
 
-    const double load_pct =
-        py::min(s.load_1m / static_cast<double>(std::max<long>(1, cpu_count_logical_)) * 100.0, 100.0);
-    const double processor = py::max(s.cpu_percent, load_pct);
-    s.overall_workload_percent =
-        py::min(0.5 * processor + 0.35 * s.ram_percent + 0.15 * s.swap_percent, 100.0);
-    s.workload_label = "KRİTİK YÜK";
-    s.workload_color = "#E5989B";
-    for (const auto& level : kLevels) {
-        if (s.overall_workload_percent < level.below) {
-            s.workload_label = level.label;
-            s.workload_color = level.color;
-            break;
-        }
-    }
-
-    s.uptime_str = format_uptime();
+SystemMetricsSnapshot Engine::get_system_snapshot() {
+    std::lock_guard<std::mutex> lock(sample_mutex_);
+    SystemMetricsSnapshot s;
+    const double now = clock_->wall();
+    s.timestamp = now;
+    const std::optional<double> boot_time = measure_processors(s);
+    const MemoryFigures memory = platform_->memory();
+    fill_memory(s, memory.ram);
+    fill_swap(s, memory.swap);
+    PartitionList partitions(*platform_);
+    fill_disk(s, resolve_primary_disk(partitions));
+    measure_disk_rates(s, now);
+    measure_load(s);
+    fill_workload(s, cpu_count_logical_);
+    s.uptime_str = format_uptime(boot_time);
     s.cpu_count_logical = cpu_count_logical_;
     s.cpu_count_physical = cpu_count_physical_;
-    s.partitions = get_partitions();
+    s.partitions = get_partitions(partitions);
     return s;
 }
 
-std::string Engine::format_uptime() {
+std::string Engine::format_uptime() { return format_uptime(std::nullopt); }
+
+// The boot time is read from the system unless it is given.
+std::string Engine::format_uptime(std::optional<double> boot_time) {
     try {
-        const double diff = clock_->wall() - platform_->boot_time();
+        const double now = clock_->wall();
+        const double diff = now - (boot_time ? *boot_time : platform_->boot_time());
         if (!std::isfinite(diff) || std::fabs(diff) > 9.0e18) return "-";
         const long long up = static_cast<long long>(std::trunc(diff));
         const long long days = py::floordiv(up, 86400);
@@ -223,68 +296,102 @@ std::string Engine::format_uptime() {
         if (days > 0) out = numfmt::integer(days) + "g ";
         out += numfmt::integer(hours) + "s " + numfmt::integer(minutes) + "dk";
         return out;
-    } catch (...) {
+    } catch (const SystemError& e) {
+        trace_failure("uptime", e.what());
         return "-";
     }
 }
 
-PrimaryDisk Engine::resolve_primary_disk() {
-    Platform& p = *platform_;
-    if (p.windows()) {
-        try {
-            const std::string drive = p.env("SystemDrive").value_or("C:") + "\\";
-            PrimaryDisk d{drive, drive, {}, p.disk_usage(drive)};
-            try {
-                for (const auto& part : p.disk_partitions(false)) {
-                    if (part.mountpoint == drive) {
-                        d.fstype = part.fstype;
-                        break;
-                    }
-                }
-            } catch (...) {
-            }
-            return d;
-        } catch (...) {
-        }
-    }
+namespace {
+
+// The system drive's root ("C:\\" unless the environment names another),
+// with the file system of the partition mounted there.
+std::optional<PrimaryDisk> system_drive(Platform& p, PartitionList& partitions) {
     try {
-        const DiskUsage root = p.disk_usage("/");
-        if (root.used > 0 && root.total > kRootAcceptBytes) {
-            PrimaryDisk d{"/", "/", {}, root};
-            bool found = false;
-            for (const auto& part : p.disk_partitions(false)) {
-                if (part.mountpoint == "/") {
-                    d.device = part.device;
+        const std::string drive = p.env("SystemDrive").value_or("C:") + "\\";
+        PrimaryDisk d{drive, drive, {}, p.disk_usage(drive)};
+        try {
+            for (const auto& part : partitions.get()) {
+                if (part.mountpoint == drive) {
                     d.fstype = part.fstype;
-                    found = true;
                     break;
                 }
             }
-            if (!found) d.fstype = fstype_holding(p, "/");
-            return d;
+        } catch (const SystemError& e) {
+            trace_failure("system drive's file system", e.what());
         }
-    } catch (...) {
+        return d;
+    } catch (const SystemError& e) {
+        trace_failure("system drive", e.what());
+        return std::nullopt;
     }
+}
+
+// The root file system when it is in use and large enough to be the primary disk.
+std::optional<PrimaryDisk> root_disk(Platform& p, PartitionList& partitions) {
     try {
-        const DiskUsage app = p.disk_usage(options_.app_dir);
-        if (app.total > 0) {
-            PrimaryDisk d{options_.app_dir, {}, {}, app};
-            try {
-                const Partition holder = mount_holding(p, options_.app_dir);
-                d.device = holder.device;
-                d.fstype = holder.fstype;
-            } catch (...) {
+        const DiskUsage root = p.disk_usage("/");
+        if (!(root.used > 0 && root.total > kRootAcceptBytes)) return std::nullopt;
+        PrimaryDisk d{"/", "/", {}, root};
+        for (const auto& part : partitions.get()) {
+            if (part.mountpoint == "/") {
+                d.device = part.device;
+                d.fstype = part.fstype;
+                return d;
             }
-            return d;
         }
-    } catch (...) {
+        d.fstype = fstype_holding(p, "/");
+        return d;
+    } catch (const SystemError& e) {
+        trace_failure("root disk", e.what());
+        return std::nullopt;
     }
+}
+
+// The disk that holds the program's folder, when it has a size.
+std::optional<PrimaryDisk> program_disk(Platform& p, const std::string& app_dir) {
+    try {
+        const DiskUsage app = p.disk_usage(app_dir);
+        if (!(app.total > 0)) return std::nullopt;
+        PrimaryDisk d{app_dir, {}, {}, app};
+        try {
+            const Partition holder = mount_holding(p, app_dir);
+            d.device = holder.device;
+            d.fstype = holder.fstype;
+        } catch (const SystemError& e) {
+            trace_failure("program folder's mount", e.what());
+        }
+        return d;
+    } catch (const SystemError& e) {
+        trace_failure("program folder's disk", e.what());
+        return std::nullopt;
+    }
+}
+
+}  // namespace
+
+PrimaryDisk Engine::resolve_primary_disk() {
+    PartitionList partitions(*platform_);
+    return resolve_primary_disk(partitions);
+}
+
+PrimaryDisk Engine::resolve_primary_disk(PartitionList& partitions) {
+    Platform& p = *platform_;
+    if (p.windows())
+        if (auto d = system_drive(p, partitions)) return *d;
+    if (auto d = root_disk(p, partitions)) return *d;
+    if (auto d = program_disk(p, options_.app_dir)) return *d;
     PrimaryDisk d{"/", "/", {}, p.disk_usage("/")};
     d.fstype = fstype_holding(p, "/");
     return d;
 }
 
 std::vector<DiskPartitionInfo> Engine::get_partitions() {
+    PartitionList partitions(*platform_);
+    return get_partitions(partitions);
+}
+
+std::vector<DiskPartitionInfo> Engine::get_partitions(PartitionList& partitions) {
     static const std::set<std::string> kSkipped = {"squashfs", "tmpfs", "devtmpfs", "overlay"};
     std::vector<DiskPartitionInfo> out;
     std::set<std::string> seen;
@@ -299,20 +406,22 @@ std::vector<DiskPartitionInfo> Engine::get_partitions() {
                                  u.percent};
     };
     try {
-        for (const auto& part : platform_->disk_partitions(false)) {
+        for (const auto& part : partitions.get()) {
             if (kSkipped.count(part.fstype) || seen.count(part.device)) continue;
             try {
                 const DiskUsage u = platform_->disk_usage(part.mountpoint);
                 if (u.total < kPartitionFloorBytes) continue;
                 seen.insert(part.device);
                 out.push_back(record(part.device, part.mountpoint, part.fstype, u));
-            } catch (...) {
+            } catch (const SystemError& e) {
+                trace_failure("partition usage", e.what());
             }
         }
-    } catch (...) {
+    } catch (const SystemError& e) {
+        trace_failure("partition list", e.what());
     }
     if (out.empty()) {
-        const PrimaryDisk d = resolve_primary_disk();
+        const PrimaryDisk d = resolve_primary_disk(partitions);
         out.push_back(record(d.device, d.mount == "/" ? "/" : "/ (Ana Disk)", d.fstype, d.usage));
     }
     return out;

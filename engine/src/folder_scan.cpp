@@ -72,6 +72,17 @@ bool line_break(char32_t c) {
            c == 0x85 || c == 0x2028 || c == 0x2029;
 }
 
+// Why a measuring run gave no size.
+std::string command_failure(const CommandResult& run) {
+    switch (run.status) {
+        case CommandResult::timed_out: return "du ran out of time";
+        case CommandResult::not_found: return "no du program";
+        case CommandResult::failed: return "du failed";
+        case CommandResult::ok: break;
+    }
+    return "du wrote text that is not UTF-8";
+}
+
 }  // namespace
 
 std::optional<std::vector<FolderUsageInfo>> Engine::scan_folders(Platform& platform) {
@@ -89,27 +100,39 @@ std::optional<std::vector<FolderUsageInfo>> Engine::scan_folders(Platform& platf
     std::vector<FolderUsageInfo> result;
     for (const auto& [label, path] : candidates) {
         const PathState state = platform.path_state(path);
-        if (state == PathState::error) return std::nullopt;  // the scan ends here
+        if (state == PathState::error) {  // the scan ends here
+            trace_failure("folder scan", path + ": whether it exists cannot be told");
+            return std::nullopt;
+        }
         if (state == PathState::missing) continue;
         try {
             // -H: a folder given as a symbolic link is measured where it points.
             const CommandResult run = platform.run_command({"du", "-H", "-sm", "--", path}, kDuLimitSeconds);
-            if (run.status != CommandResult::ok || !valid_utf8(run.out)) continue;
+            if (run.status != CommandResult::ok || !valid_utf8(run.out)) {
+                trace_failure("folder size", path + ": " + command_failure(run));
+                continue;
+            }
             const std::u32string out = text::strip(text::decode_escaped(run.out));
-            if (out.empty()) continue;
+            if (out.empty()) {
+                trace_failure("folder size", path + ": du printed nothing");
+                continue;
+            }
             std::size_t start = 0;
             for (std::size_t i = 0; i < out.size(); ++i) {
                 if (line_break(out[i])) start = i + 1;
             }
             const std::u32string_view last = std::u32string_view(out).substr(start);
             const auto fields = text::split(last);
-            if (fields.empty()) continue;
-            const auto mb = parse_float_field(fields[0]);
-            if (!mb) continue;
+            const auto mb = fields.empty() ? std::nullopt : parse_float_field(fields[0]);
+            if (!mb) {
+                trace_failure("folder size", path + ": du's last line holds no size");
+                continue;
+            }
             const std::string size_str =
                 *mb >= 1024 ? numfmt::fixed(*mb / 1024, 2) + " GB" : numfmt::fixed(*mb, 0) + " MB";
             result.push_back(FolderUsageInfo{label, path, *mb, size_str});
-        } catch (...) {
+        } catch (const SystemError& e) {
+            trace_failure("folder size", path + ": " + e.what());
         }
     }
     std::stable_sort(result.begin(), result.end(),
@@ -127,14 +150,18 @@ void Engine::trigger_folder_scan_async() {
     std::shared_ptr<Platform> platform = platform_;
     std::shared_ptr<FolderState> state = folders_;
     std::thread([platform, state]() {
+        // A failed scan publishes nothing: the previous list stays. Nothing
+        // may leave this thread, or the whole program would end.
         try {
             auto list = scan_folders(*platform);
             if (!list) return;
             std::lock_guard<std::mutex> lock(state->list_mutex);
             state->list = std::move(*list);
             ++state->published;
-        } catch (...) {
-            // the previous list stays
+        } catch (const SystemError& e) {
+            trace_failure("folder scan", e.what());
+        } catch (const std::exception& e) {
+            trace_failure("folder scan thread", e.what());
         }
     }).detach();
 }

@@ -4,7 +4,6 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <limits>
 #include <unordered_map>
 
 #include "bytes_util.hpp"
@@ -19,7 +18,6 @@ namespace {
 constexpr double kMB = 1048576.0;
 constexpr std::size_t kCmdlineChars = 120;
 constexpr const char* kExcluded[] = {"claude", "antigravity", "language_server"};
-constexpr long long kKernelThread = 0x00200000;  // PF_KTHREAD in a stat file's flags
 
 const char* status_name(char letter) {
     switch (letter) {
@@ -39,78 +37,6 @@ const char* status_name(char letter) {
     }
 }
 
-// Text-mode lines: a line ends at "\n", "\r\n" or "\r".
-template <typename F>
-void for_each_line(std::string_view data, F f) {
-    std::size_t start = 0;
-    while (start < data.size()) {
-        std::size_t end = start;  // a plain scan: find_first_of searches the set for every byte
-        while (end < data.size() && data[end] != '\n' && data[end] != '\r') ++end;
-        if (end == data.size()) {
-            f(data.substr(start));
-            return;
-        }
-        if (!f(data.substr(start, end - start))) return;
-        start = end + ((data[end] == '\r' && end + 1 < data.size() && data[end + 1] == '\n') ? 2 : 1);
-    }
-}
-
-// A process file read as text with undecodable bytes dropped.
-std::string_view as_text(std::string_view data, std::string& scratch) {
-    if (text::is_ascii(data)) return data;
-    scratch = text::encode_escaped(text::decode_ignore(data));
-    return scratch;
-}
-
-// int() of the second blank-separated field of a line; none when it is
-// missing or not a number, `missing` set when there is no second field.
-std::optional<long long> second_field(std::string_view line, bool* missing) {
-    const std::u32string wide = text::decode_escaped(line);
-    const auto parts = text::split(wide);
-    *missing = parts.size() < 2;
-    if (*missing) return std::nullopt;
-    return text::parse_int(parts[1]);
-}
-
-bool starts_with(std::string_view s, std::string_view prefix) {
-    return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
-}
-
-// The real uid of a status file (its first "Uid:" line with three numbers).
-std::optional<long long> status_uid(std::string_view data) {
-    std::size_t pos = 0;
-    while ((pos = data.find("Uid:\t", pos)) != std::string_view::npos) {
-        std::size_t i = pos + 5;
-        auto digits = [&](std::size_t& k) {
-            const std::size_t b = k;
-            while (k < data.size() && data[k] >= '0' && data[k] <= '9') ++k;
-            return k > b;
-        };
-        std::size_t k = i;
-        const std::size_t first_begin = k;
-        if (digits(k)) {
-            const std::size_t first_end = k;
-            if (k < data.size() && data[k] == '\t' && digits(++k) && k < data.size() && data[k] == '\t' &&
-                digits(++k)) {
-                return numfmt::parse_integer(data.substr(first_begin, first_end - first_begin));
-            }
-        }
-        pos = i;
-    }
-    return std::nullopt;
-}
-
-std::string_view basename(std::string_view path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
-bool starts_with_code_points(std::string_view s, std::string_view prefix) {
-    if (text::is_ascii(s) && text::is_ascii(prefix)) return starts_with(s, prefix);
-    const auto a = text::decode_escaped(s), b = text::decode_escaped(prefix);
-    return a.size() >= b.size() && a.compare(0, b.size(), b) == 0;
-}
-
 // (key components) compared as the runtime compares tuples.
 bool tuple_less(const double* a, const double* b, int n) {
     for (int i = 0; i < n; ++i) {
@@ -120,341 +46,355 @@ bool tuple_less(const double* a, const double* b, int n) {
     return false;
 }
 
-}  // namespace
-
-long long status_rss(std::string_view data) {
-    long long rss = 0;
-    for_each_line(data, [&](std::string_view line) {
-        if (!starts_with(line, "VmRSS:")) return true;
-        const auto f = bytes::split(line);
-        if (f.size() > 1)
-            if (auto v = bytes::to_int(f[1])) rss = py::sat_mul(*v, 1024);
-        return false;
-    });
-    return rss;
-}
-
-double parse_status_swap(std::string_view raw) {
-    std::string scratch;
-    const std::string_view data = as_text(raw, scratch);
-    double swap = 0.0;
-    for_each_line(data, [&](std::string_view line) {
-        if (!starts_with(line, "VmSwap:")) return true;
-        bool missing = false;
-        if (const auto v = second_field(line, &missing)) swap = static_cast<double>(*v) / 1024.0;
-        return false;  // the first such line decides
-    });
-    return swap;
-}
-
-std::optional<long long> parse_io_total(std::string_view raw) {
-    std::string scratch;
-    const std::string_view data = as_text(raw, scratch);
-    long long read = 0, write = 0;
-    bool failed = false;
-    for_each_line(data, [&](std::string_view line) {
-        long long* target = nullptr;
-        if (starts_with(line, "read_bytes:")) target = &read;
-        else if (starts_with(line, "write_bytes:")) target = &write;
-        if (!target) return true;
-        bool missing = false;
-        const auto v = second_field(line, &missing);
-        if (!v) {
-            failed = true;
-            return false;
-        }
-        *target = *v;
-        return true;
-    });
-    if (failed) return std::nullopt;
-    long long total;
-    if (__builtin_add_overflow(read, write, &total))
-        total = read > 0 ? std::numeric_limits<long long>::max() : std::numeric_limits<long long>::min();
-    return total;
-}
-
-std::vector<std::string> parse_cmdline(std::string_view data) {
-    std::vector<std::string> out;
-    if (data.empty()) return out;  // a zombie or a kernel thread
-    const char sep = data.back() == '\0' ? '\0' : ' ';
-    if (data.back() == sep) data.remove_suffix(1);
-    for (auto part : bytes::split_on(data, sep)) out.emplace_back(part);
-    if (sep == '\0' && out.size() == 1 && data.find(' ') != std::string_view::npos) {
-        out.clear();
-        for (auto part : bytes::split_on(data, ' ')) out.emplace_back(part);
+// Processor use since the previous list, in percent of the whole machine;
+// moves the record's reference to this reading.
+double measure_cpu(ProcessRecord& rec, const StatFields& stat, const ListFrame& frame) {
+    const double user = stat.utime / frame.ticks;
+    const double system = stat.stime / frame.ticks;
+    double raw_cpu = 0.0;  // percent of one processor
+    if (rec.cpu_ref) {
+        const double delta_proc = (user - rec.cpu_user) + (system - rec.cpu_system);
+        const double delta_time = frame.timer - rec.cpu_timer;
+        if (delta_time != 0.0) raw_cpu = py::round(((delta_proc / delta_time) * 100) * frame.timer_cpus, 1);
+        if (!(raw_cpu >= 0.0)) raw_cpu = 0.0;  // a share is never negative
     }
+    rec.cpu_ref = true;
+    rec.cpu_timer = frame.timer;
+    rec.cpu_user = user;
+    rec.cpu_system = system;
+    return py::min(raw_cpu / frame.share_divisor, 100.0);
+}
+
+const text::Folded& folded_cmdline(const ProcessRecord& rec) {
+    return rec.args.empty() ? rec.name_folded : rec.joined_folded;
+}
+
+// Whether an exclusion word occurs in the name or the command line.
+bool has_excluded_word(const ProcessRecord& rec) {
+    const text::Folded& cmd = folded_cmdline(rec);
+    for (const char* word : kExcluded)
+        if (rec.name_folded.contains_ascii(word) || cmd.contains_ascii(word)) return true;
+    return false;
+}
+
+// The arguments from a command-line file that changed (or was first read).
+void take_command_line(ProcessRecord& rec, int rc, const std::string& data) {
+    rec.cmdline_denied = rc != 0;
+    if (rc == 0) rec.cmdline_raw = data;
+    else rec.cmdline_raw.clear();
+    rec.args = rc == 0 ? parse_cmdline(data) : std::vector<std::string>{};
+    rec.joined.clear();
+    rec.joined_folded = text::Folded();
+    rec.name_known = false;
+    if (!rec.args.empty()) {
+        std::string joined;
+        for (std::size_t i = 0; i < rec.args.size(); ++i) {
+            if (i) joined += ' ';
+            joined += rec.args[i];
+        }
+        rec.joined.assign(text::first_code_points(joined, kCmdlineChars));
+        rec.joined_folded = text::Folded(rec.joined);
+    }
+    rec.cmdline_known = true;
+}
+
+// Reads the command line of every list: a process may rewrite its argument
+// area or run another program (exec) in place. A kernel thread has none to
+// read. Then the name, from the kernel's short name and the command line.
+// False when the process ended meanwhile.
+bool read_names(Platform& p, long long pid, const StatFields& stat, ProcessRecord& rec, std::string& buf) {
+    int rc = 0;
+    if (stat.kernel_thread) buf.clear();
+    else rc = p.read_process_file(pid, "cmdline", buf);
+    if (process_gone(rc)) return false;
+    if (rc != 0) trace_read_failure("process command line", pid, rc);
+    if (!rec.cmdline_known || rec.cmdline_denied != (rc != 0) || (rc == 0 && rec.cmdline_raw != buf))
+        take_command_line(rec, rc, buf);
+    if (!rec.name_known || rec.comm != stat.comm) {
+        rec.comm.assign(stat.comm);
+        rec.name = process_name(stat.comm, rec.cmdline_denied, rec.args);
+        if (rec.name.empty()) rec.name = "pid-" + numfmt::integer(pid);
+        rec.name_folded = text::Folded(rec.name);
+        rec.name_known = true;
+        rec.excluded = has_excluded_word(rec);
+    }
+    return true;
+}
+
+// The exclusion words, then the search.
+bool passes_filters(const ProcessRecord& rec, const SearchQuery& query, long long pid) {
+    return !rec.excluded && (query.empty() || query.matches(rec.name_folded, folded_cmdline(rec), pid));
+}
+
+// Owner, memory, swap and lifetime I/O of one process.
+struct Counters {
+    std::string username;
+    long long rss = 0;  // bytes
+    double swap_mb = 0.0;
+    long long total_io = 0;  // bytes read plus written
+};
+
+// The platform's own I/O counters of a process (the Windows step); 0 when
+// they cannot be read.
+long long platform_io_total(Platform& p, long long pid) {
+    try {
+        if (const auto io = p.process_io_counters(pid))
+            return static_cast<long long>(io->read_bytes + io->write_bytes);
+    } catch (const SystemError& e) {
+        trace_failure("process io counters", "pid " + numfmt::integer(pid) + ": " + e.what());
+    }
+    return 0;
+}
+
+// Bytes read plus written since the process started: the platform's own
+// counters on Windows, else the io file; 0 when they cannot be read.
+long long read_io_total(Platform& p, long long pid, bool windows, std::string& buf) {
+    if (windows) return platform_io_total(p, pid);
+    if (const int rc = p.read_process_file(pid, "io", buf); rc != 0) {
+        trace_read_failure("process io", pid, rc);
+        return 0;
+    }
+    if (const auto total = parse_io_total(buf)) return *total;
+    trace_failure("process io", "pid " + numfmt::integer(pid) + ": a count that is not a number");
+    return 0;
+}
+
+// The status file gives owner, memory and swap (the statm file the memory
+// when status cannot be read), the io file the lifetime I/O. None when the
+// process ended meanwhile.
+std::optional<Counters> read_counters(Platform& p, long long pid, bool windows, std::string& buf) {
+    Counters c;
+    const int src = p.read_process_file(pid, "status", buf);
+    if (process_gone(src)) return std::nullopt;
+    if (src == 0) {
+        const StatusFigures status = parse_status(buf);
+        if (status.uid) c.username = p.user_name(*status.uid);
+        c.rss = status.rss;
+        if (!windows) c.swap_mb = status.swap_mb;
+    } else {
+        trace_read_failure("process status", pid, src);
+        if (p.read_process_file(pid, "statm", buf) == 0) {
+            const auto f = bytes::split(buf);
+            if (f.size() > 1)
+                if (const auto pages = bytes::to_int(f[1])) c.rss = py::sat_mul(*pages, sysconf(_SC_PAGESIZE));
+        }
+    }
+    c.total_io = read_io_total(p, pid, windows, buf);
+    return c;
+}
+
+// Disk rate in KB/s since the last stored lifetime total; a total above zero
+// becomes the next reference.
+double measure_disk_rate(ProcessRecord& rec, long long total_io, double now) {
+    double rate = 0.0;
+    if (rec.io_ref && total_io > 0) {
+        const double dt = py::max(now - rec.io_time, 0.1);
+        if (total_io >= rec.io_bytes) rate = static_cast<double>(total_io - rec.io_bytes) / dt / 1024.0;
+    }
+    if (total_io > 0) {
+        rec.io_ref = true;
+        rec.io_bytes = total_io;
+        rec.io_time = now;
+    }
+    return rate;
+}
+
+// The workload score: weighted processor, memory and swap shares plus the
+// disk part, added in this order and not capped. The disk part gives one
+// point per `rate_per_point` KB/s up to `rate_cap`, and one per
+// `total_per_point` MB read and written since start up to `total_cap`.
+struct ScoreWeights {
+    double cpu, ram, swap, io;
+    double rate_per_point, rate_cap;
+    double total_per_point, total_cap;
+};
+constexpr ScoreWeights kScore = {1.4, 1.1, 1.2, 1.0, 512.0, 25.0, 500.0, 10.0};
+
+double workload_score(const ProcessEntry& row, double swap_share) {
+    const double io_score = py::min(row.disk_rw_kb_s / kScore.rate_per_point, kScore.rate_cap) +
+                            py::min(row.disk_total_mb / kScore.total_per_point, kScore.total_cap);
+    return row.cpu_percent * kScore.cpu + row.ram_percent * kScore.ram + swap_share * kScore.swap +
+           io_score * kScore.io;
+}
+
+// Rows of one program (same name, ignoring capitals) in one row: sums, the
+// member count, and the id of a member busier than the group's mean so far.
+std::vector<ProcessEntry> group_by_program(std::vector<ProcessEntry>& rows) {
+    std::vector<ProcessEntry> groups;
+    std::unordered_map<std::string, std::size_t> index;
+    for (auto& e : rows) {
+        auto [found, fresh] = index.try_emplace(text::Folded(e.name).key(), groups.size());
+        if (fresh) {
+            groups.push_back(std::move(e));
+            groups.back().process_count = 1;
+            continue;
+        }
+        ProcessEntry& g = groups[found->second];
+        g.cpu_percent += e.cpu_percent;
+        g.ram_percent += e.ram_percent;
+        g.ram_mb += e.ram_mb;
+        g.swap_mb += e.swap_mb;
+        g.disk_rw_kb_s += e.disk_rw_kb_s;
+        g.disk_total_mb += e.disk_total_mb;
+        g.workload_score += e.workload_score;
+        g.process_count += 1;
+        if (e.cpu_percent > g.cpu_percent / static_cast<double>(g.process_count)) g.pid = e.pid;
+    }
+    for (auto& g : groups)
+        if (g.process_count > 1) g.display_name = g.name + " (" + numfmt::integer(g.process_count) + " işlem)";
+    return groups;
+}
+
+// The sort keys by the text of `sort_by`: components compared left to right.
+struct SortKey {
+    std::string_view sort_by;
+    int size;
+    double ProcessEntry::*fields[3];
+};
+constexpr SortKey kSortKeys[] = {
+    {"cpu", 2, {&ProcessEntry::cpu_percent, &ProcessEntry::ram_mb, nullptr}},
+    {"ram", 2, {&ProcessEntry::ram_mb, &ProcessEntry::cpu_percent, nullptr}},
+    {"swap", 2, {&ProcessEntry::swap_mb, &ProcessEntry::ram_mb, nullptr}},
+    {"disk", 3, {&ProcessEntry::disk_rw_kb_s, &ProcessEntry::disk_total_mb, &ProcessEntry::ram_mb}},
+};
+// Any other text, "workload" included.
+constexpr SortKey kWorkloadKey = {
+    "workload", 3, {&ProcessEntry::workload_score, &ProcessEntry::cpu_percent, &ProcessEntry::ram_mb}};
+
+const SortKey& sort_key_for(std::string_view sort_by) {
+    for (const SortKey& k : kSortKeys)
+        if (k.sort_by == sort_by) return k;
+    return kWorkloadKey;
+}
+
+// The positions of `rows` largest first; equal keys keep their order.
+std::vector<std::size_t> order_rows(const std::vector<ProcessEntry>& rows, const SortKey& key) {
+    std::vector<std::array<double, 3>> keys(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        for (int k = 0; k < key.size; ++k) keys[i][k] = rows[i].*key.fields[k];
+    std::vector<std::size_t> order(rows.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return tuple_less(keys[b].data(), keys[a].data(), key.size);
+    });
+    return order;
+}
+
+// The first `limit` rows in `order`; a negative limit drops the last -limit.
+std::vector<ProcessEntry> cut(std::vector<ProcessEntry>& rows, const std::vector<std::size_t>& order,
+                              long long limit) {
+    const long long count = static_cast<long long>(rows.size());
+    const long long keep = limit >= 0 ? std::min(limit, count) : std::max(0LL, count + limit);
+    std::vector<ProcessEntry> out;
+    out.reserve(static_cast<std::size_t>(keep));
+    for (long long i = 0; i < keep; ++i) out.push_back(std::move(rows[order[static_cast<std::size_t>(i)]]));
     return out;
 }
 
-std::string process_name(std::string_view comm, bool cmdline_denied, const std::vector<std::string>& args) {
-    std::string name(comm);
-    if (text::code_point_count(comm) >= 15 && !cmdline_denied && !args.empty()) {
-        const std::string_view extended = basename(args[0]);
-        if (starts_with_code_points(extended, comm)) name.assign(extended);
-    }
-    return name;
+// The figures of the machine that every process of one list shares.
+ListFrame list_frame(Platform& p, Clock& clock, long cpu_count_logical) {
+    ListFrame f;
+    f.now = clock.wall();
+    const double mono = clock.monotonic();
+    const MemoryTotals totals = p.memory_totals();
+    f.total_swap_mb = static_cast<double>(totals.swap) / kMB;
+    if (!(f.total_swap_mb > 1.0)) f.total_swap_mb = 1.0;
+    f.total_memory = static_cast<double>(totals.ram);
+    // The platform's processor count times the monotonic clock is the timer
+    // processor shares are measured against.
+    const auto counted = p.cpu_count_logical();
+    f.timer_cpus = static_cast<double>(counted && *counted > 0 ? *counted : 1);
+    f.timer = mono * f.timer_cpus;
+    f.ticks = static_cast<double>(p.clock_ticks());
+    f.share_divisor = static_cast<double>(std::max<long>(cpu_count_logical, 1));
+    f.windows = p.windows();
+    return f;
 }
+
+}  // namespace
 
 SwapAndIo Engine::read_proc_swap_and_io(Platform& platform, long long pid) {
     SwapAndIo r;
-    if (platform.windows()) {
-        try {
-            if (const auto io = platform.process_io_counters(pid))
-                r.total_io_bytes = static_cast<long long>(io->read_bytes + io->write_bytes);
-        } catch (...) {
-            r.total_io_bytes = 0;
-        }
-        return r;
-    }
     std::string data;
-    if (platform.read_process_file(pid, "status", data) == 0) r.swap_mb = parse_status_swap(data);
-    if (platform.read_process_file(pid, "io", data) == 0) r.total_io_bytes = parse_io_total(data).value_or(0);
+    const bool windows = platform.windows();
+    if (!windows) {  // no swap per process on Windows
+        if (const int rc = platform.read_process_file(pid, "status", data); rc == 0)
+            r.swap_mb = parse_status_swap(data);
+        else
+            trace_read_failure("process swap", pid, rc);
+    }
+    r.total_io_bytes = read_io_total(platform, pid, windows, data);
     return r;
+}
+
+void Engine::ProcTable::list_one(Platform& p, const ListFrame& frame, const SearchQuery& query, long long pid,
+                                 std::vector<ProcessEntry>& rows) {
+    if (p.read_process_file(pid, "stat", buffer) != 0) return;  // ended before it was read
+    const std::optional<StatFields> stat = parse_stat(buffer);
+    if (!stat) return;
+    present.push_back(pid);
+
+    auto [it, fresh] = map.try_emplace(pid);
+    ProcessRecord& rec = it->second;
+    if (!fresh && rec.start != stat->start) rec = ProcessRecord{};  // a new process at a reused pid
+    rec.start = stat->start;
+
+    const double cpu_pct = measure_cpu(rec, *stat, frame);
+    if (!read_names(p, pid, *stat, rec, buffer2)) return;
+    if (!passes_filters(rec, query, pid)) return;
+    std::optional<Counters> counters = read_counters(p, pid, frame.windows, buffer2);
+    if (!counters) return;
+
+    ProcessEntry& e = rows.emplace_back();
+    e.pid = pid;
+    e.name = rec.name;
+    e.display_name = rec.name;
+    e.username = counters->username.empty() ? "-" : std::move(counters->username);
+    e.status = status_name(stat->state);
+    e.cpu_percent = cpu_pct;
+    e.ram_percent = frame.total_memory > 0 ? (static_cast<double>(counters->rss) / frame.total_memory) * 100 : 0.0;
+    e.ram_mb = static_cast<double>(counters->rss) / kMB;
+    e.swap_mb = counters->swap_mb;
+    e.disk_rw_kb_s = measure_disk_rate(rec, counters->total_io, frame.now);
+    e.disk_total_mb = static_cast<double>(counters->total_io) / kMB;
+    e.workload_score = workload_score(e, counters->swap_mb / frame.total_swap_mb * 100.0);
+    e.process_count = 1;
+    e.cmdline = rec.args.empty() ? rec.name : rec.joined;
+}
+
+std::vector<ProcessEntry> Engine::ProcTable::walk(Platform& p, const ListFrame& frame, const SearchQuery& query) {
+    const std::vector<long long> pids = p.pids();
+    present.clear();
+    present.reserve(pids.size());
+    std::vector<ProcessEntry> rows;
+    rows.reserve(pids.size());
+    for (const long long pid : pids) {
+        try {
+            list_one(p, frame, query, pid, rows);
+        } catch (const SystemError& e) {
+            // a process that cannot be read is left out
+            trace_failure("process list", "pid " + numfmt::integer(pid) + ": " + e.what());
+        }
+    }
+    return rows;
+}
+
+void Engine::ProcTable::forget_gone() {
+    for (auto it = map.begin(); it != map.end();) {
+        if (std::binary_search(present.begin(), present.end(), it->first)) ++it;
+        else it = map.erase(it);
+    }
 }
 
 std::vector<ProcessEntry> Engine::collect_processes(std::string_view sort_by, const SearchQuery& query,
                                                     bool group_by_app, long long limit) {
     std::lock_guard<std::mutex> lock(sample_mutex_);
-    Platform& p = *platform_;
-    auto& table = *procs_;
-    const double now = clock_->wall();
-    const double mono = clock_->monotonic();
-
-    double total_swap_mb = static_cast<double>(p.swap_memory().total) / kMB;
-    if (!(total_swap_mb > 1.0)) total_swap_mb = 1.0;
-    const double total_phymem = static_cast<double>(p.memory_total());
-    // The system library's processor count for per-process shares.
-    const auto counted = p.cpu_count_logical();
-    const double timer_cpus = static_cast<double>(counted && *counted > 0 ? *counted : 1);
-    const double ticks = static_cast<double>(p.clock_ticks());
-    const double share_divisor = static_cast<double>(std::max<long>(cpu_count_logical_, 1));
-    const bool windows = p.windows();
-
-    std::vector<ProcessEntry> entries;
-    const std::vector<long long> pids = p.pids();
-    std::vector<long long> present;
-    present.reserve(pids.size());
-    std::string& buf = table.buffer;
-    std::string& buf2 = table.buffer2;
-
-    for (const long long pid : pids) {
-        try {
-            if (p.read_process_file(pid, "stat", buf) != 0) continue;  // ended before it was read
-            const auto lpar = buf.find('(');
-            const auto rpar = buf.rfind(')');
-            if (lpar == std::string::npos || rpar == std::string::npos || rpar < lpar) continue;
-            const std::string_view stat(buf);
-            const std::string_view comm = stat.substr(lpar + 1, rpar - lpar - 1);
-            const auto fields = bytes::split(stat.substr(std::min(stat.size(), rpar + 2)));
-            if (fields.size() < 20 || fields[0].empty()) continue;
-            const auto start = bytes::to_int(fields[19]);
-            const auto utime = bytes::to_float(fields[11]);
-            const auto stime = bytes::to_float(fields[12]);
-            if (!start || !utime || !stime) continue;
-            present.push_back(pid);
-
-            auto [it, fresh] = table.map.try_emplace(pid);
-            ProcessRecord& rec = it->second;
-            if (!fresh && rec.start != static_cast<unsigned long long>(*start)) rec = ProcessRecord{};
-            rec.start = static_cast<unsigned long long>(*start);
-
-            // Processor use since the previous list, in percent of one processor.
-            const double timer = mono * timer_cpus;
-            const double user = *utime / ticks;
-            const double system = *stime / ticks;
-            double raw_cpu = 0.0;
-            if (rec.cpu_ref) {
-                const double delta_proc = (user - rec.cpu_user) + (system - rec.cpu_system);
-                const double delta_time = timer - rec.cpu_timer;
-                if (delta_time != 0.0) raw_cpu = py::round(((delta_proc / delta_time) * 100) * timer_cpus, 1);
-                if (!(raw_cpu >= 0.0)) raw_cpu = 0.0;  // a share is never negative
-            }
-            rec.cpu_ref = true;
-            rec.cpu_timer = timer;
-            rec.cpu_user = user;
-            rec.cpu_system = system;
-            const double cpu_pct = py::min(raw_cpu / share_divisor, 100.0);
-
-            // The command line of every list: a process may rewrite its
-            // argument area or run another program (exec) in place. A kernel
-            // thread has none to read.
-            const auto flags = bytes::to_int(fields[6]);
-            int rc = 0;
-            if (flags && (*flags & kKernelThread)) buf2.clear();
-            else rc = p.read_process_file(pid, "cmdline", buf2);
-            if (rc == ENOENT || rc == ESRCH) continue;  // ended meanwhile
-            if (!rec.cmdline_known || rec.cmdline_denied != (rc != 0) || (rc == 0 && rec.cmdline_raw != buf2)) {
-                rec.cmdline_denied = rc != 0;
-                if (rc == 0) rec.cmdline_raw = buf2;
-                else rec.cmdline_raw.clear();
-                rec.args = rc == 0 ? parse_cmdline(buf2) : std::vector<std::string>{};
-                rec.joined.clear();
-                rec.joined_folded = text::Folded();
-                rec.name_known = false;
-                if (!rec.args.empty()) {
-                    std::string joined;
-                    for (std::size_t i = 0; i < rec.args.size(); ++i) {
-                        if (i) joined += ' ';
-                        joined += rec.args[i];
-                    }
-                    rec.joined.assign(text::first_code_points(joined, kCmdlineChars));
-                    rec.joined_folded = text::Folded(rec.joined);
-                }
-                rec.cmdline_known = true;
-            }
-            if (!rec.name_known || rec.comm != comm) {
-                rec.comm.assign(comm);
-                rec.name = process_name(comm, rec.cmdline_denied, rec.args);
-                if (rec.name.empty()) rec.name = "pid-" + numfmt::integer(pid);
-                rec.name_folded = text::Folded(rec.name);
-                rec.name_known = true;
-            }
-            const bool has_args = !rec.args.empty();
-            const text::Folded& cmd_folded = has_args ? rec.joined_folded : rec.name_folded;
-
-            bool excluded = false;
-            for (const char* word : kExcluded) {
-                if (rec.name_folded.contains_ascii(word) || cmd_folded.contains_ascii(word)) {
-                    excluded = true;
-                    break;
-                }
-            }
-            if (excluded) continue;
-            if (!query.empty() && !query.matches(rec.name_folded, cmd_folded, pid)) continue;
-
-            // Owner, memory and swap from the status file.
-            double swap_mb = 0.0;
-            long long rss = 0;
-            bool have_rss = false;
-            const int src = p.read_process_file(pid, "status", buf2);
-            if (src == ENOENT || src == ESRCH) continue;
-            std::string username;
-            if (src == 0) {
-                if (const auto uid = status_uid(buf2)) username = p.user_name(*uid);
-                rss = status_rss(buf2);
-                have_rss = true;
-                if (!windows) swap_mb = parse_status_swap(buf2);
-            }
-            if (!have_rss && p.read_process_file(pid, "statm", buf2) == 0) {
-                const auto f = bytes::split(buf2);
-                if (f.size() > 1)
-                    if (const auto pages = bytes::to_int(f[1])) rss = py::sat_mul(*pages, sysconf(_SC_PAGESIZE));
-            }
-
-            long long total_io = 0;
-            if (windows) {
-                try {
-                    if (const auto io = p.process_io_counters(pid))
-                        total_io = static_cast<long long>(io->read_bytes + io->write_bytes);
-                } catch (...) {
-                }
-            } else if (p.read_process_file(pid, "io", buf2) == 0) {
-                total_io = parse_io_total(buf2).value_or(0);
-            }
-
-            const double ram_mb = static_cast<double>(rss) / kMB;
-            const double ram_pct = total_phymem > 0 ? (static_cast<double>(rss) / total_phymem) * 100 : 0.0;
-            const double disk_total_mb = static_cast<double>(total_io) / kMB;
-            double disk_rate = 0.0;
-            if (rec.io_ref && total_io > 0) {
-                const double dt = py::max(now - rec.io_time, 0.1);
-                if (total_io >= rec.io_bytes)
-                    disk_rate = static_cast<double>(total_io - rec.io_bytes) / dt / 1024.0;
-            }
-            if (total_io > 0) {
-                rec.io_ref = true;
-                rec.io_bytes = total_io;
-                rec.io_time = now;
-            }
-            const double swap_share = swap_mb / total_swap_mb * 100.0;
-            const double io_score = py::min(disk_rate / 512.0, 25.0) + py::min(disk_total_mb / 500.0, 10.0);
-            const double score = cpu_pct * 1.4 + ram_pct * 1.1 + swap_share * 1.2 + io_score;
-
-            ProcessEntry e;
-            e.pid = pid;
-            e.name = rec.name;
-            e.display_name = rec.name;
-            e.username = username.empty() ? "-" : std::move(username);
-            e.status = status_name(fields[0].size() == 1 ? fields[0][0] : '\0');
-            e.cpu_percent = cpu_pct;
-            e.ram_percent = ram_pct;
-            e.ram_mb = ram_mb;
-            e.swap_mb = swap_mb;
-            e.disk_rw_kb_s = disk_rate;
-            e.disk_total_mb = disk_total_mb;
-            e.workload_score = score;
-            e.process_count = 1;
-            e.cmdline = has_args ? rec.joined : rec.name;
-            entries.push_back(std::move(e));
-        } catch (...) {
-            // a process that cannot be read is left out
-        }
-    }
-
-    // Forget the processes that are gone.
-    for (auto it = table.map.begin(); it != table.map.end();) {
-        if (std::binary_search(present.begin(), present.end(), it->first)) ++it;
-        else it = table.map.erase(it);
-    }
-
-    if (group_by_app) {
-        std::vector<ProcessEntry> groups;
-        std::unordered_map<std::string, std::size_t> index;
-        for (auto& e : entries) {
-            const std::string key = text::Folded(e.name).key();
-            auto found = index.find(key);
-            if (found == index.end()) {
-                index.emplace(key, groups.size());
-                groups.push_back(e);
-                groups.back().process_count = 1;
-                continue;
-            }
-            ProcessEntry& g = groups[found->second];
-            g.cpu_percent += e.cpu_percent;
-            g.ram_percent += e.ram_percent;
-            g.ram_mb += e.ram_mb;
-            g.swap_mb += e.swap_mb;
-            g.disk_rw_kb_s += e.disk_rw_kb_s;
-            g.disk_total_mb += e.disk_total_mb;
-            g.workload_score += e.workload_score;
-            g.process_count += 1;
-            if (e.cpu_percent > g.cpu_percent / static_cast<double>(g.process_count)) g.pid = e.pid;
-        }
-        for (auto& g : groups)
-            if (g.process_count > 1)
-                g.display_name = g.name + " (" + numfmt::integer(g.process_count) + " işlem)";
-        entries = std::move(groups);
-    }
-
-    int n = 3;
-    auto key = [&](const ProcessEntry& e, double* k) {
-        if (sort_by == "cpu") {
-            k[0] = e.cpu_percent, k[1] = e.ram_mb, n = 2;
-        } else if (sort_by == "ram") {
-            k[0] = e.ram_mb, k[1] = e.cpu_percent, n = 2;
-        } else if (sort_by == "swap") {
-            k[0] = e.swap_mb, k[1] = e.ram_mb, n = 2;
-        } else if (sort_by == "disk") {
-            k[0] = e.disk_rw_kb_s, k[1] = e.disk_total_mb, k[2] = e.ram_mb, n = 3;
-        } else {
-            k[0] = e.workload_score, k[1] = e.cpu_percent, k[2] = e.ram_mb, n = 3;
-        }
-    };
-    std::vector<std::array<double, 3>> keys(entries.size());
-    for (std::size_t i = 0; i < entries.size(); ++i) key(entries[i], keys[i].data());
-    std::vector<std::size_t> order(entries.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    // Largest first; equal keys keep their order.
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return tuple_less(keys[b].data(), keys[a].data(), n);
-    });
-
-    const long long count = static_cast<long long>(entries.size());
-    long long keep = limit >= 0 ? std::min(limit, count) : std::max(0LL, count + limit);
-    std::vector<ProcessEntry> out;
-    out.reserve(static_cast<std::size_t>(keep));
-    for (long long i = 0; i < keep; ++i) out.push_back(std::move(entries[order[static_cast<std::size_t>(i)]]));
-    return out;
+    const ListFrame frame = list_frame(*platform_, *clock_, cpu_count_logical_);
+    std::vector<ProcessEntry> rows = procs_->walk(*platform_, frame, query);
+    procs_->forget_gone();
+    if (group_by_app) rows = group_by_program(rows);
+    const std::vector<std::size_t> order = order_rows(rows, sort_key_for(sort_by));
+    return cut(rows, order, limit);
 }
 
 SearchQuery SearchQuery::from_text(std::string_view utf8) {

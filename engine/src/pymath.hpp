@@ -5,17 +5,41 @@
 #include <cmath>
 #include <ctime>
 #include <limits>
+#include <optional>
 #include <vector>
 
 #include "vyr/numfmt.hpp"
 
 namespace vyr::engine::py {
 
-// round(x, ndigits): correctly rounded, exact halves to even.
-inline double round(double x, int ndigits) {
+// round(x, 1) without text, where that gives the same double: x * 10 is
+// rounded to a whole number k, and k / 10 (k exact, one correctly rounded
+// division) is the double nearest to the decimal result, as the text's
+// reading would be. Values whose tenths lie within a few units of the last
+// place of a halfway point, and very large ones, are left to the text (none).
+inline std::optional<double> round_tenths(double x) {
+    const double y = x * 10.0;
+    if (!(std::fabs(y) < 1e15)) return std::nullopt;
+    const double floor_y = std::floor(y);
+    const double fraction = y - floor_y;
+    const double margin = 8 * std::numeric_limits<double>::epsilon() * std::fmax(std::fabs(y), 1.0);
+    if (std::fabs(fraction - 0.5) <= margin) return std::nullopt;
+    const double k = fraction < 0.5 ? floor_y : floor_y + 1.0;
+    return k == 0.0 ? std::copysign(0.0, x) : k / 10.0;
+}
+
+// round(x, ndigits) through its correctly rounded decimal text.
+inline double round_by_text(double x, int ndigits) {
     if (!std::isfinite(x)) return x;
     const auto parsed = numfmt::parse_double(numfmt::fixed(x, ndigits));
     return parsed ? *parsed : x;
+}
+
+// round(x, ndigits): correctly rounded, exact halves to even.
+inline double round(double x, int ndigits) {
+    if (ndigits == 1 && std::isfinite(x))
+        if (const auto quick = round_tenths(x)) return *quick;
+    return round_by_text(x, ndigits);
 }
 
 // sum() of a list of floats (compensated summation, as the 3.12 runtime does).

@@ -163,8 +163,22 @@ std::string_view first_code_points(std::string_view bytes, std::size_t n) {
 }
 
 bool is_ascii(std::string_view bytes) {
-    for (unsigned char b : bytes)
-        if (b >= 0x80) return false;
+    // Eight bytes at a time: a byte from 0x80 up has its top bit set.
+    constexpr std::uint64_t kTopBits = 0x8080808080808080ULL;
+    const char* p = bytes.data();
+    std::size_t n = bytes.size();
+    for (; n >= 32; p += 32, n -= 32) {
+        std::uint64_t w[4];
+        std::memcpy(w, p, sizeof w);
+        if ((w[0] | w[1] | w[2] | w[3]) & kTopBits) return false;
+    }
+    for (; n >= 8; p += 8, n -= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, sizeof word);
+        if (word & kTopBits) return false;
+    }
+    for (; n > 0; ++p, --n)
+        if (static_cast<unsigned char>(*p) >= 0x80) return false;
     return true;
 }
 

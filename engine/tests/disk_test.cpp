@@ -36,9 +36,9 @@ TEST_P(DiskTest, PrimaryDisk) {
     write_machine(tree);
     tree.write("proc/filesystems", kFilesystems);
     tree.write("proc/self/mounts", c.mounts);
-    auto platform = std::make_shared<FixturePlatform>(tree.root());
+    auto platform = c.windows ? std::make_shared<WindowsStepsPlatform>(tree.root())
+                              : std::make_shared<FixturePlatform>(tree.root());
     for (const auto& u : c.usage) platform->usage[u.first] = u.second;
-    platform->set_windows(c.windows);
     platform->environment = c.env;
     platform->fail_partitions = c.fail_partitions;
     EngineOptions o;

@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "vyr/numfmt.hpp"
+#include "vyr/trace.hpp"
 
 namespace fs = std::filesystem;
 
@@ -72,6 +73,20 @@ std::optional<IoTotals> FixturePlatform::process_io_counters(long long pid) {
 std::string FixturePlatform::home_dir() {
     if (home) return *home;
     return LinuxPlatform::home_dir();
+}
+
+MemoryFigures WindowsStepsPlatform::memory() {
+    MemoryFigures m = FixturePlatform::memory();
+    m.ram.cached.reset();
+    m.ram.buffers.reset();
+    return m;
+}
+
+TraceLines::~TraceLines() { vyr::trace::reset_for_test(); }
+
+void TraceLines::restart() {
+    lines.clear();
+    vyr::trace::set_hooks_for_test({"vyr.engine=true", [this](const std::string& l) { lines.push_back(l); }, {}});
 }
 
 DiskUsage make_usage(std::uint64_t total, std::uint64_t used) {

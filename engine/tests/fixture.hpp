@@ -65,6 +65,28 @@ public:
     std::string home_dir() override;
 };
 
+// The engine's Windows steps on the fixture tree: the system reports itself
+// as Windows, has no load average and no cache or buffer memory figures.
+class WindowsStepsPlatform : public FixturePlatform {
+public:
+    using FixturePlatform::FixturePlatform;
+    bool windows() const override { return true; }
+    MemoryFigures memory() override;
+    std::optional<LoadAverage> load_average() override { return std::nullopt; }
+};
+
+// Collects the lines of the engine's trace (turned on) while it lives.
+class TraceLines {
+public:
+    TraceLines() { restart(); }
+    ~TraceLines();
+    TraceLines(const TraceLines&) = delete;
+    TraceLines& operator=(const TraceLines&) = delete;
+    // Forgets the lines, and the reports held back, so far.
+    void restart();
+    std::vector<std::string> lines;
+};
+
 // A usage record as the system library fills it.
 DiskUsage make_usage(std::uint64_t total, std::uint64_t used);
 

@@ -138,10 +138,11 @@ TEST_F(SnapshotTest, AbsurdMemoryFiguresStopAtTheEndsOfTheRange) {
          1.8014398509481984e17},
     };
     for (const auto& c : cases) {
-        tree.write("proc/meminfo", c.meminfo);
+        // The memory figures are read with the swap figures.
+        tree.write("proc/meminfo", std::string(c.meminfo) + "SwapTotal: 0 kB\nSwapFree: 0 kB\n");
         if (c.zoneinfo) tree.write("proc/zoneinfo", c.zoneinfo);
         else tree.remove("proc/zoneinfo");
-        const VirtualMemory vm = platform->virtual_memory();
+        const VirtualMemory vm = platform->memory().ram;
         EXPECT_EQ(vm.total, c.total) << c.name;
         EXPECT_EQ(vm.available, c.available) << c.name;
         EXPECT_DOUBLE_EQ(vm.percent, c.percent) << c.name;
@@ -153,7 +154,7 @@ TEST_F(SnapshotTest, AbsurdMemoryFiguresStopAtTheEndsOfTheRange) {
     tree.write("proc/meminfo", "MemTotal: 1 kB\nMemFree: 1 kB\nMemAvailable: 1 kB\n"
                                "SwapTotal: 99999999999999999999 kB\nSwapFree: -99999999999999999999 kB\n");
     tree.write("proc/vmstat", "pswpin 9223372036854775807\npswpout 2251799813685248\n");
-    const SwapMemory sw = platform->swap_memory();
+    const SwapMemory sw = platform->memory().swap;
     EXPECT_EQ(sw.total, kMax);
     EXPECT_EQ(sw.free, kMin);
     EXPECT_EQ(sw.used, kMax);
@@ -211,6 +212,69 @@ TEST_F(SnapshotTest, DiskCountersMissingAtConstruction) {
     write_reads(4096 + 2048);
     clock->advance(1.0);
     EXPECT_DOUBLE_EQ(engine->get_system_snapshot().disk_read_mb_s, 2048 * 512 / MB / 2.0);
+}
+
+// Counts the platform's readings of the machine.
+class CountingPlatform : public FixturePlatform {
+public:
+    using FixturePlatform::FixturePlatform;
+    CpuTimesSample cpu_times() override {
+        ++counts["processor times"];
+        return FixturePlatform::cpu_times();
+    }
+    double boot_time() override {
+        ++counts["boot time"];
+        return FixturePlatform::boot_time();
+    }
+    MemoryFigures memory() override {
+        ++counts["memory"];
+        return FixturePlatform::memory();
+    }
+    MemoryTotals memory_totals() override {
+        ++counts["memory totals"];
+        return FixturePlatform::memory_totals();
+    }
+    std::vector<Partition> disk_partitions(bool all) override {
+        ++counts[all ? "all mounts" : "partitions"];
+        return FixturePlatform::disk_partitions(all);
+    }
+    std::map<std::string, int> counts;
+};
+
+TEST_F(SnapshotTest, EachReadingOncePerSnapshotAndProcessList) {
+    auto counting = std::make_shared<CountingPlatform>(tree.root());
+    counting->usage = platform->usage;
+    platform = counting;
+    auto engine = make_engine();
+    counting->counts.clear();
+    const auto s = engine->get_system_snapshot();
+    EXPECT_EQ(s.uptime_str, "2s 46dk");  // the boot time came with the processor times
+    EXPECT_EQ(counting->counts, (std::map<std::string, int>{{"memory", 1}, {"partitions", 1}, {"processor times", 1}}));
+    counting->counts.clear();
+    engine->collect_processes("workload", {}, false, 80);
+    EXPECT_EQ(counting->counts, (std::map<std::string, int>{{"memory totals", 1}}));
+}
+
+TEST_F(SnapshotTest, GuardedReadingsFallBackAndAreTraced) {
+    auto engine = make_engine();
+    TraceLines trace;
+    tree.write("proc/diskstats", "garbage line\n");
+    tree.write("proc/cpuinfo", "processor\t: 0\ncpu MHz\t\t: fast\n");
+    tree.write("proc/stat", "cpu  200 0 100 700 0 0 0 0 0 0\ncpu0 100 0 50 350 0 0 0 0 0 0\n"
+                            "cpu1 100 0 50 350 0 0 0 0 0 0\n");  // no boot time
+    clock->advance(1.0);
+    const auto s = engine->get_system_snapshot();
+    EXPECT_EQ(s.disk_read_mb_s, 0.0);
+    EXPECT_EQ(s.cpu_freq_mhz, 0.0);
+    EXPECT_EQ(s.uptime_str, "-");
+    EXPECT_EQ(trace.lines, (std::vector<std::string>{
+                               "vyr.engine: processor frequency: could not convert string to float",
+                               "vyr.engine: disk throughput: not sure how to interpret a disk statistics line",
+                               "vyr.engine: uptime: line 'btime' not found in " + tree.root() + "/proc/stat",
+                           }));
+    // Failing again within the minute: held back.
+    engine->get_system_snapshot();
+    EXPECT_EQ(trace.lines.size(), 3u);
 }
 
 TEST_F(SnapshotTest, WorkloadLevels) {
@@ -339,7 +403,7 @@ TEST_F(SnapshotTest, FiguresIgnoreTheCLocale) {
 }
 
 TEST_F(SnapshotTest, WindowsSteps) {
-    platform->set_windows(true);
+    platform = std::make_shared<WindowsStepsPlatform>(tree.root());
     platform->usage["C:\\"] = make_usage(500 * GiB, 100 * GiB);
     auto engine = make_engine();
     const auto s = engine->get_system_snapshot();

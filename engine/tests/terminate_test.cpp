@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
 #include <climits>
+#include <filesystem>
 
 #include <chrono>
 #include <fstream>
@@ -71,8 +74,14 @@ private:
     bool reaped_ = false;
 };
 
+// The descriptors this process has open.
+std::ptrdiff_t open_descriptors() {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator());
+}
+
 TEST(Terminate, EndAndKillAChild) {
     LinuxPlatform platform;
+    const std::ptrdiff_t descriptors = open_descriptors();
     Child a("sleep");
     auto r = Engine::terminate_process(platform, a.pid(), false);
     EXPECT_TRUE(r.ok);
@@ -84,6 +93,23 @@ TEST(Terminate, EndAndKillAChild) {
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.message, "'sleep' (PID " + integer(b.pid()) + ") zorla kapatıldı (SIGKILL).");
     EXPECT_EQ(b.ended_by(), SIGKILL);
+    // The process handles were closed again.
+    EXPECT_EQ(open_descriptors(), descriptors);
+}
+
+TEST(Terminate, AHandleClosesItsDescriptorOnce) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ::close(fds[1]);
+    {
+        ProcessHandle first(42, fds[0]);
+        ProcessHandle second(std::move(first));  // the descriptor moves with it
+        EXPECT_EQ(first.native(), -1);
+        EXPECT_EQ(second.native(), fds[0]);
+        EXPECT_NE(fcntl(fds[0], F_GETFD), -1);
+    }
+    EXPECT_EQ(fcntl(fds[0], F_GETFD), -1);
+    EXPECT_EQ(errno, EBADF);
 }
 
 TEST(Terminate, ExitedProcessAndLongNames) {
@@ -117,17 +143,16 @@ TEST(Terminate, AnotherProgramAtTheConfirmedPidIsNotSignalled) {
 class RecordingPlatform : public LinuxPlatform {
 public:
     explicit RecordingPlatform(const std::string& root) : LinuxPlatform(root) {}
-    int open_process(long long pid, int* handle) override {
+    ProcessStatus open_process(long long pid, ProcessHandle& handle) override {
         opened.push_back(pid);
-        *handle = -1;
-        return 0;
+        handle = ProcessHandle(pid, -1);
+        return {};
     }
-    int process_alive(int, long long) override { return alive_error; }
-    int signal_process(int, long long pid, int sig) override {
-        signalled.emplace_back(pid, sig);
-        return signal_error;
+    ProcessStatus process_alive(const ProcessHandle&) override { return ProcessStatus::from_errno(alive_error); }
+    ProcessStatus signal_process(const ProcessHandle& handle, int sig) override {
+        signalled.emplace_back(handle.pid(), sig);
+        return ProcessStatus::from_errno(signal_error);
     }
-    void close_process(int) override {}
     std::vector<long long> opened;
     std::vector<std::pair<long long, int>> signalled;
     int alive_error = 0;
@@ -169,22 +194,25 @@ TEST(Terminate, ErrorMessages) {
     tree.write("proc/77/stat", stat_line(77, "daemon", 'S', 0, 0, 1));
     struct Case {
         int alive_error, signal_error;
-        bool ok;
+        ProcessError error;
         std::string message;
     } cases[] = {
-        {0, EPERM, false, "PID 77 sistem/root yetkisi gerektiriyor (İzin Reddedildi)."},
-        {EPERM, 0, false, "PID 77 sistem/root yetkisi gerektiriyor (İzin Reddedildi)."},
-        {0, ESRCH, false, "PID 77 artık çalışmıyor."},
-        {ESRCH, 0, false, "PID 77 artık çalışmıyor."},  // the process ended after its name was read
-        {0, EINVAL, false, "Hata: [Errno 22] Invalid argument"},
-        {0, 0, true, "'daemon' (PID 77) sonlandırma sinyali gönderildi (SIGTERM)."},
+        {0, EPERM, ProcessError::denied, "PID 77 sistem/root yetkisi gerektiriyor (İzin Reddedildi)."},
+        {0, EACCES, ProcessError::denied, "PID 77 sistem/root yetkisi gerektiriyor (İzin Reddedildi)."},
+        {EPERM, 0, ProcessError::denied, "PID 77 sistem/root yetkisi gerektiriyor (İzin Reddedildi)."},
+        {0, ESRCH, ProcessError::gone, "PID 77 artık çalışmıyor."},
+        {ESRCH, 0, ProcessError::gone, "PID 77 artık çalışmıyor."},  // the process ended after its name was read
+        {0, EINVAL, ProcessError::invalid, "Hata: [Errno 22] Invalid argument"},
+        {0, EIO, ProcessError::other, "Hata: [Errno 5] Input/output error"},
+        {0, 0, ProcessError::none, "'daemon' (PID 77) sonlandırma sinyali gönderildi (SIGTERM)."},
     };
     for (const auto& c : cases) {
         RecordingPlatform platform(tree.root());
         platform.alive_error = c.alive_error;
         platform.signal_error = c.signal_error;
         const auto r = Engine::terminate_process(platform, 77, false);
-        EXPECT_EQ(r.ok, c.ok) << c.message;
+        EXPECT_EQ(r.ok, c.error == ProcessError::none) << c.message;
+        EXPECT_EQ(r.error, c.error) << c.message;
         EXPECT_EQ(r.message, c.message);
         EXPECT_EQ(platform.signalled.size(), c.alive_error ? 0u : 1u) << c.message;
     }
@@ -192,6 +220,7 @@ TEST(Terminate, ErrorMessages) {
     RecordingPlatform platform(tree.root());
     const auto r = Engine::terminate_process(platform, 78, true);
     EXPECT_EQ(r.message, "PID 78 artık çalışmıyor.");
+    EXPECT_EQ(r.error, ProcessError::gone);
     EXPECT_TRUE(platform.signalled.empty());
 }
 

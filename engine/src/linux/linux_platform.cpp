@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -67,6 +68,16 @@ bool all_digits(const char* s) {
     return true;
 }
 
+// Swap size and free swap in bytes: the meminfo lines, else (on the running
+// system only) the kernel's own figures.
+std::pair<long long, long long> swap_sizes(const proc_text::MemInfo& mems, bool running_system) {
+    auto t = mems.find("SwapTotal:"), f = mems.find("SwapFree:");
+    if (t != mems.end() && f != mems.end()) return {t->second, f->second};
+    struct sysinfo si{};
+    if (!running_system || ::sysinfo(&si) != 0) throw SystemError(EINVAL, "no swap figures");
+    return {static_cast<long long>(si.totalswap) * si.mem_unit, static_cast<long long>(si.freeswap) * si.mem_unit};
+}
+
 long pidfd_open_call(long long pid) {
 #ifdef SYS_pidfd_open
     return syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0);
@@ -89,6 +100,8 @@ long pidfd_signal_call(int fd, int sig) {
 
 }  // namespace
 
+std::shared_ptr<Platform> make_system_platform() { return std::make_shared<LinuxPlatform>(""); }
+
 LinuxPlatform::LinuxPlatform(std::string root) : root_(std::move(root)) {
     proc_fd_ = ::open((root_ + "/proc").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     clock_ticks_ = sysconf(_SC_CLK_TCK);
@@ -105,6 +118,13 @@ int LinuxPlatform::read_file(const std::string& path, std::string& out) const {
     const int rc = read_fd(fd, out);
     ::close(fd);
     return rc;
+}
+
+std::string LinuxPlatform::read_required(const std::string& path) const {
+    std::string data;
+    const int rc = read_file(path, data);
+    if (rc != 0) raise_errno(rc, root_ + path);
+    return data;
 }
 
 // --- processors ---------------------------------------------------------
@@ -135,14 +155,11 @@ std::optional<long> LinuxPlatform::cpu_count_physical() {
         std::set<std::string> lists;
         bool any = false;
         for (const auto& cpu : cpus) {
-            std::string data;
             const std::string path = base + "/" + cpu + "/topology/" + file;
             struct stat st{};
             if (::stat((root_ + path).c_str(), &st) != 0) continue;
             any = true;
-            const int rc = read_file(path, data);
-            if (rc != 0) raise_errno(rc, root_ + path);
-            lists.insert(std::string(bytes::strip(data)));
+            lists.insert(std::string(bytes::strip(read_required(path))));
         }
         if (any) {
             if (!lists.empty()) return static_cast<long>(lists.size());
@@ -150,23 +167,22 @@ std::optional<long> LinuxPlatform::cpu_count_physical() {
         }
     }
     // Sockets times cores from /proc/cpuinfo.
-    std::string data;
-    const int rc = read_file("/proc/cpuinfo", data);
-    if (rc != 0) raise_errno(rc, root_ + "/proc/cpuinfo");
-    return proc_text::cpuinfo_physical_cores(data);
+    return proc_text::cpuinfo_physical_cores(read_required("/proc/cpuinfo"));
 }
 
 CpuTimesSample LinuxPlatform::cpu_times() {
-    std::string data;
-    const int rc = read_file("/proc/stat", data);
-    if (rc != 0) raise_errno(rc, root_ + "/proc/stat");
-    return proc_text::cpu_times_from_stat(data, static_cast<double>(clock_ticks_));
+    const std::string data = read_required("/proc/stat");
+    CpuTimesSample sample = proc_text::cpu_times_from_stat(data, static_cast<double>(clock_ticks_));
+    try {
+        sample.boot_time = proc_text::boot_time_from_stat(data);
+    } catch (const SystemError&) {
+        // left out: boot_time() reads the file again and reports the failure
+    }
+    return sample;
 }
 
 std::optional<double> LinuxPlatform::cpu_freq_current() {
-    std::string data;
-    const int rc = read_file("/proc/cpuinfo", data);
-    if (rc != 0) raise_errno(rc, root_ + "/proc/cpuinfo");
+    const std::string data = read_required("/proc/cpuinfo");
     const std::vector<double> cpuinfo = proc_text::cpuinfo_mhz(data);
     const std::string base = "/sys/devices/system/cpu";
     struct stat st{};
@@ -233,54 +249,29 @@ std::optional<double> LinuxPlatform::cpu_freq_current() {
 
 // --- memory ----------------------------------------------------------------
 
-VirtualMemory LinuxPlatform::virtual_memory() {
-    std::string data;
-    const int rc = read_file("/proc/meminfo", data);
-    if (rc != 0) raise_errno(rc, root_ + "/proc/meminfo");
+MemoryFigures LinuxPlatform::memory() {
+    const proc_text::MemInfo mems = proc_text::parse_meminfo(read_required("/proc/meminfo"));
     const auto zoneinfo = [&]() -> std::optional<std::string> {
         std::string zone;
         if (read_file("/proc/zoneinfo", zone) != 0) return std::nullopt;
         return zone;
     };
-    return proc_text::virtual_memory_from(proc_text::parse_meminfo(data), zoneinfo, sysconf(_SC_PAGESIZE),
-                                          windows_);
-}
-
-SwapMemory LinuxPlatform::swap_memory() {
-    std::string data;
-    const int rc = read_file("/proc/meminfo", data);
-    if (rc != 0) raise_errno(rc, root_ + "/proc/meminfo");
-    const auto mems = proc_text::parse_meminfo(data);
-    long long total, free;
-    auto t = mems.find("SwapTotal:"), f = mems.find("SwapFree:");
-    if (t != mems.end() && f != mems.end()) {
-        total = t->second;
-        free = f->second;
-    } else {
-        struct sysinfo si{};
-        if (!root_.empty() || ::sysinfo(&si) != 0) throw SystemError(EINVAL, "no swap figures");
-        total = static_cast<long long>(si.totalswap) * si.mem_unit;
-        free = static_cast<long long>(si.freeswap) * si.mem_unit;
-    }
+    MemoryFigures m;
+    m.ram = proc_text::virtual_memory_from(mems, zoneinfo, sysconf(_SC_PAGESIZE));
+    const auto [total, free] = swap_sizes(mems, root_.empty());
     std::string vmstat;
     proc_text::SwapTraffic traffic;
     if (read_file("/proc/vmstat", vmstat) == 0) traffic = proc_text::vmstat_swap_bytes(vmstat);
-    return proc_text::swap_memory_from(total, free, traffic);
+    m.swap = proc_text::swap_memory_from(total, free, traffic);
+    return m;
 }
 
-std::uint64_t LinuxPlatform::memory_total() {
-    std::string data;
-    const int rc = read_file("/proc/meminfo", data);
-    if (rc != 0) raise_errno(rc, root_ + "/proc/meminfo");
-    for (auto line : bytes::lines(data)) {
-        if (line.substr(0, 9) == "MemTotal:") {
-            const auto f = bytes::split(line);
-            const auto v = f.size() > 1 ? bytes::to_int(f[1]) : std::nullopt;
-            if (!v) throw SystemError(EINVAL, "invalid literal for int()");
-            return static_cast<std::uint64_t>(*v) * 1024;
-        }
-    }
-    throw SystemError(EINVAL, "missing MemTotal:");
+MemoryTotals LinuxPlatform::memory_totals() {
+    const proc_text::MemInfo mems = proc_text::parse_meminfo(read_required("/proc/meminfo"));
+    const auto ram = mems.find("MemTotal:");
+    if (ram == mems.end()) throw SystemError(EINVAL, "missing MemTotal:");
+    return {static_cast<std::uint64_t>(ram->second),
+            static_cast<std::uint64_t>(swap_sizes(mems, root_.empty()).first)};
 }
 
 // --- disks -------------------------------------------------------------------
@@ -332,23 +323,22 @@ std::string LinuxPlatform::root_fs_device() {
 }
 
 std::vector<Partition> LinuxPlatform::disk_partitions(bool all) {
-    std::string data;
-    int rc = read_file("/proc/filesystems", data);
-    if (rc != 0) raise_errno(rc, root_ + "/proc/filesystems");
-    const std::set<std::string> fstypes = proc_text::device_filesystems(data);
+    const std::set<std::string> fstypes = proc_text::device_filesystems(read_required("/proc/filesystems"));
     std::string mounts_path = "/proc/self/mounts";
     if (root_.empty()) {
         struct stat st{};
         if (::stat("/etc/mtab", &st) == 0 && S_ISREG(st.st_mode)) mounts_path = "/etc/mtab";
     }
-    rc = read_file(mounts_path, data);
-    if (rc != 0) raise_errno(rc, root_ + mounts_path);
+    const std::string data = read_required(mounts_path);
     std::vector<Partition> out;
     std::string rootfs;
     bool rootfs_done = false;
     for (auto raw : bytes::lines(data)) {
+        const auto fields = proc_text::mount_fields(raw);
+        if (!fields) continue;
+        // Mounts of other file systems are passed over before anything else.
+        if (!all && !fstypes.count(proc_text::unescape_mount_field((*fields)[2]))) continue;
         std::optional<Partition> line = proc_text::parse_mount_line(raw);
-        if (!line) continue;
         Partition& part = *line;
         if (part.device == "/dev/root" || part.device == "rootfs") {
             if (!rootfs_done) {
@@ -364,14 +354,15 @@ std::vector<Partition> LinuxPlatform::disk_partitions(bool all) {
 }
 
 std::optional<IoTotals> LinuxPlatform::disk_io_counters() {
-    std::string data;
-    const int rc = read_file("/proc/diskstats", data);
-    if (rc != 0) raise_errno(rc, root_ + "/proc/diskstats");
-    std::map<std::string, std::vector<std::uint64_t>> now;  // name -> (read bytes, write bytes)
+    const std::string data = read_required("/proc/diskstats");
+    std::map<std::string, DiskBytes> now;  // the disks (whole devices under /sys/block)
+    std::string block = root_ + "/sys/block/";
+    const std::size_t base = block.size();
     for (const auto& disk : proc_text::parse_diskstats(data)) {
-        std::string dev(disk.name);
-        std::replace(dev.begin(), dev.end(), '/', '!');
-        if (::access((root_ + "/sys/block/" + dev).c_str(), F_OK) != 0) continue;
+        block.resize(base);
+        block.append(disk.name);
+        std::replace(block.begin() + static_cast<std::ptrdiff_t>(base), block.end(), '/', '!');
+        if (::access(block.c_str(), F_OK) != 0) continue;
         now[std::string(disk.name)] = {disk.read_bytes, disk.write_bytes};
     }
     if (now.empty()) return std::nullopt;
@@ -379,41 +370,35 @@ std::optional<IoTotals> LinuxPlatform::disk_io_counters() {
     // Counters that fall (a wrap or a reset of one disk) are carried on, so
     // totals only grow while the disk stays listed.
     std::lock_guard<std::mutex> lock(io_mutex_);
-    std::map<std::string, std::vector<std::uint64_t>> adjusted = now;
-    if (io_seen_) {
+    if (io_seen_)
         for (auto it = io_carry_.begin(); it != io_carry_.end();)
             it = now.count(it->first) ? std::next(it) : io_carry_.erase(it);
-        for (auto& [name, values] : now) {
-            auto old = io_last_.find(name);
-            if (old == io_last_.end()) continue;
-            auto& carry = io_carry_[name];
-            carry.resize(values.size(), 0);
-            for (std::size_t i = 0; i < values.size(); ++i) {
-                if (values[i] < old->second[i]) carry[i] += old->second[i];
-                adjusted[name][i] = values[i] + carry[i];
-            }
+    IoTotals t;
+    for (const auto& [name, bytes] : now) {
+        DiskBytes total = bytes;
+        const auto old = io_seen_ ? io_last_.find(name) : io_last_.end();
+        if (old != io_last_.end()) {
+            DiskBytes& carry = io_carry_[name];
+            if (bytes.read < old->second.read) carry.read += old->second.read;
+            if (bytes.write < old->second.write) carry.write += old->second.write;
+            total.read += carry.read;
+            total.write += carry.write;
         }
+        t.read_bytes += total.read;
+        t.write_bytes += total.write;
     }
     io_seen_ = true;
-    io_last_ = now;
-    IoTotals t;
-    for (const auto& kv : adjusted) {
-        t.read_bytes += kv.second[0];
-        t.write_bytes += kv.second[1];
-    }
+    io_last_ = std::move(now);
     return t;
 }
 
 double LinuxPlatform::boot_time() {
-    std::string data;
-    const int rc = read_file("/proc/stat", data);
-    if (rc != 0) raise_errno(rc, root_ + "/proc/stat");
+    const std::string data = read_required("/proc/stat");
     if (const auto btime = proc_text::boot_time_from_stat(data)) return *btime;
     throw SystemError(EINVAL, "line 'btime' not found in " + root_ + "/proc/stat");
 }
 
 std::optional<LoadAverage> LinuxPlatform::load_average() {
-    if (windows_) return std::nullopt;
     if (root_.empty()) {
         // The C library's query, as the runtime's os.getloadavg(): the
         // kernel's fixed-point figures in full, not the two decimals of the
@@ -445,18 +430,17 @@ std::vector<long long> LinuxPlatform::pids() {
         if (v) out.push_back(*v);
     }
     ::closedir(d);
-    std::sort(out.begin(), out.end());
+    if (!std::is_sorted(out.begin(), out.end())) std::sort(out.begin(), out.end());  // /proc lists them in order
     return out;
 }
 
 int LinuxPlatform::read_process_file(long long pid, const char* name, std::string& out) {
-    char rel[64];
-    const std::string num = numfmt::integer(pid);
+    char rel[64];  // "<pid>/<name>"
+    const auto number = std::to_chars(rel, rel + 24, pid);
     const std::size_t nlen = std::strlen(name);
-    if (num.size() + 1 + nlen + 1 > sizeof rel) return ENAMETOOLONG;
-    std::memcpy(rel, num.data(), num.size());
-    rel[num.size()] = '/';
-    std::memcpy(rel + num.size() + 1, name, nlen + 1);
+    if (number.ec != std::errc() || (number.ptr - rel) + 1 + nlen + 1 > sizeof rel) return ENAMETOOLONG;
+    *number.ptr = '/';
+    std::memcpy(number.ptr + 1, name, nlen + 1);
     const int fd = proc_fd_ >= 0 ? ::openat(proc_fd_, rel, O_RDONLY | O_CLOEXEC)
                                  : ::open((root_ + "/proc/" + rel).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return errno;
@@ -502,33 +486,35 @@ long LinuxPlatform::clock_ticks() { return clock_ticks_; }
 
 // --- signals -----------------------------------------------------------------
 
-int LinuxPlatform::open_process(long long pid, int* handle) {
-    *handle = -1;
+ProcessStatus LinuxPlatform::open_process(long long pid, ProcessHandle& handle) {
+    handle = ProcessHandle();
     const long fd = pidfd_open_call(pid);
     if (fd >= 0) {
-        *handle = static_cast<int>(fd);  // pidfds are close-on-exec
-        return 0;
+        handle = ProcessHandle(pid, static_cast<int>(fd));  // pidfds are close-on-exec
+        return {};
     }
     if (errno == ENOSYS || errno == EINVAL) {
         // No process handles on this kernel: fall back to the pid itself.
-        if (::kill(static_cast<pid_t>(pid), 0) == 0) return 0;
-        return errno == EPERM ? 0 : errno;
+        handle = ProcessHandle(pid, -1);
+        if (::kill(static_cast<pid_t>(pid), 0) == 0) return {};
+        return errno == EPERM ? ProcessStatus{} : ProcessStatus::from_errno(errno);
     }
-    return errno;
+    return ProcessStatus::from_errno(errno);
 }
 
-int LinuxPlatform::process_alive(int handle, long long pid) {
-    const long rc = handle >= 0 ? pidfd_signal_call(handle, 0) : ::kill(static_cast<pid_t>(pid), 0);
-    return rc == 0 ? 0 : errno;
+ProcessStatus LinuxPlatform::process_alive(const ProcessHandle& handle) {
+    return signal_process(handle, 0);
 }
 
-int LinuxPlatform::signal_process(int handle, long long pid, int sig) {
-    const long rc = handle >= 0 ? pidfd_signal_call(handle, sig) : ::kill(static_cast<pid_t>(pid), sig);
-    return rc == 0 ? 0 : errno;
+ProcessStatus LinuxPlatform::signal_process(const ProcessHandle& handle, int sig) {
+    const long rc = handle.native() >= 0 ? pidfd_signal_call(handle.native(), sig)
+                                         : ::kill(static_cast<pid_t>(handle.pid()), sig);
+    return ProcessStatus::from_errno(rc == 0 ? 0 : errno);
 }
 
-void LinuxPlatform::close_process(int handle) {
-    if (handle >= 0) ::close(handle);
+void ProcessHandle::close() noexcept {
+    if (native_ >= 0) ::close(native_);
+    native_ = -1;
 }
 
 // --- files and programs ------------------------------------------------------

@@ -17,37 +17,17 @@ std::string lowered(std::string_view s) {
     return out;
 }
 
+// Whether `line` begins with `prefix` (lower case) in any mix of capitals.
+bool starts_with_lowered(std::string_view line, std::string_view prefix) {
+    if (line.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (bytes::lower(line[i]) != prefix[i]) return false;
+    return true;
+}
+
 long long get_or(const MemInfo& m, const char* k, long long d) {
     auto it = m.find(k);
     return it == m.end() ? d : it->second;
-}
-
-// getmntent's unescaping of a mount-table field.
-std::string unescape_mount_field(std::string_view s) {
-    std::string out;
-    out.reserve(s.size());
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\\' && s.size() - i >= 4) {
-            const std::string_view code = s.substr(i + 1, 3);
-            char c = 0;
-            if (code == "040") c = ' ';
-            else if (code == "011") c = '\t';
-            else if (code == "012") c = '\n';
-            else if (code == "134") c = '\\';
-            if (c) {
-                out += c;
-                i += 3;
-                continue;
-            }
-        }
-        if (s[i] == '\\' && i + 1 < s.size() && s[i + 1] == '\\') {
-            out += '\\';
-            ++i;
-            continue;
-        }
-        out += s[i];
-    }
-    return out;
 }
 
 }  // namespace
@@ -114,29 +94,25 @@ std::optional<long> cpuinfo_physical_cores(std::string_view data) {
 
 std::vector<double> cpuinfo_mhz(std::string_view data) {
     std::vector<double> out;
-    for (auto line : bytes::lines(data)) {
-        if (lowered(line.substr(0, 7)) != "cpu mhz") continue;
+    bytes::for_each_line(data, [&](std::string_view line) {
+        if (!starts_with_lowered(line, "cpu mhz")) return true;
         const auto colon = line.find(':');
         if (colon == std::string_view::npos) throw SystemError(EINVAL, "list index out of range");
         const auto v = bytes::to_float(line.substr(colon + 1));
         if (!v) throw SystemError(EINVAL, "could not convert string to float");
         out.push_back(*v);
-    }
+        return true;
+    });
     return out;
 }
 
 CpuTimesSample cpu_times_from_stat(std::string_view data, double ticks) {
-    const auto all = bytes::lines(data);
-    if (all.empty()) throw SystemError(EINVAL, "empty processor statistics");
-    const auto first = bytes::split(all[0]);
-    const std::size_t vlen = first.empty() ? 0 : first.size() - 1;
-    std::size_t nfields = 7;
-    if (vlen >= 8) ++nfields;
-    if (vlen >= 9) ++nfields;
-    if (vlen >= 10) ++nfields;
+    constexpr std::size_t kMost = 10;  // user to guest_nice
+    std::size_t nfields = 0;           // fixed by the first line
     auto parse = [&](std::string_view line) {
-        const auto values = bytes::split(line);
-        if (values.size() < nfields + 1) throw SystemError(EINVAL, "too few processor time fields");
+        std::string_view values[kMost + 1];
+        if (bytes::split_into(line, values, nfields + 1) < nfields + 1)
+            throw SystemError(EINVAL, "too few processor time fields");
         CpuTimes t;
         t.reserve(nfields);
         for (std::size_t i = 1; i <= nfields; ++i) {
@@ -147,22 +123,35 @@ CpuTimesSample cpu_times_from_stat(std::string_view data, double ticks) {
         return t;
     };
     CpuTimesSample sample;
-    sample.total = parse(all[0]);
-    for (std::size_t i = 1; i < all.size(); ++i)
-        if (all[i].substr(0, 3) == "cpu") sample.per_cpu.push_back(parse(all[i]));
+    bool first = true;
+    bytes::for_each_line(data, [&](std::string_view line) {
+        if (first) {
+            first = false;
+            std::string_view fields[kMost + 1];
+            const std::size_t count = bytes::split_into(line, fields, kMost + 1);
+            const std::size_t vlen = count == 0 ? 0 : count - 1;
+            nfields = vlen >= 10 ? 10 : vlen >= 9 ? 9 : vlen >= 8 ? 8 : 7;
+            sample.total = parse(line);
+        } else if (line.substr(0, 3) == "cpu") {
+            sample.per_cpu.push_back(parse(line));
+        }
+        return true;
+    });
+    if (first) throw SystemError(EINVAL, "empty processor statistics");
     return sample;
 }
 
 std::optional<double> boot_time_from_stat(std::string_view data) {
-    for (auto line : bytes::lines(data)) {
-        if (line.substr(0, 5) == "btime") {
-            const auto f = bytes::split(line);
-            const auto v = f.size() > 1 ? bytes::to_float(f[1]) : std::nullopt;
-            if (!v) throw SystemError(EINVAL, "could not convert boot time");
-            return *v;
-        }
-    }
-    return std::nullopt;
+    std::optional<double> btime;
+    bytes::for_each_line(data, [&](std::string_view line) {
+        if (line.substr(0, 5) != "btime") return true;
+        std::string_view f[2];
+        const auto v = bytes::split_into(line, f, 2) > 1 ? bytes::to_float(f[1]) : std::nullopt;
+        if (!v) throw SystemError(EINVAL, "could not convert boot time");
+        btime = *v;
+        return false;
+    });
+    return btime;
 }
 
 std::optional<LoadAverage> parse_loadavg(std::string_view data) {
@@ -177,13 +166,14 @@ std::optional<LoadAverage> parse_loadavg(std::string_view data) {
 
 MemInfo parse_meminfo(std::string_view data) {
     MemInfo mems;
-    for (auto line : bytes::lines(data)) {
-        const auto fields = bytes::split(line);
-        if (fields.size() < 2) throw SystemError(EINVAL, "list index out of range");
+    bytes::for_each_line(data, [&](std::string_view line) {
+        std::string_view fields[2];
+        if (bytes::split_into(line, fields, 2) < 2) throw SystemError(EINVAL, "list index out of range");
         const auto v = bytes::to_int(fields[1]);
         if (!v) throw SystemError(EINVAL, "invalid literal for int()");
-        mems[std::string(fields[0])] = py::sat_mul(*v, 1024);
-    }
+        mems.add(fields[0], py::sat_mul(*v, 1024));
+        return true;
+    });
     return mems;
 }
 
@@ -203,7 +193,7 @@ long long zoneinfo_low_pages(std::string_view data) {
 
 VirtualMemory virtual_memory_from(const MemInfo& mems,
                                   const std::function<std::optional<std::string>()>& zoneinfo,
-                                  long page_size, bool windows) {
+                                  long page_size) {
     auto need = [&](const char* k) {
         auto it = mems.find(k);
         if (it == mems.end()) throw SystemError(EINVAL, std::string("missing ") + k);
@@ -246,16 +236,14 @@ VirtualMemory virtual_memory_from(const MemInfo& mems,
     vm.total = static_cast<std::uint64_t>(total);
     vm.available = static_cast<std::uint64_t>(avail);
     vm.percent = usage_percent(static_cast<double>(py::sat_sub(total, avail)), static_cast<double>(total));
-    if (!windows) {
-        vm.cached = static_cast<std::uint64_t>(cached);
-        vm.buffers = static_cast<std::uint64_t>(buffers);
-    }
+    vm.cached = static_cast<std::uint64_t>(cached);
+    vm.buffers = static_cast<std::uint64_t>(buffers);
     return vm;
 }
 
 SwapTraffic vmstat_swap_bytes(std::string_view data) {
     std::optional<long long> in, out;
-    for (auto line : bytes::lines(data)) {
+    bytes::for_each_line(data, [&](std::string_view line) {
         auto value = [&]() {
             const auto parts = bytes::split_on(line, ' ');
             const auto v = parts.size() > 1 ? bytes::to_int(parts[1]) : std::nullopt;
@@ -264,8 +252,9 @@ SwapTraffic vmstat_swap_bytes(std::string_view data) {
         };
         if (line.substr(0, 6) == "pswpin") in = value();
         else if (line.substr(0, 7) == "pswpout") out = value();
-        if (in && out) return SwapTraffic{*in, *out};
-    }
+        return !(in && out);
+    });
+    if (in && out) return SwapTraffic{*in, *out};
     return {};
 }
 
@@ -298,39 +287,76 @@ std::set<std::string> device_filesystems(std::string_view data) {
     return fstypes;
 }
 
-std::optional<Partition> parse_mount_line(std::string_view raw) {
+// getmntent's unescaping of a mount-table field.
+std::string unescape_mount_field(std::string_view s) {
+    if (s.find('\\') == std::string_view::npos) return std::string(s);
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\\' && s.size() - i >= 4) {
+            const std::string_view code = s.substr(i + 1, 3);
+            char c = 0;
+            if (code == "040") c = ' ';
+            else if (code == "011") c = '\t';
+            else if (code == "012") c = '\n';
+            else if (code == "134") c = '\\';
+            if (c) {
+                out += c;
+                i += 3;
+                continue;
+            }
+        }
+        if (s[i] == '\\' && i + 1 < s.size() && s[i + 1] == '\\') {
+            out += '\\';
+            ++i;
+            continue;
+        }
+        out += s[i];
+    }
+    return out;
+}
+
+std::optional<std::array<std::string_view, 3>> mount_fields(std::string_view raw) {
     std::size_t p = 0;
     while (p < raw.size() && (raw[p] == ' ' || raw[p] == '\t')) ++p;
     if (p >= raw.size() || raw[p] == '#') return std::nullopt;
-    std::vector<std::string_view> f;
-    while (p < raw.size()) {
+    std::array<std::string_view, 3> f;  // device, mount point, type; the rest is not needed
+    std::size_t n = 0;
+    while (p < raw.size() && n < 3) {
         std::size_t q = p;
         while (q < raw.size() && raw[q] != ' ' && raw[q] != '\t') ++q;
-        f.push_back(raw.substr(p, q - p));
+        f[n++] = raw.substr(p, q - p);
         while (q < raw.size() && (raw[q] == ' ' || raw[q] == '\t')) ++q;
         p = q;
     }
-    if (f.size() < 3) return std::nullopt;
-    Partition part{unescape_mount_field(f[0]), unescape_mount_field(f[1]), unescape_mount_field(f[2])};
+    if (n < 3) return std::nullopt;
+    return f;
+}
+
+std::optional<Partition> parse_mount_line(std::string_view raw) {
+    const auto f = mount_fields(raw);
+    if (!f) return std::nullopt;
+    Partition part{unescape_mount_field((*f)[0]), unescape_mount_field((*f)[1]), unescape_mount_field((*f)[2])};
     if (part.device == "none") part.device.clear();
     return part;
 }
 
 std::vector<DiskCounters> parse_diskstats(std::string_view data) {
     std::vector<DiskCounters> out;
-    for (auto line : bytes::lines(data)) {
-        const auto f = bytes::split(line);
+    bytes::for_each_line(data, [&](std::string_view line) {
+        std::string_view f[18];
+        const std::size_t count = bytes::split_into(line, f, 18);  // 19: more than 18
         std::string_view name;
         std::optional<long long> r, w;
-        if (f.size() == 15) {
+        if (count == 15) {
             name = f[3];
             r = bytes::to_int(f[5]);
             w = bytes::to_int(f[9]);
-        } else if (f.size() == 14 || f.size() >= 18) {
+        } else if (count == 14 || count >= 18) {
             name = f[2];
             r = bytes::to_int(f[5]);
             w = bytes::to_int(f[9]);
-        } else if (f.size() == 7) {
+        } else if (count == 7) {
             name = f[2];
             r = bytes::to_int(f[4]);
             w = bytes::to_int(f[6]);
@@ -339,7 +365,8 @@ std::vector<DiskCounters> parse_diskstats(std::string_view data) {
         }
         if (!r || !w) throw SystemError(EINVAL, "invalid literal for int()");
         out.push_back({name, static_cast<std::uint64_t>(*r) * 512, static_cast<std::uint64_t>(*w) * 512});
-    }
+        return true;
+    });
     return out;
 }
 

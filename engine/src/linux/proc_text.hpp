@@ -5,6 +5,8 @@
 // ints never overflow) stop at the ends of the range instead.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <functional>
 #include <map>
 #include <optional>
@@ -43,7 +45,24 @@ std::optional<LoadAverage> parse_loadavg(std::string_view data);
 
 // /proc/meminfo: each name with its colon, and its figure times 1024.
 // Throws SystemError on a line without a whole number in its second field.
-using MemInfo = std::map<std::string, long long>;
+// The lines of a meminfo by name, in bytes: a later line of the same name
+// stands in for an earlier one.
+class MemInfo {
+public:
+    using Entry = std::pair<std::string, long long>;
+    using const_iterator = std::vector<Entry>::const_reverse_iterator;
+
+    MemInfo() { entries_.reserve(64); }  // a meminfo has some 50 lines
+    void add(std::string_view name, long long bytes) { entries_.emplace_back(name, bytes); }
+    const_iterator find(std::string_view name) const {
+        return std::find_if(entries_.rbegin(), entries_.rend(), [&](const Entry& e) { return e.first == name; });
+    }
+    const_iterator end() const { return entries_.rend(); }
+    std::size_t count(std::string_view name) const { return find(name) == end() ? 0 : 1; }
+
+private:
+    std::vector<Entry> entries_;
+};
 MemInfo parse_meminfo(std::string_view data);
 // The sum of the "low" watermarks of /proc/zoneinfo, in pages. Throws
 // SystemError on a bad figure.
@@ -54,7 +73,7 @@ long long zoneinfo_low_pages(std::string_view data);
 // MemTotal or MemFree is missing.
 VirtualMemory virtual_memory_from(const MemInfo& mems,
                                   const std::function<std::optional<std::string>()>& zoneinfo,
-                                  long page_size, bool windows);
+                                  long page_size);
 // Bytes swapped in and out since boot from /proc/vmstat (pages of 4 KiB);
 // both 0 unless both lines are there. Throws SystemError on a bad figure.
 struct SwapTraffic {
@@ -72,6 +91,9 @@ std::set<std::string> device_filesystems(std::string_view data);
 // One line of a mount table: device ("" for "none"), mount point and type,
 // unescaped as getmntent does; none for a comment or a short line.
 std::optional<Partition> parse_mount_line(std::string_view line);
+// The same three fields as they stand in the line, and one of them unescaped.
+std::optional<std::array<std::string_view, 3>> mount_fields(std::string_view line);
+std::string unescape_mount_field(std::string_view field);
 // The sectors read and written by each disk of /proc/diskstats, in bytes.
 // Throws SystemError on a line of an unknown layout or with a bad figure.
 struct DiskCounters {

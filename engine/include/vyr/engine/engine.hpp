@@ -57,9 +57,12 @@ struct SwapAndIo {
     long long total_io_bytes = 0;
 };
 
+class PartitionList;  // one listing of the partitions, shared by the steps of a snapshot
+
 struct TerminateResult {
     bool ok = false;
     std::string message;
+    ProcessError error = ProcessError::none;  // what failed, when not ok
 };
 
 class Engine {
@@ -110,6 +113,15 @@ private:
     struct FolderState;
 
     double percent_of(const CpuTimes& a, const CpuTimes& b) const;
+    // Stages of the snapshot. The processor reading gives the boot time
+    // where the same reading has it, and one listing of the partitions
+    // serves the primary disk and the partition list.
+    std::optional<double> measure_processors(SystemMetricsSnapshot& s);
+    void measure_disk_rates(SystemMetricsSnapshot& s, double now);
+    void measure_load(SystemMetricsSnapshot& s);
+    std::string format_uptime(std::optional<double> boot_time);
+    PrimaryDisk resolve_primary_disk(PartitionList& partitions);
+    std::vector<DiskPartitionInfo> get_partitions(PartitionList& partitions);
 
     std::shared_ptr<Platform> platform_;
     std::shared_ptr<Clock> clock_;

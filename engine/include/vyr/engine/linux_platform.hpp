@@ -1,8 +1,7 @@
 // The Linux implementation of the engine's platform layer. Every /proc and
 // /sys path is read below `root` ("" for the running system), so tests can
 // point it at a fixture tree. Tests may also derive from it to replace the
-// calls that do not go through files (disk usage, signals) and switch the
-// Windows steps on.
+// calls that do not go through files (disk usage, signals).
 #pragma once
 
 #include <map>
@@ -21,17 +20,14 @@ public:
     LinuxPlatform& operator=(const LinuxPlatform&) = delete;
 
     const std::string& root() const { return root_; }
-    // The switch that makes the engine take its Windows steps.
-    void set_windows(bool on) { windows_ = on; }
-    bool windows() const override { return windows_; }
+    bool windows() const override { return false; }
 
     std::optional<long> cpu_count_logical() override;
     std::optional<long> cpu_count_physical() override;
     CpuTimesSample cpu_times() override;
     std::optional<double> cpu_freq_current() override;
-    VirtualMemory virtual_memory() override;
-    SwapMemory swap_memory() override;
-    std::uint64_t memory_total() override;
+    MemoryFigures memory() override;
+    MemoryTotals memory_totals() override;
     DiskUsage disk_usage(const std::string& path) override;
     std::vector<Partition> disk_partitions(bool all) override;
     std::optional<IoTotals> disk_io_counters() override;
@@ -47,10 +43,9 @@ public:
     std::string user_name(long long uid) override;
     long clock_ticks() override;
 
-    int open_process(long long pid, int* handle) override;
-    int process_alive(int handle, long long pid) override;
-    int signal_process(int handle, long long pid, int sig) override;
-    void close_process(int handle) override;
+    ProcessStatus open_process(long long pid, ProcessHandle& handle) override;
+    ProcessStatus process_alive(const ProcessHandle& handle) override;
+    ProcessStatus signal_process(const ProcessHandle& handle, int sig) override;
 
     std::string home_dir() override;
     PathState path_state(const std::string& path) override;
@@ -59,20 +54,24 @@ public:
 protected:
     // Reads root + path into `out`; 0 or an errno.
     int read_file(const std::string& path, std::string& out) const;
+    // The text of root + path; a failed read is a SystemError.
+    std::string read_required(const std::string& path) const;
     std::string sys_path(const std::string& path) const { return root_ + path; }
     // The device of the root folder, for mounts listed as "/dev/root".
     virtual std::string root_fs_device();
 
 private:
     std::string root_;
-    bool windows_ = false;
     int proc_fd_ = -1;  // root + "/proc", opened close-on-exec
     long clock_ticks_;
 
+    struct DiskBytes {
+        std::uint64_t read = 0, write = 0;
+    };
     std::mutex io_mutex_;  // the counter-wrap memory below
     bool io_seen_ = false;
-    std::map<std::string, std::vector<std::uint64_t>> io_last_;
-    std::map<std::string, std::vector<std::uint64_t>> io_carry_;
+    std::map<std::string, DiskBytes> io_last_;   // by disk: the counters last read
+    std::map<std::string, DiskBytes> io_carry_;  // by disk: what fallen counters had reached
 
     std::mutex users_mutex_;
     std::map<long long, std::string> users_;

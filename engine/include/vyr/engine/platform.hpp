@@ -34,6 +34,8 @@ using CpuTimes = std::vector<double>;
 struct CpuTimesSample {
     CpuTimes total;
     std::vector<CpuTimes> per_cpu;
+    // The boot time where the same reading gives it (seconds since the epoch).
+    std::optional<double> boot_time;
 };
 
 struct VirtualMemory {
@@ -51,6 +53,18 @@ struct SwapMemory {
     double percent = 0.0;
     std::optional<std::uint64_t> sin;      // bytes swapped in since boot
     std::optional<std::uint64_t> sout;
+};
+
+// Memory and swap from one reading of the memory figures.
+struct MemoryFigures {
+    VirtualMemory ram;
+    SwapMemory swap;
+};
+
+// Physical memory and swap space in bytes.
+struct MemoryTotals {
+    std::uint64_t ram = 0;
+    std::uint64_t swap = 0;
 };
 
 struct DiskUsage {
@@ -77,6 +91,42 @@ struct LoadAverage {
 
 enum class PathState { exists, missing, error };
 
+// How a call on a process failed, from the system's error number: the process
+// is gone (no such process), the caller lacks the right (permission denied),
+// the request was refused as malformed (invalid argument), or anything else.
+enum class ProcessError { none, gone, denied, invalid, other };
+
+struct ProcessStatus {
+    ProcessError error = ProcessError::none;
+    int error_number = 0;  // the system's code, for the text of the failure
+
+    bool ok() const { return error == ProcessError::none; }
+    static ProcessStatus from_errno(int err);  // 0 is success
+};
+
+// An open process. Where the system has process handles it pins the process,
+// so a pid that was reused meanwhile is never hit; it closes itself.
+class ProcessHandle {
+public:
+    ProcessHandle() = default;
+    // Takes over `native` (a pidfd; -1 when the pid itself is used).
+    ProcessHandle(long long pid, int native) noexcept : pid_(pid), native_(native) {}
+    ~ProcessHandle();
+    ProcessHandle(ProcessHandle&& other) noexcept;
+    ProcessHandle& operator=(ProcessHandle&& other) noexcept;
+    ProcessHandle(const ProcessHandle&) = delete;
+    ProcessHandle& operator=(const ProcessHandle&) = delete;
+
+    long long pid() const { return pid_; }
+    int native() const { return native_; }
+
+private:
+    void close() noexcept;  // defined by the platform layer the build picks
+
+    long long pid_ = 0;
+    int native_ = -1;
+};
+
 struct CommandResult {
     enum Status { ok, timed_out, not_found, failed };
     Status status = failed;
@@ -87,8 +137,8 @@ class Platform {
 public:
     virtual ~Platform() = default;
 
-    // True when the engine takes the Windows steps (system drive, I/O
-    // counters from the platform, no load average, no swap per process).
+    // True on Windows: the engine then takes its Windows steps (system drive,
+    // I/O counters from the platform, no swap per process).
     virtual bool windows() const = 0;
 
     // --- the machine
@@ -96,9 +146,9 @@ public:
     virtual std::optional<long> cpu_count_physical() = 0;
     virtual CpuTimesSample cpu_times() = 0;
     virtual std::optional<double> cpu_freq_current() = 0;  // MHz
-    virtual VirtualMemory virtual_memory() = 0;
-    virtual SwapMemory swap_memory() = 0;
-    virtual std::uint64_t memory_total() = 0;  // bytes, for memory shares
+    virtual MemoryFigures memory() = 0;
+    // The sizes alone (for the shares of the process list), read more cheaply.
+    virtual MemoryTotals memory_totals() = 0;
     virtual DiskUsage disk_usage(const std::string& path) = 0;
     // Physical partitions only when `all` is false; every mount otherwise.
     virtual std::vector<Partition> disk_partitions(bool all) = 0;
@@ -118,12 +168,10 @@ public:
     virtual std::string user_name(long long uid) = 0;
     virtual long clock_ticks() = 0;
 
-    // --- signals. A handle pins the process, so a reused pid is not hit.
-    // open: 0 and *handle, or an errno. signal: 0 or an errno.
-    virtual int open_process(long long pid, int* handle) = 0;
-    virtual int process_alive(int handle, long long pid) = 0;
-    virtual int signal_process(int handle, long long pid, int sig) = 0;
-    virtual void close_process(int handle) = 0;
+    // --- signals
+    virtual ProcessStatus open_process(long long pid, ProcessHandle& handle) = 0;
+    virtual ProcessStatus process_alive(const ProcessHandle& handle) = 0;
+    virtual ProcessStatus signal_process(const ProcessHandle& handle, int sig) = 0;
 
     // --- files and programs
     virtual std::string home_dir() = 0;
@@ -132,5 +180,8 @@ public:
     // standard output; killed when `timeout_s` runs out.
     virtual CommandResult run_command(const std::vector<std::string>& argv, double timeout_s) = 0;
 };
+
+// The running system's platform layer; the build picks the implementation.
+std::shared_ptr<Platform> make_system_platform();
 
 }  // namespace vyr::engine
