@@ -3,9 +3,10 @@
 #include <chrono>
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QContextMenuEvent>
+#include <QCheckBox>
 #include <QCursor>
+#include <QFrame>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImageReader>
@@ -82,8 +83,8 @@ public:
     vyr::app::VyrVerticalPopup* p = nullptr;
     bool isVisible() const override { return p->isVisible(); }
     void hide() override { p->hide(); }
-    bool isPinned() const override { return p->is_pinned; }
-    void setPinned(bool pinned) override { p->is_pinned = pinned; }
+    bool isPinned() const override { return p->is_pinned(); }
+    void setPinned(bool pinned) override { p->set_pinned(pinned); }
     void updatePinStyle() override { p->_update_pin_style(); }
     void clearRowHovers() override { p->clear_row_hovers(); }
     bool underMouse() const override { return p->underMouse(); }
@@ -240,7 +241,7 @@ VyrMonitorWidget::VyrMonitorWidget(vyr::shell::MonitorBackend& backend) : QWidge
     // their rounded cards: the capsule's plate, the popup's and the inspector's frame.
     auto* compositing = new CompositingWatch(this);
     new WindowShape(this, main_capsule_, 1, 10, compositing);
-    new WindowShape(vertical_popup_.get(), vertical_popup_->frame, 0, 12, compositing);
+    new WindowShape(vertical_popup_.get(), vertical_popup_->frame(), 0, 12, compositing);
     new WindowShape(inspector_.get(), inspector_->container, 0, 12, compositing);
 
     setup_tray();
