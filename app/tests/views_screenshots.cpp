@@ -7,7 +7,7 @@
 #include <QFontDatabase>
 #include <QPainter>
 #include <QScreen>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTimer>
 #include <QToolTip>
 #include <QVBoxLayout>
@@ -175,7 +175,7 @@ int main(int argc, char** argv) {
         inspector.show();
         inspector.select_metric_tab(QStringLiteral("cpu"));
         inspector.update_data(snap, procs);
-        inspector.table->selectRow(2);
+        vyr::test::table_of(&inspector)->selectRow(2);
     });
     QTimer::singleShot(1100, [&] {
         save(&inspector, out + QStringLiteral("/inspector_cpu.png"));
@@ -192,7 +192,7 @@ int main(int argc, char** argv) {
         save(&inspector, out + QStringLiteral("/inspector_workload.png"));
         QApplication::primaryScreen()->grabWindow(0).save(out + QStringLiteral("/screen.png"));
         // The tool tip of a row whose command line looks like markup.
-        QTableView* table = inspector.table;
+        QTableView* table = vyr::test::table_of(&inspector);
         const QModelIndex sh = table->model()->index(4, 1);
         QToolTip::showText(table->viewport()->mapToGlobal(table->visualRect(sh).center()),
                            sh.data(Qt::ToolTipRole).toString(), table->viewport());
@@ -202,7 +202,7 @@ int main(int argc, char** argv) {
             if (w->inherits("QTipLabel") && w->isVisible()) save(w, out + QStringLiteral("/tooltip.png"));
         QToolTip::hideText();
         // The confirmation for a selected row whose name looks like markup.
-        QTableView* table = inspector.table;
+        QTableView* table = vyr::test::table_of(&inspector);
         table->model()->setData(table->model()->index(4, 1), QStringLiteral("<b>sh</b> & <i>co</i>"));
         table->selectRow(4);
         QTimer::singleShot(400, [&] {
@@ -212,7 +212,7 @@ int main(int argc, char** argv) {
                     box->button(QMessageBox::No)->click();
                 }
         });
-        inspector.btn_kill->click();
+        vyr::test::with_text<QPushButton>(&inspector, QStringLiteral("Zorla Kapat"))->click();
         app.quit();
     });
     return app.exec();

@@ -4,13 +4,11 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
-#include <QCheckBox>
 #include <QCursor>
 #include <QFrame>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImageReader>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMoveEvent>
 #include <QScreen>
@@ -98,10 +96,10 @@ public:
     vyr::app::VyrProcessInspectorDialog* i = nullptr;
     bool isVisible() const override { return i->isVisible(); }
     bool isMinimized() const override { return i->isMinimized(); }
-    std::string activeMetric() const override { return i->active_metric.toStdString(); }
-    bool isPaused() const override { return i->is_paused; }
-    std::string searchText() const override { return i->search_input->text().toStdString(); }
-    bool groupChecked() const override { return i->chk_group->isChecked(); }
+    std::string activeMetric() const override { return i->active_metric().toStdString(); }
+    bool isPaused() const override { return i->is_paused(); }
+    std::string searchText() const override { return i->search_text().toStdString(); }
+    bool groupChecked() const override { return i->group_checked(); }
     void selectMetricTab(const std::string& key) override { i->select_metric_tab(qs(key)); }
     void hideInspector() override { i->hide_inspector(); }
     void showNormal() override { i->showNormal(); }
@@ -242,7 +240,7 @@ VyrMonitorWidget::VyrMonitorWidget(vyr::shell::MonitorBackend& backend) : QWidge
     auto* compositing = new CompositingWatch(this);
     new WindowShape(this, main_capsule_, 1, 10, compositing);
     new WindowShape(vertical_popup_.get(), vertical_popup_->frame(), 0, 12, compositing);
-    new WindowShape(inspector_.get(), inspector_->container, 0, 12, compositing);
+    new WindowShape(inspector_.get(), inspector_->container(), 0, 12, compositing);
 
     setup_tray();
     restore_position();

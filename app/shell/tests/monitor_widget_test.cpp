@@ -208,7 +208,7 @@ TEST(MonitorWidget, TrayMenu) {
     // The inspector entry opens it on "workload".
     action(menu, QStringLiteral("Canlı Kaynak & İşlem Denetçisini Aç"))->trigger();
     EXPECT_TRUE(w.inspector()->isVisible());
-    EXPECT_EQ(w.inspector()->active_metric, QStringLiteral("workload"));
+    EXPECT_EQ(w.inspector()->active_metric(), QStringLiteral("workload"));
     ASSERT_TRUE(wait_for([&] { return backend.source->process_lists.load() > 0; }));
     // The capsule toggle hides and shows the window.
     w.show();
