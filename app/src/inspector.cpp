@@ -1,5 +1,7 @@
 #include "vyr/app/inspector.hpp"
 
+#include "process_table.hpp"
+
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -17,7 +19,6 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
-#include <array>
 #include <vector>
 
 #include "vyr/app/drawing.hpp"
@@ -124,50 +125,6 @@ QPushButton* action_button(const QString& text, const QString& style) {
     return b;
 }
 
-// The item of a cell, made when the cell has none. A refresh changes the
-// items in place: an item emits no change for a value it already holds, and
-// none is allocated or freed.
-QTableWidgetItem* item_at(QTableWidget* table, int row, int col) {
-    QTableWidgetItem* item = table->item(row, col);
-    if (!item) {
-        item = new QTableWidgetItem();
-        table->setItem(row, col, item);
-    }
-    return item;
-}
-
-QTableWidgetItem* fill_cell(QTableWidget* table, int row, int col, const QString& text, const QFont& font,
-                            const char* colour) {
-    QTableWidgetItem* item = item_at(table, row, col);
-    item->setText(text);
-    item->setFont(font);
-    item->setForeground(QBrush(QColor(QString::fromLatin1(colour))));
-    return item;
-}
-
-// Holds the header's sections at their widths while the table is filled: a
-// section fitted to its contents measures every row again for each changed
-// cell otherwise. The modes come back at the end, and with them one fitting
-// of the widths to the new contents.
-class SectionsHeldWhileFilling {
-public:
-    explicit SectionsHeldWhileFilling(QHeaderView* header) : header_(header) {
-        for (int c = 0; c < header_->count(); ++c) {
-            modes_.push_back(header_->sectionResizeMode(c));
-            header_->setSectionResizeMode(c, QHeaderView::Fixed);
-        }
-    }
-    ~SectionsHeldWhileFilling() {
-        for (int c = 0; c < static_cast<int>(modes_.size()); ++c) header_->setSectionResizeMode(c, modes_[c]);
-    }
-    SectionsHeldWhileFilling(const SectionsHeldWhileFilling&) = delete;
-    SectionsHeldWhileFilling& operator=(const SectionsHeldWhileFilling&) = delete;
-
-private:
-    QHeaderView* header_;
-    std::vector<QHeaderView::ResizeMode> modes_;
-};
-
 QString join(const QStringList& parts, const char* sep) { return parts.join(QString::fromUtf8(sep)); }
 
 // A wrapped summary may break a line after the slash of "MB/s"; an invisible
@@ -252,42 +209,6 @@ std::pair<QString, QString> workload_summary(const SystemMetricsSnapshot& snap) 
             QStringLiteral("Özet: CPU %") + fixed(snap.cpu_percent, 1) + QStringLiteral("  •  RAM %") +
                 fixed(snap.ram_percent, 1) + QStringLiteral("  •  Takas %") + fixed(snap.swap_percent, 1) +
                 QStringLiteral("  •  Disk %") + fixed(snap.disk_percent, 1)};
-}
-
-// What one cell of a process row shows. An alignment of 0 leaves the cell
-// at the table's own alignment.
-struct CellLook {
-    QString text;
-    const char* colour;
-    int alignment;
-};
-
-constexpr int kCentred = Qt::AlignCenter;
-constexpr int kRight = Qt::AlignRight | Qt::AlignVCenter;
-
-QString io_text(const ProcessEntry& proc) {
-    const QString total = fixed(proc.disk_total_mb, 0) + QStringLiteral(" MB)");
-    if (proc.disk_rw_kb_s >= 1024) return fixed(proc.disk_rw_kb_s / 1024, 2) + QStringLiteral(" MB/s (") + total;
-    if (proc.disk_rw_kb_s > 0.5) return fixed(proc.disk_rw_kb_s, 0) + QStringLiteral(" KB/s (") + total;
-    return QStringLiteral("0 KB/s (") + total;
-}
-
-// The eight cells of a row, in column order, with the level colours of the
-// figures (each threshold compares the unrounded value).
-std::array<CellLook, 8> row_cells(const ProcessEntry& proc) {
-    const char* wl_colour = proc.workload_score >= 30 ? "#DC2626" : proc.workload_score >= 12 ? "#D97706" : "#15803D";
-    const char* cpu_colour = proc.cpu_percent >= 25 ? "#DC2626" : proc.cpu_percent >= 8 ? "#0284C7" : "#334155";
-    return {{
-        {integer(proc.pid), "#475569", kCentred},
-        {qs(proc.display_name), "#0F172A", 0},
-        {qs(proc.username), "#475569", kCentred},
-        {fixed(proc.workload_score, 1) + QStringLiteral(" p"), wl_colour, kRight},
-        {percent_text(proc.cpu_percent, 1), cpu_colour, kRight},
-        {fixed(proc.ram_mb, 0) + QStringLiteral(" MB (%") + fixed(proc.ram_percent, 1) + QStringLiteral(")"),
-         proc.ram_percent >= 10 ? "#4F46E5" : "#334155", kRight},
-        {fixed(proc.swap_mb, 1) + QStringLiteral(" MB"), proc.swap_mb > 0 ? "#7C3AED" : "#475569", kRight},
-        {io_text(proc), proc.disk_rw_kb_s > 100 ? "#D97706" : "#475569", kRight},
-    }};
 }
 
 }  // namespace
@@ -462,7 +383,7 @@ void VyrProcessInspectorDialog::_build_tools(QBoxLayout* layout) {
 // Eight read-only columns, whole-row single selection; the name column takes
 // the spare width, the others fit their contents.
 void VyrProcessInspectorDialog::_build_table(QBoxLayout* layout) {
-    table = new QTableWidget(0, 8);
+    table = new ProcessTable();
     table->setFont(make_clean_font(10));
     table->setAlternatingRowColors(true);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -583,31 +504,6 @@ std::pair<QString, QString> VyrProcessInspectorDialog::_summary_texts(const Syst
     return workload_summary(snap);
 }
 
-int VyrProcessInspectorDialog::_fill_rows(const std::vector<ProcessEntry>& procs,
-                                          std::optional<long long> selected_pid) {
-    const QFont clean_row_font = make_clean_font(10);
-    int row_to_select = -1;
-    SectionsHeldWhileFilling held(table->horizontalHeader());
-    table->setRowCount(static_cast<int>(procs.size()));
-    for (int row_idx = 0; row_idx < static_cast<int>(procs.size()); ++row_idx) {
-        const ProcessEntry& proc = procs[static_cast<std::size_t>(row_idx)];
-        if (selected_pid && proc.pid == *selected_pid) row_to_select = row_idx;
-        const std::array<CellLook, 8> cells = row_cells(proc);
-        for (int col = 0; col < 8; ++col) {
-            const CellLook& look = cells[static_cast<std::size_t>(col)];
-            QTableWidgetItem* item = fill_cell(table, row_idx, col, look.text, clean_row_font, look.colour);
-            if (look.alignment) item->setTextAlignment(look.alignment);
-        }
-        QTableWidgetItem* pid_item = table->item(row_idx, 0);
-        pid_item->setData(Qt::UserRole, QVariant::fromValue<qlonglong>(proc.pid));
-        pid_item->setData(ProcessNameRole, qs(proc.name));
-        table->item(row_idx, 1)->setToolTip(plain_tooltip(QStringLiteral("Komut: ") + qs(proc.cmdline) +
-                                                          QStringLiteral("\nDurum: ") + qs(proc.status)));
-        table->setRowHeight(row_idx, 28);
-    }
-    return row_to_select;
-}
-
 void VyrProcessInspectorDialog::update_data(const SystemMetricsSnapshot& snap, const std::vector<ProcessEntry>& procs) {
     if (is_paused_) return;
     if (!isVisible()) return;
@@ -617,7 +513,7 @@ void VyrProcessInspectorDialog::update_data(const SystemMetricsSnapshot& snap, c
     lbl_summary_secondary->setText(secondary);
 
     const std::optional<long long> selected_pid = _get_selected_pid();
-    const int row_to_select = _fill_rows(procs, selected_pid);
+    const int row_to_select = table->show_rows(procs, selected_pid);
     if (row_to_select >= 0) {
         table->selectRow(row_to_select);
     } else if (selected_pid) {

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSet>
 #include <QSignalSpy>
 #include <QRegularExpression>
 #include <QTableWidget>
@@ -98,6 +99,22 @@ SystemMetricsSnapshot sample() {
     s.partitions = {part("/", "/dev/sda1", 237.6, 475.3, 50.0), part("/boot", "/dev/sda2", 0.25, 1.0, 25.0),
                     part("/home", "/dev/sdb1", 100.0, 900.0, 11.1), part("/mnt/x", "/dev/sdc1", 1, 2, 50)};
     return s;
+}
+
+// Three rows with every column in use.
+std::vector<ProcessEntry> three() {
+    std::vector<ProcessEntry> out{proc(101, "firefox-bin", "Firefox (3)"), proc(202, "code", "Code"),
+                                  proc(303, "bash")};
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        ProcessEntry& e = out[i];
+        e.workload_score = 40.0 - 15 * double(i);
+        e.cpu_percent = 30.0 - 11 * double(i);
+        e.ram_mb = 900.0 / double(i + 1);
+        e.ram_percent = 12.0 / double(i + 1);
+        e.disk_rw_kb_s = 2048.0 / double(i + 1);
+        e.disk_total_mb = 50;
+    }
+    return out;
 }
 
 std::vector<FolderUsageInfo> folders(int n) {
@@ -626,6 +643,74 @@ private slots:
         QCOMPARE(vyr::test::painting_of(t->viewport()).colour_of(text), QColor(colour));
     }
 
+    // A refresh writes only the cells whose text, colour or hidden data
+    // changed; the others are left alone (no change signal, no repaint).
+    void onlyChangedCellsAreRewritten_data() {
+        QTest::addColumn<std::vector<ProcessEntry>>("after");
+        QTest::addColumn<QStringList>("changed");  // "row,column"
+        QTest::addColumn<bool>("texts");           // a text changes: columns may be fitted anew
+        const std::vector<ProcessEntry> same = three();
+        QTest::newRow("nothing changes") << same << QStringList{} << false;
+        auto cpu = same;
+        cpu[1].cpu_percent = 19.04;  // "%19.0" in blue, as before
+        QTest::newRow("a figure that shows the same") << cpu << QStringList{} << false;
+        cpu[1].cpu_percent = 25.0;  // "%25.0" in red
+        QTest::newRow("one figure and its colour") << cpu << QStringList{"1,4"} << true;
+        auto colour = same;
+        colour[0].swap_mb = 0.01;  // "0.0 MB" in violet
+        QTest::newRow("a colour alone") << colour << QStringList{"0,6"} << false;
+        auto status = same;
+        status[2].status = "stopped";
+        QTest::newRow("the tool tip of a name") << status << QStringList{"2,1"} << false;
+        auto swapped = same;
+        std::swap(swapped[0], swapped[1]);
+        QStringList both;
+        for (int r : {0, 1})
+            for (int c : {0, 1, 3, 4, 5, 7}) both << QStringLiteral("%1,%2").arg(r).arg(c);  // user and swap alike
+        QTest::newRow("two rows change places") << swapped << both << true;
+        auto renamed = same;
+        renamed[2].name = "bash-5";  // shown name unchanged, the name kept for the end action changes
+        QTest::newRow("the kept process name") << renamed << QStringList{"2,0"} << false;
+        QTest::newRow("a row dropped") << std::vector<ProcessEntry>(same.begin(), same.begin() + 2) << QStringList{}
+                                       << true;
+    }
+    void onlyChangedCellsAreRewritten() {
+        QFETCH(std::vector<ProcessEntry>, after);
+        QFETCH(QStringList, changed);
+        QFETCH(bool, texts);
+        insp->resize(1200, 530);
+        insp->show();
+        QVERIFY(QTest::qWaitForWindowExposed(insp.get()));
+        fill(three());
+        QTest::qWait(50);
+        QAbstractItemModel* model = table()->model();
+        QSet<QString> written;
+        connect(model, &QAbstractItemModel::dataChanged, this, [&](const QModelIndex& a, const QModelIndex& b) {
+            for (int r = a.row(); r <= b.row(); ++r)
+                for (int c = a.column(); c <= b.column(); ++c) written << QStringLiteral("%1,%2").arg(r).arg(c);
+        });
+        int rebuilt = 0;
+        connect(model, &QAbstractItemModel::modelReset, this, [&] { ++rebuilt; });
+        connect(model, &QAbstractItemModel::layoutChanged, this, [&] { ++rebuilt; });
+        vyr::test::PaintCounter painted(table()->viewport());
+        vyr::test::PaintCounter header_painted(table()->horizontalHeader()->viewport());
+        fill(after);
+        QTest::qWait(50);
+        QCOMPARE(written, QSet<QString>(changed.begin(), changed.end()));
+        QCOMPARE(rebuilt, 0);
+        if (after.size() == three().size() && changed.isEmpty())
+            QCOMPARE(painted.count, 0);  // nothing to show anew
+        else
+            QVERIFY(painted.count > 0);
+        if (!texts) QCOMPARE(header_painted.count, 0);  // no column is fitted again
+        QCOMPARE(pids(), [&] {
+            QStringList out;
+            for (const ProcessEntry& e : after) out << QString::number(e.pid);
+            return out;
+        }());
+        disconnect(model, nullptr, this, nullptr);
+    }
+
     void aRefreshShowsWhatAFirstFillShows_data() {
         QTest::addColumn<std::vector<ProcessEntry>>("before");
         QTest::addColumn<std::vector<ProcessEntry>>("after");
@@ -671,6 +756,8 @@ private slots:
         QTableView* got = table();
         QTableView* want = vyr::test::table_of(&fresh);
         QCOMPARE(got->model()->rowCount(), want->model()->rowCount());
+        QApplication::processEvents();
+        for (int c = 0; c < 8; ++c) QCOMPARE(got->columnWidth(c), want->columnWidth(c));
         const int roles[] = {Qt::DisplayRole, Qt::ForegroundRole, Qt::FontRole, Qt::TextAlignmentRole,
                              Qt::ToolTipRole, Qt::UserRole, VyrProcessInspectorDialog::ProcessNameRole};
         for (int r = 0; r < want->model()->rowCount(); ++r) {

@@ -215,6 +215,23 @@ inline QStringList shown_texts(QWidget* root) {
     return out;
 }
 
+// Counts the paint events a widget receives while it lives.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* w) : w_(w) { w->installEventFilter(this); }
+    ~PaintCounter() override { w_->removeEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint) ++count;
+        return false;
+    }
+
+private:
+    QWidget* w_;
+};
+
 // The one table under `root` and what its cells hold.
 inline QTableView* table_of(QWidget* root) { return root->findChild<QTableView*>(); }
 inline QVariant cell(QTableView* t, int row, int col, int role = Qt::DisplayRole) {

@@ -19,12 +19,12 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QTableWidget;
 
 namespace vyr::app {
 
 class MonitorController;
 class MonitorEngine;
+class ProcessTable;
 class SettingsStore;
 
 class VyrProcessInspectorDialog : public QWidget {
@@ -95,9 +95,6 @@ private:
 
     // The two summary texts of the active tab for one sample.
     std::pair<QString, QString> _summary_texts(const SystemMetricsSnapshot& snap) const;
-    // One row per entry, in order; returns the row of the last entry with
-    // `selected_pid`, or -1.
-    int _fill_rows(const std::vector<ProcessEntry>& procs, std::optional<long long> selected_pid);
     int selected_row() const;
 
     MonitorEngine* engine;
@@ -121,7 +118,7 @@ private:
     QCheckBox* chk_group = nullptr;
     QPushButton* btn_term = nullptr;
     QPushButton* btn_kill = nullptr;
-    QTableWidget* table = nullptr;
+    ProcessTable* table = nullptr;
     QLabel* lbl_footer = nullptr;
 
     QtMessageBoxes qt_boxes_;
