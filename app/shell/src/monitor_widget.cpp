@@ -118,7 +118,12 @@ public:
     QSystemTrayIcon* t = nullptr;
     bool isVisible() const override { return t->isVisible(); }
     QRect geometry() const override { return t->geometry(); }
-    void setToolTip(const std::string& text) override { t->setToolTip(qs(text)); }
+    // Set only when its text changes: under a status-notifier tray every
+    // setting is a message to the tray host, which then wakes as well.
+    void setToolTip(const std::string& text) override {
+        const QString tip = qs(text);
+        if (t->toolTip() != tip) t->setToolTip(tip);
+    }
 };
 
 class QtDesktop final : public DesktopPort {
