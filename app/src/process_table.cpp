@@ -163,23 +163,24 @@ int ProcessTable::sizeHintForColumn(int column) const {
     for (int row = 0; row < rows; ++row) {
         if (verticalHeader()->isSectionHidden(row)) continue;
         int& width = widths_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
-        if (width < 0) {
-            // Every cell has the same font and options: a text measured
-            // once, in any cell, has its width.
-            const QModelIndex index = model()->index(row, column);
-            const QString text = index.data().toString();
-            const auto known = text_widths_.constFind(text);
-            if (known != text_widths_.constEnd()) {
-                width = *known;
-            } else {
-                width = itemDelegate(index)->sizeHint(option, index).width();
-                if (text_widths_.size() >= kTextWidthsKept) text_widths_.clear();
-                text_widths_.insert(text, width);
-            }
-        }
+        if (width < 0) width = cell_width(row, column, option);
         hint = std::max(hint, width);
     }
     return showGrid() ? hint + 1 : hint;
+}
+
+// The cells written here share font and options, so a text measured once, in
+// any of them, has its width; a cell without an item is measured on its own.
+int ProcessTable::cell_width(int row, int column, const QStyleOptionViewItem& option) const {
+    const QModelIndex index = model()->index(row, column);
+    if (!item(row, column)) return itemDelegate(index)->sizeHint(option, index).width();
+    const QString text = index.data().toString();
+    const auto known = text_widths_.constFind(text);
+    if (known != text_widths_.constEnd()) return *known;
+    const int width = itemDelegate(index)->sizeHint(option, index).width();
+    if (text_widths_.size() >= kTextWidthsKept) text_widths_.clear();
+    text_widths_.insert(text, width);
+    return width;
 }
 
 void ProcessTable::changeEvent(QEvent* event) {

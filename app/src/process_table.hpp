@@ -48,6 +48,7 @@ private:
     // Fits the columns that fit their contents again, when the widest cell of
     // one whose texts changed is no longer as wide.
     void fit_columns(const std::array<bool, 8>& texts_changed);
+    int cell_width(int row, int column, const QStyleOptionViewItem& option) const;
 
     std::vector<RowShown> shown_;
     // Width hint of each cell; -1 when it is to be measured.
