@@ -1,16 +1,25 @@
-"""CPU use and resident memory of the running monitor.
+"""CPU use and resident memory of the running monitor, side by side with btop.
 
 Starts the program from its folder on a virtual X display (Xvfb with
 openbox) with HOME in a temporary folder, lets it settle, then measures its
 own processor time (all threads, from /proc/<pid>/stat) over a fixed span:
 first with only the capsule on the desktop, then with the process inspector
-open. Reports the share of one core and the peak resident memory (VmHWM).
+open. While the inspector is open, btop runs beside it in a pseudo terminal
+of a fixed size, with its update_ms set to the monitor's refresh through a
+config file in a private XDG_CONFIG_HOME, and both processes are measured
+over the same span. Each round starts a fresh monitor; the figures of every
+round are printed, then min / median / max over the rounds, ratios included.
 
-    python3 bench/app_cpu.py [--dist build/dist] [--seconds 60] [--settle 5]
+    python3 bench/app_cpu.py [--dist build/dist] [--rounds 3] [--seconds 60]
+                             [--settle 5] [--refresh-ms 1500] [--term 200x60]
 """
 import argparse
+import json
 import os
 import shutil
+import signal
+import statistics
+import subprocess
 import sys
 import tempfile
 import time
@@ -37,11 +46,12 @@ def status_kb(pid, key):
     return 0
 
 
-def measure(pid, seconds):
-    c0, t0 = cpu_seconds(pid), time.monotonic()
+def measure(pids, seconds):
+    """Share of one core of each process over the same span."""
+    c0, t0 = [cpu_seconds(p) for p in pids], time.monotonic()
     time.sleep(seconds)
-    c1, t1 = cpu_seconds(pid), time.monotonic()
-    return 100.0 * (c1 - c0) / (t1 - t0)
+    c1, t1 = [cpu_seconds(p) for p in pids], time.monotonic()
+    return [100.0 * (b - a) / (t1 - t0) for a, b in zip(c0, c1)]
 
 
 def open_inspector(session, main):
@@ -51,43 +61,129 @@ def open_inspector(session, main):
     session.key("Down", "Down", "Return")   # "Canlı Kaynak & İşlem Denetçisini Aç"
 
 
-def main():
-    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("--dist", default=os.path.join(HERE, "..", "build", "dist"))
-    ap.add_argument("--seconds", type=float, default=60.0)
-    ap.add_argument("--settle", type=float, default=5.0)
-    args = ap.parse_args()
-    if not have_tools():
-        sys.exit("needs Xvfb, openbox, xdotool and imagemagick")
+class Btop:
+    """btop in a pseudo terminal of a fixed size, its own config folder."""
 
-    session = X11Session()
+    def __init__(self, root, update_ms, cols, rows):
+        config = os.path.join(root, "config")
+        os.makedirs(os.path.join(config, "btop"))
+        with open(os.path.join(config, "btop", "btop.conf"), "w") as fh:
+            fh.write("update_ms = %d\n" % update_ms)
+        env = dict(os.environ, HOME=root, XDG_CONFIG_HOME=config, TERM="xterm-256color")
+        env.pop("DISPLAY", None)
+        self.script = subprocess.Popen(
+            ["script", "-q", "-e", "-c", "stty rows %d cols %d; exec btop" % (rows, cols), os.devnull],
+            stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
+        self.pid = wait_until(self._child, 10)
+        if self.pid is None:
+            self.stop()
+            raise RuntimeError("btop did not start")
+
+    def _child(self):
+        try:
+            with open("/proc/%d/task/%d/children" % (self.script.pid, self.script.pid)) as fh:
+                kids = [int(k) for k in fh.read().split()]
+            for k in kids:
+                with open("/proc/%d/comm" % k) as fh:
+                    if fh.read().strip() == "btop":
+                        return k
+        except OSError:
+            pass
+        return None
+
+    def stop(self):
+        if self.pid:
+            try:
+                os.kill(self.pid, signal.SIGTERM)
+            except ProcessLookupError:
+                pass
+        try:
+            self.script.wait(10)
+        except subprocess.TimeoutExpired:
+            self.script.kill()
+            self.script.wait()
+
+
+def one_round(session, args, cols, rows):
     home = tempfile.mkdtemp(prefix="vyr_bench_home_")
+    btop = None
     try:
+        if args.refresh_ms != 1500:
+            os.makedirs(os.path.join(home, ".config", "vyr-linux-monitor"))
+            with open(os.path.join(home, ".config", "vyr-linux-monitor", "settings.json"), "w") as fh:
+                json.dump({"refresh_ms": args.refresh_ms}, fh)
         m = Monitor(session, os.path.abspath(args.dist), home)
         main_window = m.main_window()
         if main_window is None:
             sys.exit("the monitor did not start: %s" % (m.stop(),))
         time.sleep(args.settle)
-        closed = measure(m.pid, args.seconds)
+        closed = measure([m.pid], args.seconds)[0]
         rss_closed = status_kb(m.pid, "VmHWM") / 1024.0
 
+        btop = Btop(os.path.join(home, "btop"), args.refresh_ms, cols, rows)
         open_inspector(session, main_window)
         if not wait_until(lambda: len(session.windows(m.pid)) > 1, 10):
             sys.exit("the inspector did not open")
         time.sleep(args.settle)
-        opened = measure(m.pid, args.seconds)
+        opened, beside = measure([m.pid, btop.pid], args.seconds)
         rss_open = status_kb(m.pid, "VmHWM") / 1024.0
-        threads = status_kb(m.pid, "Threads")
+        rss_btop = status_kb(btop.pid, "VmHWM") / 1024.0
         m.signal()
         m.wait(30)
+        return {"capsule": closed, "capsule_rss": rss_closed, "inspector": opened,
+                "inspector_rss": rss_open, "btop": beside, "btop_rss": rss_btop,
+                "ratio": opened / beside if beside > 0 else float("inf")}
+    finally:
+        if btop:
+            btop.stop()
+        shutil.rmtree(home, ignore_errors=True)
 
-        print("monitor CPU use over %.0f s (share of one core), peak resident memory" % args.seconds)
-        print("  capsule only:       %6.2f %%   peak RSS %6.1f MB" % (closed, rss_closed))
-        print("  inspector open:     %6.2f %%   peak RSS %6.1f MB" % (opened, rss_open))
-        print("  threads at the end: %d" % threads)
+
+ROWS = [
+    ("capsule", "monitor, capsule only", "%6.2f %%"),
+    ("capsule_rss", "  peak RSS", "%6.1f MB"),
+    ("inspector", "monitor, inspector open", "%6.2f %%"),
+    ("inspector_rss", "  peak RSS", "%6.1f MB"),
+    ("btop", "btop, same span", "%6.2f %%"),
+    ("btop_rss", "  peak RSS", "%6.1f MB"),
+    ("ratio", "inspector open / btop", "%6.2f"),
+]
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--dist", default=os.path.join(HERE, "..", "build", "dist"))
+    ap.add_argument("--rounds", type=int, default=3)
+    ap.add_argument("--seconds", type=float, default=60.0)
+    ap.add_argument("--settle", type=float, default=5.0)
+    ap.add_argument("--refresh-ms", type=int, default=1500)
+    ap.add_argument("--term", default="200x60", help="btop's terminal, COLSxROWS")
+    args = ap.parse_args()
+    if not have_tools():
+        sys.exit("needs Xvfb, openbox, xdotool and imagemagick")
+    if not shutil.which("btop") or not shutil.which("script"):
+        sys.exit("needs btop and script (scripts/setup.sh installs btop)")
+    cols, rows = (int(v) for v in args.term.lower().split("x"))
+
+    results = []
+    session = X11Session()
+    try:
+        for n in range(args.rounds):
+            r = one_round(session, args, cols, rows)
+            results.append(r)
+            print("round %d: " % (n + 1) + ", ".join(
+                "%s %s" % (label.strip(), fmt % r[key]) for key, label, fmt in ROWS), flush=True)
     finally:
         session.close()
-        shutil.rmtree(home, ignore_errors=True)
+
+    print()
+    print("share of one core over %.0f s per round, %d rounds, refresh %d ms, btop in %dx%d"
+          % (args.seconds, len(results), args.refresh_ms, cols, rows))
+    print("%-26s %10s %10s %10s" % ("", "min", "median", "max"))
+    for key, label, fmt in ROWS:
+        vals = [r[key] for r in results]
+        print("%-26s %10s %10s %10s" % (label, fmt % min(vals), fmt % statistics.median(vals),
+                                        fmt % max(vals)))
 
 
 if __name__ == "__main__":

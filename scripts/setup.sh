@@ -15,6 +15,7 @@ PACKAGES=(
   xvfb xauth xdotool x11-utils openbox imagemagick weston
   fonts-roboto locales
   fonts-inter qttranslations5-l10n trayer
+  btop
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine64
 )

@@ -1,5 +1,7 @@
 #include "vyr/app/inspector.hpp"
 
+#include "process_table.hpp"
+
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -123,56 +125,90 @@ QPushButton* action_button(const QString& text, const QString& style) {
     return b;
 }
 
-// The item of a cell, made when the cell has none. A refresh changes the
-// items in place: an item emits no change for a value it already holds, and
-// none is allocated or freed.
-QTableWidgetItem* item_at(QTableWidget* table, int row, int col) {
-    QTableWidgetItem* item = table->item(row, col);
-    if (!item) {
-        item = new QTableWidgetItem();
-        table->setItem(row, col, item);
-    }
-    return item;
-}
-
-QTableWidgetItem* fill_cell(QTableWidget* table, int row, int col, const QString& text, const QFont& font,
-                            const char* colour) {
-    QTableWidgetItem* item = item_at(table, row, col);
-    item->setText(text);
-    item->setFont(font);
-    item->setForeground(QBrush(QColor(QString::fromLatin1(colour))));
-    return item;
-}
-
-// Holds the header's sections at their widths while the table is filled: a
-// section fitted to its contents measures every row again for each changed
-// cell otherwise. The modes come back at the end, and with them one fitting
-// of the widths to the new contents.
-class SectionsHeldWhileFilling {
-public:
-    explicit SectionsHeldWhileFilling(QHeaderView* header) : header_(header) {
-        for (int c = 0; c < header_->count(); ++c) {
-            modes_.push_back(header_->sectionResizeMode(c));
-            header_->setSectionResizeMode(c, QHeaderView::Fixed);
-        }
-    }
-    ~SectionsHeldWhileFilling() {
-        for (int c = 0; c < static_cast<int>(modes_.size()); ++c) header_->setSectionResizeMode(c, modes_[c]);
-    }
-    SectionsHeldWhileFilling(const SectionsHeldWhileFilling&) = delete;
-    SectionsHeldWhileFilling& operator=(const SectionsHeldWhileFilling&) = delete;
-
-private:
-    QHeaderView* header_;
-    std::vector<QHeaderView::ResizeMode> modes_;
-};
-
 QString join(const QStringList& parts, const char* sep) { return parts.join(QString::fromUtf8(sep)); }
 
 // A wrapped summary may break a line after the slash of "MB/s"; an invisible
 // word joiner there keeps the unit on one line.
 QString units_kept_whole(QString text) {
     return text.replace(QStringLiteral("MB/s"), QStringLiteral("MB/\u2060s"));
+}
+
+// The summary texts of each tab for one sample.
+QStringList core_loads(const SystemMetricsSnapshot& snap) {
+    QStringList cores;
+    for (std::size_t k = 0; k < snap.cpu_per_core.size() && k < 8; ++k)
+        cores << QStringLiteral("C") + integer(static_cast<long long>(k) + 1) + QStringLiteral(":%") +
+                     fixed(snap.cpu_per_core[k], 0);
+    return cores;
+}
+
+std::pair<QString, QString> cpu_summary(const SystemMetricsSnapshot& snap) {
+    QString cores_preview = join(core_loads(snap), "  ");
+    if (snap.cpu_per_core.size() > 8) cores_preview += QStringLiteral(" ...");
+    return {QStringLiteral("Toplam İşlemci Yükü: %") + fixed(snap.cpu_percent, 1) + QStringLiteral("   |   Frekans: ") +
+                fixed(snap.cpu_freq_mhz / 1000, 2) + QStringLiteral(" GHz   |   Çekirdek: ") +
+                integer(snap.cpu_count_physical) + QStringLiteral(" Fiziksel / ") + integer(snap.cpu_count_logical) +
+                QStringLiteral(" Mantıksal"),
+            QStringLiteral("Çekirdek Dağılımı: ") + cores_preview};
+}
+
+std::pair<QString, QString> ram_summary(const SystemMetricsSnapshot& snap) {
+    return {QStringLiteral("Kullanılan RAM: ") + fixed(snap.ram_used_gb, 2) + QStringLiteral(" GB / ") +
+                fixed(snap.ram_total_gb, 2) + QStringLiteral(" GB (%") + fixed(snap.ram_percent, 1) +
+                QStringLiteral(")   |   Kullanılabilir (Boş): ") + fixed(snap.ram_avail_gb, 2) + QStringLiteral(" GB"),
+            QStringLiteral("Önbellek: ") + fixed(snap.ram_cached_gb, 2) +
+                QStringLiteral(" GB — Aşağıda en çok bellek kullanan programlar sıralanmaktadır.")};
+}
+
+std::pair<QString, QString> swap_summary(const SystemMetricsSnapshot& snap) {
+    return {QStringLiteral("Takas Belleği Kullanımı: ") + fixed(snap.swap_used_gb, 2) + QStringLiteral(" GB (") +
+                fixed(snap.swap_used_mb, 0) + QStringLiteral(" MB) / ") + fixed(snap.swap_total_gb, 2) +
+                QStringLiteral(" GB (%") + fixed(snap.swap_percent, 1) + QStringLiteral(")   |   Boş: ") +
+                fixed(snap.swap_free_gb, 2) + QStringLiteral(" GB"),
+            QStringLiteral("Toplam Giriş: ") + fixed(snap.swap_sin_mb, 0) + QStringLiteral(" MB  |  Çıkış: ") +
+                fixed(snap.swap_sout_mb, 0) +
+                QStringLiteral(" MB — Aşağıda takas belleğini kullanan işlemler sıralanmaktadır.")};
+}
+
+QString partitions_text(const SystemMetricsSnapshot& snap) {
+    QStringList parts;
+    for (std::size_t i = 0; i < snap.partitions.size() && i < 3; ++i) {
+        const DiskPartitionInfo& part = snap.partitions[i];
+        parts << qs(part.mountpoint) + QStringLiteral(" (") + qs(part.device) + QStringLiteral("): ") +
+                     fixed(part.used_gb, 1) + QStringLiteral("/") + fixed(part.total_gb, 1) + QStringLiteral(" GB (%") +
+                     fixed(part.percent, 1) + QStringLiteral(")");
+    }
+    return join(parts, "  •  ");
+}
+
+QString folders_text(const std::vector<FolderUsageInfo>& folders) {
+    if (folders.empty()) return QStringLiteral("Klasör boyutları hesaplanıyor...");
+    QStringList items;
+    for (std::size_t i = 0; i < folders.size() && i < 4; ++i)
+        items << qs(folders[i].label) + QStringLiteral(": ") + qs(folders[i].size_str);
+    return join(items, "  |  ");
+}
+
+// The folder list is asked for after the partitions are written out.
+std::pair<QString, QString> disk_summary(const SystemMetricsSnapshot& snap, MonitorEngine* engine) {
+    const QString parts_txt = partitions_text(snap);
+    const QString folders_txt = folders_text(engine->get_folder_usages());
+    return {units_kept_whole(QStringLiteral("Disk Doluluğu: %") + fixed(snap.disk_percent, 1) + QStringLiteral(" (") +
+                             fixed(snap.disk_used_gb, 1) + QStringLiteral(" / ") + fixed(snap.disk_total_gb, 1) +
+                             QStringLiteral(" GB, Boş: ") + fixed(snap.disk_free_gb, 1) +
+                             QStringLiteral(" GB)   |   Anlık Okuma: ") + fixed(snap.disk_read_mb_s, 2) +
+                             QStringLiteral(" MB/s  •  Yazma: ") + fixed(snap.disk_write_mb_s, 2) +
+                             QStringLiteral(" MB/s")),
+            QStringLiteral("Bölümler: ") + parts_txt + QStringLiteral("\n") + QStringLiteral("Klasör Dağılımı: ") +
+                folders_txt};
+}
+
+std::pair<QString, QString> workload_summary(const SystemMetricsSnapshot& snap) {
+    return {QStringLiteral("Genel İş Yükü: %") + fixed(snap.overall_workload_percent, 1) + QStringLiteral(" (") +
+                qs(snap.workload_label) + QStringLiteral(")   |   Çalışma Süresi: ") + qs(snap.uptime_str),
+            QStringLiteral("Özet: CPU %") + fixed(snap.cpu_percent, 1) + QStringLiteral("  •  RAM %") +
+                fixed(snap.ram_percent, 1) + QStringLiteral("  •  Takas %") + fixed(snap.swap_percent, 1) +
+                QStringLiteral("  •  Disk %") + fixed(snap.disk_percent, 1)};
 }
 
 }  // namespace
@@ -206,18 +242,33 @@ QString VyrProcessInspectorDialog::_action_btn_style(const QString& bg, const QS
 }
 
 void VyrProcessInspectorDialog::_build_ui() {
-    // Card.
+    QBoxLayout* layout = _build_card();
+    _build_header(layout);
+    _build_tabs(layout);
+    _build_summary(layout);
+    _build_tools(layout);
+    _build_table(layout);
+    _build_footer(layout);
+    _update_tab_styles();
+}
+
+// The rounded card that fills the window, 6 px in from each edge; returns
+// the layout that holds the rows of the window.
+QBoxLayout* VyrProcessInspectorDialog::_build_card() {
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(6, 6, 6, 6);
-    container = new QFrame(this);
-    container->setObjectName(QStringLiteral("InspectorContainer"));
-    container->setStyleSheet(QString::fromUtf8(kInspectorStyle));
-    outer->addWidget(container);
-    auto* layout = new QVBoxLayout(container);
+    container_ = new QFrame(this);
+    container_->setObjectName(QStringLiteral("InspectorContainer"));
+    container_->setStyleSheet(QString::fromUtf8(kInspectorStyle));
+    outer->addWidget(container_);
+    auto* layout = new QVBoxLayout(container_);
     layout->setContentsMargins(14, 12, 14, 12);
     layout->setSpacing(10);
+    return layout;
+}
 
-    // Header row.
+// Heading and hint on the left; pause, minimise and close on the right.
+void VyrProcessInspectorDialog::_build_header(QBoxLayout* layout) {
     auto* header = new QHBoxLayout();
     header->setSpacing(8);
     lbl_header_title = plain_label(QStringLiteral("Canlı Kaynak ve İşlem Denetçisi"));
@@ -237,14 +288,12 @@ void VyrProcessInspectorDialog::_build_ui() {
     header->addLayout(title_col, 1);
     header->addStretch();
 
-    btn_pause = action_button(QStringLiteral("Duraklat"),
-                              _action_btn_style(QStringLiteral("#FFFFFF"), QStringLiteral("#0F172A"),
-                                                QStringLiteral("#CBD5E1")));
+    const QString plain_look =
+        _action_btn_style(QStringLiteral("#FFFFFF"), QStringLiteral("#0F172A"), QStringLiteral("#CBD5E1"));
+    btn_pause = action_button(QStringLiteral("Duraklat"), plain_look);
     connect(btn_pause, &QPushButton::clicked, this, [this] { _toggle_pause(); });
 
-    btn_min = action_button(QStringLiteral("—"), _action_btn_style(QStringLiteral("#FFFFFF"),
-                                                                   QStringLiteral("#0F172A"),
-                                                                   QStringLiteral("#CBD5E1")));
+    btn_min = action_button(QStringLiteral("—"), plain_look);
     btn_min->setFixedSize(30, 28);
     btn_min->setToolTip(QStringLiteral("Pencereyi küçült"));
     connect(btn_min, &QPushButton::clicked, this, &QWidget::showMinimized);
@@ -259,8 +308,10 @@ void VyrProcessInspectorDialog::_build_ui() {
     header->addWidget(btn_min);
     header->addWidget(btn_close);
     layout->addLayout(header);
+}
 
-    // Tab row.
+// One tab per metric, in the metric table's order; each selects its own metric.
+void VyrProcessInspectorDialog::_build_tabs(QBoxLayout* layout) {
     auto* tabs_row = new QHBoxLayout();
     tabs_row->setSpacing(6);
     tab_buttons.clear();
@@ -275,8 +326,10 @@ void VyrProcessInspectorDialog::_build_ui() {
         tabs_row->addWidget(btn);
     }
     layout->addLayout(tabs_row);
+}
 
-    // Summary box.
+// The white box of the two summary lines, "-" until the first refresh.
+void VyrProcessInspectorDialog::_build_summary(QBoxLayout* layout) {
     summary_frame = new QFrame();
     summary_frame->setStyleSheet(
         QStringLiteral("background-color: #FFFFFF; border: 1px solid #CBD5E1; border-radius: 8px;"));
@@ -294,8 +347,11 @@ void VyrProcessInspectorDialog::_build_ui() {
     sum_layout->addWidget(lbl_summary_primary);
     sum_layout->addWidget(lbl_summary_secondary);
     layout->addWidget(summary_frame);
+}
 
-    // Tool row.
+// Search field, grouping box and the two actions. The box takes the stored
+// choice before it is connected: building writes nothing and syncs nothing.
+void VyrProcessInspectorDialog::_build_tools(QBoxLayout* layout) {
     auto* tools_row = new QHBoxLayout();
     tools_row->setSpacing(8);
     search_input = new QLineEdit();
@@ -322,9 +378,12 @@ void VyrProcessInspectorDialog::_build_ui() {
     tools_row->addWidget(btn_term);
     tools_row->addWidget(btn_kill);
     layout->addLayout(tools_row);
+}
 
-    // Process table.
-    table = new QTableWidget(0, 8);
+// Eight read-only columns, whole-row single selection; the name column takes
+// the spare width, the others fit their contents.
+void VyrProcessInspectorDialog::_build_table(QBoxLayout* layout) {
+    table = new ProcessTable();
     table->setFont(make_clean_font(10));
     table->setAlternatingRowColors(true);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -339,32 +398,29 @@ void VyrProcessInspectorDialog::_build_ui() {
     for (int c = 0; c < 8; ++c)
         hdr->setSectionResizeMode(c, c == 1 ? QHeaderView::Stretch : QHeaderView::ResizeToContents);
     layout->addWidget(table, 1);
+}
 
-    // Footer.
+void VyrProcessInspectorDialog::_build_footer(QBoxLayout* layout) {
     lbl_footer = plain_label(
         QStringLiteral("Sekmelere tıklayarak sıralamayı değiştirebilir, işlem sonlandırabilirsiniz."));
     lbl_footer->setFont(make_clean_font(9));
     lbl_footer->setStyleSheet(QStringLiteral("color: #475569; font-weight: 700;"));
     layout->addWidget(lbl_footer);
-
-    _update_tab_styles();
 }
 
-QPushButton* VyrProcessInspectorDialog::tab_button(const QString& metric_key) const {
-    for (const auto& [key, btn] : tab_buttons)
-        if (key == metric_key) return btn;
-    return nullptr;
-}
+QString VyrProcessInspectorDialog::search_text() const { return search_input->text(); }
+
+bool VyrProcessInspectorDialog::group_checked() const { return chk_group->isChecked(); }
 
 void VyrProcessInspectorDialog::set_message_boxes(MessageBoxes* boxes) { boxes_ = boxes ? boxes : &qt_boxes_; }
 
 void VyrProcessInspectorDialog::_update_tab_styles() {
     for (const auto& [key, btn] : tab_buttons)
-        btn->setStyleSheet(QString::fromLatin1(key == active_metric ? kActiveTabStyle : kInactiveTabStyle));
+        btn->setStyleSheet(QString::fromLatin1(key == active_metric_ ? kActiveTabStyle : kInactiveTabStyle));
 }
 
 void VyrProcessInspectorDialog::select_metric_tab(const QString& metric_key) {
-    active_metric = metric_key;
+    active_metric_ = metric_key;
     const MetricMeta* meta = find_metric_meta(metric_key.toUtf8().constData());
     if (!meta) meta = find_metric_meta("workload");
     lbl_header_title->setText(qs(meta->full_title));
@@ -374,8 +430,8 @@ void VyrProcessInspectorDialog::select_metric_tab(const QString& metric_key) {
 }
 
 void VyrProcessInspectorDialog::_toggle_pause() {
-    is_paused = !is_paused;
-    if (is_paused) {
+    is_paused_ = !is_paused_;
+    if (is_paused_) {
         btn_pause->setText(QStringLiteral("Devam Et"));
         btn_pause->setStyleSheet(
             _action_btn_style(QStringLiteral("#ECFDF5"), QStringLiteral("#15803D"), QStringLiteral("#34524C")));
@@ -440,131 +496,24 @@ void VyrProcessInspectorDialog::_terminate_selected(bool force) {
     lbl_footer->setText(qs(result.message));
 }
 
+std::pair<QString, QString> VyrProcessInspectorDialog::_summary_texts(const SystemMetricsSnapshot& snap) const {
+    if (active_metric_ == QLatin1String("cpu")) return cpu_summary(snap);
+    if (active_metric_ == QLatin1String("ram")) return ram_summary(snap);
+    if (active_metric_ == QLatin1String("swap")) return swap_summary(snap);
+    if (active_metric_ == QLatin1String("disk")) return disk_summary(snap, engine);
+    return workload_summary(snap);
+}
+
 void VyrProcessInspectorDialog::update_data(const SystemMetricsSnapshot& snap, const std::vector<ProcessEntry>& procs) {
-    if (is_paused) return;
+    if (is_paused_) return;
     if (!isVisible()) return;
 
-    if (active_metric == QLatin1String("cpu")) {
-        QStringList cores;
-        for (std::size_t k = 0; k < snap.cpu_per_core.size() && k < 8; ++k)
-            cores << QStringLiteral("C") + integer(static_cast<long long>(k) + 1) + QStringLiteral(":%") +
-                         fixed(snap.cpu_per_core[k], 0);
-        QString cores_preview = join(cores, "  ");
-        if (snap.cpu_per_core.size() > 8) cores_preview += QStringLiteral(" ...");
-        lbl_summary_primary->setText(QStringLiteral("Toplam İşlemci Yükü: %") + fixed(snap.cpu_percent, 1) +
-                                     QStringLiteral("   |   Frekans: ") + fixed(snap.cpu_freq_mhz / 1000, 2) +
-                                     QStringLiteral(" GHz   |   Çekirdek: ") + integer(snap.cpu_count_physical) +
-                                     QStringLiteral(" Fiziksel / ") + integer(snap.cpu_count_logical) +
-                                     QStringLiteral(" Mantıksal"));
-        lbl_summary_secondary->setText(QStringLiteral("Çekirdek Dağılımı: ") + cores_preview);
-    } else if (active_metric == QLatin1String("ram")) {
-        lbl_summary_primary->setText(QStringLiteral("Kullanılan RAM: ") + fixed(snap.ram_used_gb, 2) +
-                                     QStringLiteral(" GB / ") + fixed(snap.ram_total_gb, 2) + QStringLiteral(" GB (%") +
-                                     fixed(snap.ram_percent, 1) + QStringLiteral(")   |   Kullanılabilir (Boş): ") +
-                                     fixed(snap.ram_avail_gb, 2) + QStringLiteral(" GB"));
-        lbl_summary_secondary->setText(
-            QStringLiteral("Önbellek: ") + fixed(snap.ram_cached_gb, 2) +
-            QStringLiteral(" GB — Aşağıda en çok bellek kullanan programlar sıralanmaktadır."));
-    } else if (active_metric == QLatin1String("swap")) {
-        lbl_summary_primary->setText(QStringLiteral("Takas Belleği Kullanımı: ") + fixed(snap.swap_used_gb, 2) +
-                                     QStringLiteral(" GB (") + fixed(snap.swap_used_mb, 0) + QStringLiteral(" MB) / ") +
-                                     fixed(snap.swap_total_gb, 2) + QStringLiteral(" GB (%") +
-                                     fixed(snap.swap_percent, 1) + QStringLiteral(")   |   Boş: ") +
-                                     fixed(snap.swap_free_gb, 2) + QStringLiteral(" GB"));
-        lbl_summary_secondary->setText(
-            QStringLiteral("Toplam Giriş: ") + fixed(snap.swap_sin_mb, 0) + QStringLiteral(" MB  |  Çıkış: ") +
-            fixed(snap.swap_sout_mb, 0) +
-            QStringLiteral(" MB — Aşağıda takas belleğini kullanan işlemler sıralanmaktadır."));
-    } else if (active_metric == QLatin1String("disk")) {
-        QStringList parts;
-        for (std::size_t i = 0; i < snap.partitions.size() && i < 3; ++i) {
-            const DiskPartitionInfo& part = snap.partitions[i];
-            parts << qs(part.mountpoint) + QStringLiteral(" (") + qs(part.device) + QStringLiteral("): ") +
-                         fixed(part.used_gb, 1) + QStringLiteral("/") + fixed(part.total_gb, 1) +
-                         QStringLiteral(" GB (%") + fixed(part.percent, 1) + QStringLiteral(")");
-        }
-        const QString parts_txt = join(parts, "  •  ");
-        const std::vector<FolderUsageInfo> folders = engine->get_folder_usages();
-        QString folders_txt;
-        if (!folders.empty()) {
-            QStringList items;
-            for (std::size_t i = 0; i < folders.size() && i < 4; ++i)
-                items << qs(folders[i].label) + QStringLiteral(": ") + qs(folders[i].size_str);
-            folders_txt = join(items, "  |  ");
-        } else {
-            folders_txt = QStringLiteral("Klasör boyutları hesaplanıyor...");
-        }
-        lbl_summary_primary->setText(units_kept_whole(
-            QStringLiteral("Disk Doluluğu: %") + fixed(snap.disk_percent, 1) + QStringLiteral(" (") +
-            fixed(snap.disk_used_gb, 1) + QStringLiteral(" / ") + fixed(snap.disk_total_gb, 1) +
-            QStringLiteral(" GB, Boş: ") + fixed(snap.disk_free_gb, 1) + QStringLiteral(" GB)   |   Anlık Okuma: ") +
-            fixed(snap.disk_read_mb_s, 2) + QStringLiteral(" MB/s  •  Yazma: ") + fixed(snap.disk_write_mb_s, 2) +
-            QStringLiteral(" MB/s")));
-        lbl_summary_secondary->setText(QStringLiteral("Bölümler: ") + parts_txt + QStringLiteral("\n") +
-                                       QStringLiteral("Klasör Dağılımı: ") + folders_txt);
-    } else {
-        lbl_summary_primary->setText(QStringLiteral("Genel İş Yükü: %") + fixed(snap.overall_workload_percent, 1) +
-                                     QStringLiteral(" (") + qs(snap.workload_label) +
-                                     QStringLiteral(")   |   Çalışma Süresi: ") + qs(snap.uptime_str));
-        lbl_summary_secondary->setText(QStringLiteral("Özet: CPU %") + fixed(snap.cpu_percent, 1) +
-                                       QStringLiteral("  •  RAM %") + fixed(snap.ram_percent, 1) +
-                                       QStringLiteral("  •  Takas %") + fixed(snap.swap_percent, 1) +
-                                       QStringLiteral("  •  Disk %") + fixed(snap.disk_percent, 1));
-    }
+    const auto [primary, secondary] = _summary_texts(snap);
+    lbl_summary_primary->setText(primary);
+    lbl_summary_secondary->setText(secondary);
 
     const std::optional<long long> selected_pid = _get_selected_pid();
-    const QFont clean_row_font = make_clean_font(10);
-    int row_to_select = -1;
-    const int right = Qt::AlignRight | Qt::AlignVCenter;
-    {
-        SectionsHeldWhileFilling held(table->horizontalHeader());
-        table->setRowCount(static_cast<int>(procs.size()));
-        for (int row_idx = 0; row_idx < static_cast<int>(procs.size()); ++row_idx) {
-            const ProcessEntry& proc = procs[static_cast<std::size_t>(row_idx)];
-            if (selected_pid && proc.pid == *selected_pid) row_to_select = row_idx;
-            auto put = [&](int col, const QString& text, const char* colour) {
-                return fill_cell(table, row_idx, col, text, clean_row_font, colour);
-            };
-
-            QTableWidgetItem* pid_item = put(0, integer(proc.pid), "#475569");
-            pid_item->setData(Qt::UserRole, QVariant::fromValue<qlonglong>(proc.pid));
-            pid_item->setData(ProcessNameRole, qs(proc.name));
-            pid_item->setTextAlignment(Qt::AlignCenter);
-
-            QTableWidgetItem* name_item = put(1, qs(proc.display_name), "#0F172A");
-            name_item->setToolTip(plain_tooltip(QStringLiteral("Komut: ") + qs(proc.cmdline) +
-                                                QStringLiteral("\nDurum: ") + qs(proc.status)));
-
-            put(2, qs(proc.username), "#475569")->setTextAlignment(Qt::AlignCenter);
-
-            const char* wl_colour = proc.workload_score >= 30 ? "#DC2626"
-                                    : proc.workload_score >= 12 ? "#D97706"
-                                                                : "#15803D";
-            put(3, fixed(proc.workload_score, 1) + QStringLiteral(" p"), wl_colour)->setTextAlignment(right);
-
-            const char* cpu_colour = proc.cpu_percent >= 25 ? "#DC2626" : proc.cpu_percent >= 8 ? "#0284C7" : "#334155";
-            put(4, percent_text(proc.cpu_percent, 1), cpu_colour)->setTextAlignment(right);
-
-            put(5, fixed(proc.ram_mb, 0) + QStringLiteral(" MB (%") + fixed(proc.ram_percent, 1) + QStringLiteral(")"),
-                proc.ram_percent >= 10 ? "#4F46E5" : "#334155")
-                ->setTextAlignment(right);
-
-            put(6, fixed(proc.swap_mb, 1) + QStringLiteral(" MB"), proc.swap_mb > 0 ? "#7C3AED" : "#475569")
-                ->setTextAlignment(right);
-
-            QString io_str;
-            const QString total = fixed(proc.disk_total_mb, 0) + QStringLiteral(" MB)");
-            if (proc.disk_rw_kb_s >= 1024)
-                io_str = fixed(proc.disk_rw_kb_s / 1024, 2) + QStringLiteral(" MB/s (") + total;
-            else if (proc.disk_rw_kb_s > 0.5)
-                io_str = fixed(proc.disk_rw_kb_s, 0) + QStringLiteral(" KB/s (") + total;
-            else
-                io_str = QStringLiteral("0 KB/s (") + total;
-            put(7, io_str, proc.disk_rw_kb_s > 100 ? "#D97706" : "#475569")->setTextAlignment(right);
-
-            table->setRowHeight(row_idx, 28);
-        }
-    }
+    const int row_to_select = table->show_rows(procs, selected_pid);
     if (row_to_select >= 0) {
         table->selectRow(row_to_select);
     } else if (selected_pid) {

@@ -46,6 +46,59 @@ const char* const kUnpinStyle =
     "    color: #15803D;\n"
     "}\n";
 
+const char* const kFrameStyle =
+    "QFrame#PopupFrame {\n"
+    "    background-color: #F4F7FB;\n"
+    "    border: 1.5px solid #CBD5E1;\n"
+    "    border-radius: 12px;\n"
+    "}\n";
+
+const char* const kHeaderCloseStyle =
+    "QPushButton {\n"
+    "    background-color: #FEF2F2;\n"
+    "    color: #DC2626;\n"
+    "    border: 1px solid #FCA5A5;\n"
+    "    border-radius: 6px;\n"
+    "    padding: 0px;\n"
+    "}\n"
+    "QPushButton:hover {\n"
+    "    background-color: #FEE2E2;\n"
+    "    color: #B91C1C;\n"
+    "}\n";
+
+const char* const kInspectorButtonStyle =
+    "QPushButton {\n"
+    "    background-color: #15803D;\n"
+    "    color: #FFFFFF;\n"
+    "    border: 1px solid #166534;\n"
+    "    border-radius: 6px;\n"
+    "    padding: 2px 8px;\n"
+    "}\n"
+    "QPushButton:hover {\n"
+    "    background-color: #166534;\n"
+    "    color: #FFFFFF;\n"
+    "}\n";
+
+const char* const kBottomCloseStyle =
+    "QPushButton {\n"
+    "    background-color: #FEF2F2;\n"
+    "    color: #DC2626;\n"
+    "    border: 1px solid #FCA5A5;\n"
+    "    border-radius: 6px;\n"
+    "    padding: 2px 10px;\n"
+    "}\n"
+    "QPushButton:hover {\n"
+    "    background-color: #FEE2E2;\n"
+    "    color: #B91C1C;\n"
+    "}\n";
+
+QPushButton* small_button(const QString& text, int font_pt) {
+    auto* b = new QPushButton(text);
+    b->setFont(make_clean_font(font_pt));
+    b->setCursor(Qt::PointingHandCursor);
+    return b;
+}
+
 }  // namespace
 
 QPoint popup_position(const QRect& anchor, const QRect& avail, int w, int h) {
@@ -77,22 +130,30 @@ VyrVerticalPopup::VyrVerticalPopup(MonitorController* parent_monitor_)
     setAttribute(Qt::WA_ShowWithoutActivating, true);
     setMouseTracking(true);
 
+    QBoxLayout* lay = _build_frame();
+    _build_header(lay);
+    _build_rows(lay);
+    _build_actions(lay);
+    adjustSize();
+}
+
+// The rounded panel that fills the window; returns the layout of its rows.
+QBoxLayout* VyrVerticalPopup::_build_frame() {
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
-    frame = new QFrame(this);
-    frame->setObjectName(QStringLiteral("PopupFrame"));
-    frame->setStyleSheet(QStringLiteral(
-        "QFrame#PopupFrame {\n"
-        "    background-color: #F4F7FB;\n"
-        "    border: 1.5px solid #CBD5E1;\n"
-        "    border-radius: 12px;\n"
-        "}\n"));
-    outer->addWidget(frame);
+    frame_ = new QFrame(this);
+    frame_->setObjectName(QStringLiteral("PopupFrame"));
+    frame_->setStyleSheet(QString::fromLatin1(kFrameStyle));
+    outer->addWidget(frame_);
 
-    auto* lay = new QVBoxLayout(frame);
+    auto* lay = new QVBoxLayout(frame_);
     lay->setContentsMargins(10, 9, 10, 9);
     lay->setSpacing(5);
+    return lay;
+}
 
+// The title, then the pin and close buttons at the right.
+void VyrVerticalPopup::_build_header(QBoxLayout* lay) {
     auto* hdr = new QHBoxLayout();
     hdr->setContentsMargins(2, 0, 2, 2);
     hdr->setSpacing(6);
@@ -101,31 +162,16 @@ VyrVerticalPopup::VyrVerticalPopup(MonitorController* parent_monitor_)
     lbl_t->setFont(make_clean_font(10));
     lbl_t->setStyleSheet(QStringLiteral("color: #15803D; background: transparent;"));
 
-    btn_pin = new QPushButton(QStringLiteral("Sabitle"));
-    btn_pin->setFont(make_clean_font(9));
-    btn_pin->setCursor(Qt::PointingHandCursor);
+    btn_pin = small_button(QStringLiteral("Sabitle"), 9);
     btn_pin->setFixedSize(62, 22);
     btn_pin->setToolTip(QStringLiteral("Özeti ekranda açık tutmak için sabitle / çöz"));
     connect(btn_pin, &QPushButton::clicked, this, [this] { toggle_pin(); });
     _update_pin_style();
 
-    btn_close_popup = new QPushButton(QStringLiteral("✕"));
-    btn_close_popup->setFont(make_clean_font(9));
-    btn_close_popup->setCursor(Qt::PointingHandCursor);
+    btn_close_popup = small_button(QStringLiteral("✕"), 9);
     btn_close_popup->setFixedSize(24, 22);
     btn_close_popup->setToolTip(QStringLiteral("Vyr Ruvivu Özeti penceresini kapat"));
-    btn_close_popup->setStyleSheet(QStringLiteral(
-        "QPushButton {\n"
-        "    background-color: #FEF2F2;\n"
-        "    color: #DC2626;\n"
-        "    border: 1px solid #FCA5A5;\n"
-        "    border-radius: 6px;\n"
-        "    padding: 0px;\n"
-        "}\n"
-        "QPushButton:hover {\n"
-        "    background-color: #FEE2E2;\n"
-        "    color: #B91C1C;\n"
-        "}\n"));
+    btn_close_popup->setStyleSheet(QString::fromLatin1(kHeaderCloseStyle));
     connect(btn_close_popup, &QPushButton::clicked, this, [this] { _on_close_btn_clicked(); });
 
     hdr->addWidget(lbl_t);
@@ -133,59 +179,37 @@ VyrVerticalPopup::VyrVerticalPopup(MonitorController* parent_monitor_)
     hdr->addWidget(btn_pin);
     hdr->addWidget(btn_close_popup);
     lay->addLayout(hdr);
+}
 
+// One row per metric, in the metric table's order; a row's click is the popup's.
+void VyrVerticalPopup::_build_rows(QBoxLayout* lay) {
     for (const auto& meta : METRIC_META) {
-        auto* r = new PopupMetricRow(qs(meta.key), frame);
+        auto* r = new PopupMetricRow(qs(meta.key), frame_);
         connect(r, &PopupMetricRow::clicked, this, &VyrVerticalPopup::metric_clicked);
         rows.emplace_back(qs(meta.key), r);
         lay->addWidget(r);
     }
+}
 
+// The inspector button, which asks for the workload tab, and "Kapat".
+void VyrVerticalPopup::_build_actions(QBoxLayout* lay) {
     auto* action_row = new QHBoxLayout();
     action_row->setContentsMargins(0, 2, 0, 0);
     action_row->setSpacing(6);
-    btn_open_inspector = new QPushButton(QStringLiteral("Detaylı İşlem Denetçisi"));
-    btn_open_inspector->setFont(make_clean_font(9));
-    btn_open_inspector->setCursor(Qt::PointingHandCursor);
+    btn_open_inspector = small_button(QStringLiteral("Detaylı İşlem Denetçisi"), 9);
     btn_open_inspector->setFixedHeight(26);
-    btn_open_inspector->setStyleSheet(QStringLiteral(
-        "QPushButton {\n"
-        "    background-color: #15803D;\n"
-        "    color: #FFFFFF;\n"
-        "    border: 1px solid #166534;\n"
-        "    border-radius: 6px;\n"
-        "    padding: 2px 8px;\n"
-        "}\n"
-        "QPushButton:hover {\n"
-        "    background-color: #166534;\n"
-        "    color: #FFFFFF;\n"
-        "}\n"));
+    btn_open_inspector->setStyleSheet(QString::fromLatin1(kInspectorButtonStyle));
     connect(btn_open_inspector, &QPushButton::clicked, this,
             [this] { emit metric_clicked(QStringLiteral("workload")); });
 
-    btn_bottom_close = new QPushButton(QStringLiteral("Kapat"));
-    btn_bottom_close->setFont(make_clean_font(9));
-    btn_bottom_close->setCursor(Qt::PointingHandCursor);
+    btn_bottom_close = small_button(QStringLiteral("Kapat"), 9);
     btn_bottom_close->setFixedHeight(26);
-    btn_bottom_close->setStyleSheet(QStringLiteral(
-        "QPushButton {\n"
-        "    background-color: #FEF2F2;\n"
-        "    color: #DC2626;\n"
-        "    border: 1px solid #FCA5A5;\n"
-        "    border-radius: 6px;\n"
-        "    padding: 2px 10px;\n"
-        "}\n"
-        "QPushButton:hover {\n"
-        "    background-color: #FEE2E2;\n"
-        "    color: #B91C1C;\n"
-        "}\n"));
+    btn_bottom_close->setStyleSheet(QString::fromLatin1(kBottomCloseStyle));
     connect(btn_bottom_close, &QPushButton::clicked, this, [this] { _on_close_btn_clicked(); });
 
     action_row->addWidget(btn_open_inspector, 1);
     action_row->addWidget(btn_bottom_close);
     lay->addLayout(action_row);
-
-    adjustSize();
 }
 
 PopupMetricRow* VyrVerticalPopup::row(const QString& metric_key) const {
@@ -228,16 +252,16 @@ void VyrVerticalPopup::update_snapshot(const SystemMetricsSnapshot& snap) {
 }
 
 void VyrVerticalPopup::toggle_pin() {
-    is_pinned = !is_pinned;
+    is_pinned_ = !is_pinned_;
     _update_pin_style();
 }
 
 void VyrVerticalPopup::_update_pin_style() {
-    btn_pin->setStyleSheet(QString::fromLatin1(is_pinned ? kPinStyle : kUnpinStyle));
+    btn_pin->setStyleSheet(QString::fromLatin1(is_pinned_ ? kPinStyle : kUnpinStyle));
 }
 
 void VyrVerticalPopup::_on_close_btn_clicked() {
-    is_pinned = false;
+    is_pinned_ = false;
     _update_pin_style();
     clear_row_hovers();
     hide();
@@ -245,12 +269,7 @@ void VyrVerticalPopup::_on_close_btn_clicked() {
 }
 
 void VyrVerticalPopup::clear_row_hovers() {
-    for (const auto& [key, r] : rows) {
-        if (r->is_hovered) {
-            r->is_hovered = false;
-            r->update();
-        }
-    }
+    for (const auto& [key, r] : rows) r->clear_hover();
 }
 
 void VyrVerticalPopup::show_near(const QRect& anchor_rect) {

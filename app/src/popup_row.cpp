@@ -47,6 +47,12 @@ void PopupMetricRow::update_row(double percent_, const QString& sub_detail_, con
     update();
 }
 
+void PopupMetricRow::clear_hover() {
+    if (!is_hovered) return;
+    is_hovered = false;
+    update();
+}
+
 void PopupMetricRow::enterEvent(QEvent* event) {
     is_hovered = true;
     update();

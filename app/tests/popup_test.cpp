@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <utility>
 
 #include "test_support.hpp"
 #include "vyr/app/popup.hpp"
@@ -58,19 +59,30 @@ SystemMetricsSnapshot with(F change) {
     return s;
 }
 
-QStringList row_keys(const VyrVerticalPopup& p) {
-    QStringList keys;
-    for (const auto& [key, row] : p.rows) keys << key;
-    return keys;
+const QStringList kKeys{"workload", "cpu", "ram", "disk", "swap"};
+
+// A row shows the pointer's highlight as a pale green card.
+bool looks_hovered(PopupMetricRow* row) {
+    const vyr::test::Painting shown = vyr::test::painting_of(row);
+    return !shown.fills.empty() && shown.fills.front().colour == QColor(236, 253, 245, 250);
 }
 
 bool any_row_hovered(const VyrVerticalPopup& p) {
-    for (const auto& [key, row] : p.rows)
-        if (row->is_hovered) return true;
+    for (const QString& key : kKeys)
+        if (looks_hovered(p.row(key))) return true;
     return false;
 }
 
-bool pinned_look(const QPushButton* b) { return b->styleSheet().contains(QLatin1String("#86EFAC")); }
+using vyr::test::face;
+
+// The bar of a row: the shape filled in the row's accent on the bar's line.
+std::vector<vyr::test::PaintedFill> bar_fills(const vyr::test::Painting& shown, const QColor& accent) {
+    return shown.fills_from(accent, 48 - 6.5);
+}
+
+QAbstractButton* button(VyrVerticalPopup& p, const char* text) {
+    return vyr::test::with_text(&p, QString::fromUtf8(text));
+}
 
 }  // namespace
 
@@ -96,46 +108,68 @@ private slots:
         QVERIFY(!popup->parentWidget());
         QCOMPARE(popup->windowFlags(), Qt::FramelessWindowHint | Qt::Tool | Qt::WindowStaysOnTopHint);
         QVERIFY(popup->testAttribute(Qt::WA_TranslucentBackground));
-        QVERIFY(popup->testAttribute(Qt::WA_ShowWithoutActivating));
+        QVERIFY(popup->testAttribute(Qt::WA_ShowWithoutActivating));  // never takes the focus
         QVERIFY(popup->hasMouseTracking());
-        QVERIFY(!popup->is_pinned);
-        QVERIFY(!pinned_look(popup->btn_pin));
-        QVERIFY(popup->btn_pin->styleSheet().contains(QLatin1String("QPushButton:hover")));
-        QCOMPARE(row_keys(*popup), (QStringList{"workload", "cpu", "ram", "disk", "swap"}));
-        for (const auto& [key, row] : popup->rows) {
-            QCOMPARE(row->parentWidget(), static_cast<QWidget*>(popup->frame));
+        QVERIFY(!popup->is_pinned());
+        popup->show();
+        QCOMPARE(vyr::test::shown_texts(popup.get()), QStringList{"Vyr Ruvivu Özeti"});
+        // The five rows, top to bottom, each with its title, "%0" in its own
+        // accent and the waiting text.
+        const QStringList titles{"Genel İş Yükü", "İşlemci (CPU)", "Bellek (RAM)", "Hafıza (Disk)", "Swap (Takas)"};
+        const QStringList accents{"#15803D", "#0284C7", "#4F46E5", "#D97706", "#7C3AED"};
+        int last_y = -1;
+        for (int i = 0; i < kKeys.size(); ++i) {
+            PopupMetricRow* row = popup->row(kKeys[i]);
+            QVERIFY(row);
             QCOMPARE(row->size(), QSize(276, 48));
-            QCOMPARE(row->sub_detail, QStringLiteral("Hesaplanıyor..."));
-            QCOMPARE(row->percent, 0.0);
-            QCOMPARE(row->current_accent, row->default_accent);
+            const int y = row->mapTo(popup.get(), QPoint(0, 0)).y();
+            QVERIFY(y > last_y);
+            last_y = y;
+            const vyr::test::Painting shown = vyr::test::painting_of(row);
+            QCOMPARE(shown.text_list(), (QStringList{titles[i], "Hesaplanıyor...", "%0"}));
+            QCOMPARE(shown.colour_of("%0"), QColor(accents[i]));
+            QVERIFY(!looks_hovered(row));
         }
-        QCOMPARE(popup->row("ram")->title_text, QStringLiteral("Bellek (RAM)"));
-        QCOMPARE(popup->row("disk")->default_accent, QStringLiteral("#D97706"));
-        QCOMPARE(popup->frame->objectName(), QStringLiteral("PopupFrame"));
-        QCOMPARE(popup->btn_pin->text(), QStringLiteral("Sabitle"));
-        QCOMPARE(popup->btn_pin->size(), QSize(62, 22));
-        QCOMPARE(popup->btn_close_popup->text(), QStringLiteral("✕"));
-        QCOMPARE(popup->btn_close_popup->size(), QSize(24, 22));
-        QCOMPARE(popup->btn_open_inspector->text(), QStringLiteral("Detaylı İşlem Denetçisi"));
-        QCOMPARE(popup->btn_bottom_close->text(), QStringLiteral("Kapat"));
-        QCOMPARE(popup->btn_open_inspector->height(), 26);
-        auto* title = popup->findChild<QLabel*>();
-        QVERIFY(title);
-        QCOMPARE(title->text(), QStringLiteral("Vyr Ruvivu Özeti"));
+        QVERIFY(!popup->row("net"));
+        QAbstractButton* pin = button(*popup, "Sabitle");
+        QVERIFY(pin);
+        QCOMPARE(pin->size(), QSize(62, 22));
+        QCOMPARE(face(pin), QColor("#FFFFFF"));
+        QAbstractButton* close = button(*popup, "✕");
+        QVERIFY(close);
+        QCOMPARE(close->size(), QSize(24, 22));
+        QCOMPARE(face(close), QColor("#FEF2F2"));
+        QAbstractButton* open = button(*popup, "Detaylı İşlem Denetçisi");
+        QVERIFY(open);
+        QCOMPARE(open->height(), 26);
+        QCOMPARE(face(open), QColor("#15803D"));
+        QAbstractButton* kapat = button(*popup, "Kapat");
+        QVERIFY(kapat);
+        QCOMPARE(kapat->height(), 26);
+        QVERIFY(open->y() > last_y && kapat->y() == open->y());  // below the rows, side by side
         // The size follows the layout: the rows set the width.
         QVERIFY(popup->width() >= 276 + 20);
         QVERIFY(popup->height() >= 5 * 48 + 4 * 5);
     }
 
     void pinToggles() {
-        QTest::mouseClick(popup->btn_pin, Qt::LeftButton);
-        QVERIFY(popup->is_pinned);
-        QVERIFY(pinned_look(popup->btn_pin));
-        QVERIFY(!popup->btn_pin->styleSheet().contains(QLatin1String(":hover")));
-        QCOMPARE(popup->btn_pin->text(), QStringLiteral("Sabitle"));
-        QTest::mouseClick(popup->btn_pin, Qt::LeftButton);
-        QVERIFY(!popup->is_pinned);
-        QVERIFY(!pinned_look(popup->btn_pin));
+        QAbstractButton* pin = button(*popup, "Sabitle");
+        QTest::mouseClick(pin, Qt::LeftButton);
+        QVERIFY(popup->is_pinned());
+        QCOMPARE(face(pin), QColor("#ECFDF5"));
+        QCOMPARE(pin->text(), QStringLiteral("Sabitle"));
+        QTest::mouseClick(pin, Qt::LeftButton);
+        QVERIFY(!popup->is_pinned());
+        QCOMPARE(face(pin), QColor("#FFFFFF"));
+    }
+
+    void pinStateFromTheController() {
+        popup->set_pinned(true);
+        popup->_update_pin_style();
+        QCOMPARE(face(button(*popup, "Sabitle")), QColor("#ECFDF5"));
+        popup->set_pinned(false);
+        popup->_update_pin_style();
+        QCOMPARE(face(button(*popup, "Sabitle")), QColor("#FFFFFF"));
     }
 
     void closePaths_data() {
@@ -149,20 +183,21 @@ private slots:
     void closePaths() {
         QFETCH(QString, path);
         popup->show();
-        QTest::mouseClick(popup->btn_pin, Qt::LeftButton);
-        popup->row("cpu")->is_hovered = true;
-        popup->row("swap")->is_hovered = true;
+        QTest::mouseClick(button(*popup, "Sabitle"), Qt::LeftButton);
+        vyr::test::enter(popup->row("cpu"));
+        vyr::test::enter(popup->row("swap"));
+        QVERIFY(any_row_hovered(*popup));
         int emitted = 0;
         bool pinned_then = true, pin_look_then = true, hovered_then = true, visible_then = true;
         connect(popup.get(), &VyrVerticalPopup::manual_closed, [&] {
             ++emitted;
-            pinned_then = popup->is_pinned;
-            pin_look_then = pinned_look(popup->btn_pin);
+            pinned_then = popup->is_pinned();
+            pin_look_then = face(button(*popup, "Sabitle")) == QColor("#ECFDF5");
             hovered_then = any_row_hovered(*popup);
             visible_then = popup->isVisible();
         });
-        if (path == "close") QTest::mouseClick(popup->btn_close_popup, Qt::LeftButton);
-        if (path == "kapat") QTest::mouseClick(popup->btn_bottom_close, Qt::LeftButton);
+        if (path == "close") QTest::mouseClick(button(*popup, "✕"), Qt::LeftButton);
+        if (path == "kapat") QTest::mouseClick(button(*popup, "Kapat"), Qt::LeftButton);
         if (path == "escape") QTest::keyClick(popup.get(), Qt::Key_Escape);
         if (path == "right-panel") vyr::test::press(popup->findChild<QLabel*>(), QPoint(3, 3), Qt::RightButton);
         if (path == "right-row") vyr::test::press(popup->row("ram"), QPoint(40, 20), Qt::RightButton);
@@ -219,8 +254,10 @@ private slots:
         QFETCH(QString, key);
         QFETCH(QString, detail);
         popup->update_snapshot(snap);
-        QCOMPARE(popup->row(key)->sub_detail, detail);
-        QVERIFY(!popup->isVisible());
+        QVERIFY(!popup->isVisible());  // refreshed while hidden
+        const QStringList shown = vyr::test::painting_of(popup->row(key)).text_list();
+        QCOMPARE(shown.size(), 3);
+        QCOMPARE(shown[1], detail);
     }
 
     void onlyTheWorkloadRowTakesTheEngineColour() {
@@ -232,16 +269,19 @@ private slots:
         s.disk_percent = 150;
         s.swap_percent = -3;
         popup->update_snapshot(s);
-        QCOMPARE(popup->row("workload")->current_accent, QStringLiteral("#7C3AED"));
-        QCOMPARE(popup->row("cpu")->current_accent, QStringLiteral("#DC2626"));
-        QCOMPARE(popup->row("ram")->current_accent, QStringLiteral("#D97706"));
-        QCOMPARE(popup->row("disk")->percent, 100.0);
-        QCOMPARE(popup->row("swap")->percent, 0.0);
-        QCOMPARE(popup->row("swap")->current_accent, QStringLiteral("#7C3AED"));
+        auto percent_of = [&](const char* key) {
+            const vyr::test::Painting shown = vyr::test::painting_of(popup->row(key));
+            return std::make_pair(shown.texts.back().text, shown.texts.back().colour.name().toUpper());
+        };
+        QCOMPARE(percent_of("workload"), std::make_pair(QStringLiteral("%95"), QStringLiteral("#7C3AED")));
+        QCOMPARE(percent_of("cpu"), std::make_pair(QStringLiteral("%90"), QStringLiteral("#DC2626")));
+        QCOMPARE(percent_of("ram"), std::make_pair(QStringLiteral("%80"), QStringLiteral("#D97706")));
+        QCOMPARE(percent_of("disk"), std::make_pair(QStringLiteral("%100"), QStringLiteral("#DC2626")));
+        QCOMPARE(percent_of("swap"), std::make_pair(QStringLiteral("%0"), QStringLiteral("#7C3AED")));
         s.workload_color = "";
         s.overall_workload_percent = 80;
         popup->update_snapshot(s);
-        QCOMPARE(popup->row("workload")->current_accent, QStringLiteral("#D97706"));
+        QCOMPARE(percent_of("workload"), std::make_pair(QStringLiteral("%80"), QStringLiteral("#D97706")));
     }
 
     void rowUpdate_data() {
@@ -274,10 +314,16 @@ private slots:
         QFETCH(double, fill);
         PopupMetricRow row(key);
         row.update_row(given, QStringLiteral("detay"), custom);
-        QCOMPARE(row.percent, stored);
-        QCOMPARE(row.current_accent, accent);
-        QCOMPARE(row.sub_detail, QStringLiteral("detay"));
-        QVERIFY(std::abs(row_fill_width(row.width(), row.percent) - fill) < 1e-9);
+        const vyr::test::Painting shown = vyr::test::painting_of(&row);
+        QCOMPARE(shown.text_list().mid(1), (QStringList{"detay", percent_text(stored, 0)}));
+        QCOMPARE(shown.colour_of(percent_text(stored, 0)), QColor(accent));
+        const auto bar = bar_fills(shown, QColor(accent));
+        QCOMPARE(bar.size(), std::size_t(fill > 0 ? 1 : 0));
+        if (fill > 0) {
+            QVERIFY2(std::abs(bar[0].rect.width() - fill) < 1e-6, qPrintable(QString::number(bar[0].rect.width())));
+            QCOMPARE(bar[0].rect.left(), 10.0);
+        }
+        QVERIFY(std::abs(row_fill_width(row.width(), stored) - fill) < 1e-9);
     }
 
     void rowForAnUnknownKeyIsRefused() {
@@ -288,14 +334,19 @@ private slots:
     void rowHover() {
         PopupMetricRow* row = popup->row("disk");
         vyr::test::enter(row);
-        QVERIFY(row->is_hovered);
+        QVERIFY(looks_hovered(row));
         vyr::test::leave(row);
-        QVERIFY(!row->is_hovered);
+        QVERIFY(!looks_hovered(row));
+        vyr::test::enter(row);
+        popup->clear_row_hovers();
+        QVERIFY(!looks_hovered(row));
     }
 
     void leftPressOnARowReportsItsKey() {
+        popup->move(300, 200);
+        popup->show();
         PopupMetricRow* row = popup->row("ram");
-        row->is_hovered = true;
+        vyr::test::enter(row);
         QSignalSpy row_clicks(row, &PopupMetricRow::clicked);
         QSignalSpy metric(popup.get(), &VyrVerticalPopup::metric_clicked);
         QVERIFY(vyr::test::send_mouse(row, QEvent::MouseButtonPress, QPoint(50, 20), Qt::LeftButton,
@@ -304,13 +355,16 @@ private slots:
         QCOMPARE(row_clicks.at(0).at(0).toString(), QStringLiteral("ram"));
         QCOMPARE(metric.count(), 1);
         QCOMPARE(metric.at(0).at(0).toString(), QStringLiteral("ram"));
-        QVERIFY(!row->is_hovered);
-        QVERIFY(!popup->_drag_offset);  // no drag starts from a row
+        QVERIFY(!looks_hovered(row));
+        // No drag starts from a row.
+        const QPoint before = popup->pos();
+        vyr::test::move(row, QPoint(80, 30), Qt::LeftButton);
+        QCOMPARE(popup->pos(), before);
     }
 
     void inspectorButtonAsksForTheWorkload() {
         QSignalSpy metric(popup.get(), &VyrVerticalPopup::metric_clicked);
-        QTest::mouseClick(popup->btn_open_inspector, Qt::LeftButton);
+        QTest::mouseClick(button(*popup, "Detaylı İşlem Denetçisi"), Qt::LeftButton);
         QCOMPARE(metric.count(), 1);
         QCOMPARE(metric.at(0).at(0).toString(), QStringLiteral("workload"));
     }
@@ -325,7 +379,7 @@ private slots:
         });
         vyr::test::enter(popup.get());
         QCOMPARE(entered.count(), 1);
-        popup->row("workload")->is_hovered = true;
+        vyr::test::enter(popup->row("workload"));
         vyr::test::leave(popup.get());
         QCOMPARE(left, 1);
         QVERIFY(!hovered_at_leave);
@@ -337,13 +391,11 @@ private slots:
         QLabel* title = popup->findChild<QLabel*>();
         const QPoint start = popup->pos();
         vyr::test::press(title, QPoint(5, 5));
-        QVERIFY(popup->_drag_offset);
         vyr::test::move(title, QPoint(20, 15), Qt::LeftButton);
         QCOMPARE(popup->pos(), start + QPoint(15, 10));
         vyr::test::move(title, QPoint(40, 15), Qt::NoButton);  // no button held: no move
         QCOMPARE(popup->pos(), start + QPoint(15, 10));
         vyr::test::release(title, QPoint(40, 15));
-        QVERIFY(!popup->_drag_offset);
         vyr::test::move(title, QPoint(60, 30), Qt::LeftButton);  // after the release
         QCOMPARE(popup->pos(), start + QPoint(15, 10));
     }

@@ -7,7 +7,7 @@
 #include <QFontDatabase>
 #include <QPainter>
 #include <QScreen>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTimer>
 #include <QToolTip>
 #include <QVBoxLayout>
@@ -160,15 +160,13 @@ int main(int argc, char** argv) {
 
     QTimer::singleShot(300, [&] {
         save(capsule, out + QStringLiteral("/capsule.png"));
-        capsule->is_hovered = true;
-        capsule->close_btn_hovered = false;
+        vyr::test::enter(capsule);
         save(capsule, out + QStringLiteral("/capsule_hover.png"));
-        capsule->close_btn_hovered = true;
+        vyr::test::move(capsule, QPoint(72, 9), Qt::NoButton);  // over the close button
         save(capsule, out + QStringLiteral("/capsule_hover_close.png"));
-        capsule->is_hovered = capsule->close_btn_hovered = false;
-        capsule->update();
+        vyr::test::leave(capsule);
         popup.show_near(QRect(capsule->mapToGlobal(QPoint(0, 0)), capsule->size()));
-        popup.row(QStringLiteral("ram"))->is_hovered = true;
+        vyr::test::enter(popup.row(QStringLiteral("ram")));
     });
     QTimer::singleShot(700, [&] {
         save(&popup, out + QStringLiteral("/popup.png"));
@@ -177,7 +175,7 @@ int main(int argc, char** argv) {
         inspector.show();
         inspector.select_metric_tab(QStringLiteral("cpu"));
         inspector.update_data(snap, procs);
-        inspector.table->selectRow(2);
+        vyr::test::table_of(&inspector)->selectRow(2);
     });
     QTimer::singleShot(1100, [&] {
         save(&inspector, out + QStringLiteral("/inspector_cpu.png"));
@@ -194,18 +192,19 @@ int main(int argc, char** argv) {
         save(&inspector, out + QStringLiteral("/inspector_workload.png"));
         QApplication::primaryScreen()->grabWindow(0).save(out + QStringLiteral("/screen.png"));
         // The tool tip of a row whose command line looks like markup.
-        QTableWidgetItem* sh = inspector.table->item(4, 1);
-        const QRect cell = inspector.table->visualItemRect(sh);
-        QToolTip::showText(inspector.table->viewport()->mapToGlobal(cell.center()), sh->toolTip(),
-                           inspector.table->viewport());
+        QTableView* table = vyr::test::table_of(&inspector);
+        const QModelIndex sh = table->model()->index(4, 1);
+        QToolTip::showText(table->viewport()->mapToGlobal(table->visualRect(sh).center()),
+                           sh.data(Qt::ToolTipRole).toString(), table->viewport());
     });
     QTimer::singleShot(2300, [&] {
         for (QWidget* w : QApplication::topLevelWidgets())
             if (w->inherits("QTipLabel") && w->isVisible()) save(w, out + QStringLiteral("/tooltip.png"));
         QToolTip::hideText();
         // The confirmation for a selected row whose name looks like markup.
-        inspector.table->item(4, 1)->setText(QStringLiteral("<b>sh</b> & <i>co</i>"));
-        inspector.table->selectRow(4);
+        QTableView* table = vyr::test::table_of(&inspector);
+        table->model()->setData(table->model()->index(4, 1), QStringLiteral("<b>sh</b> & <i>co</i>"));
+        table->selectRow(4);
         QTimer::singleShot(400, [&] {
             for (QWidget* w : QApplication::topLevelWidgets())
                 if (auto* box = qobject_cast<QMessageBox*>(w)) {
@@ -213,7 +212,7 @@ int main(int argc, char** argv) {
                     box->button(QMessageBox::No)->click();
                 }
         });
-        inspector.btn_kill->click();
+        vyr::test::with_text<QPushButton>(&inspector, QStringLiteral("Zorla Kapat"))->click();
         app.quit();
     });
     return app.exec();

@@ -6,7 +6,7 @@
 
 #include <QLabel>
 #include <QPushButton>
-#include <QTableWidget>
+#include <QTableView>
 #include <QtTest>
 
 #include <gtest/gtest.h>
@@ -134,16 +134,18 @@ TEST(EngineAdapter, OneCallPerConfirmationAndErrorsReachTheHook) {
         insp.show();
         insp.update_data(vyr::SystemMetricsSnapshot{},
                          {process(10, "bash", "bash"), process(20, "firefox-bin", "Firefox (3)")});
-        for (int r = 0; r < insp.table->rowCount(); ++r)
-            if (insp.table->item(r, 0)->data(Qt::UserRole).toLongLong() == 20) insp.table->selectRow(r);
-        const QString before = insp.lbl_footer->text();
+        QTableView* table = vyr::test::table_of(&insp);
+        for (int r = 0; r < table->model()->rowCount(); ++r)
+            if (vyr::test::cell(table, r, 0, Qt::UserRole).toLongLong() == 20) table->selectRow(r);
+        auto footer = [&] { return vyr::test::shown_texts(&insp).last(); };
+        const QString before = footer();
 
-        QTest::mouseClick(c.force ? insp.btn_kill : insp.btn_term, Qt::LeftButton);
+        QTest::mouseClick(vyr::test::with_text<QPushButton>(&insp, c.force ? "Zorla Kapat" : "Sonlandır"),
+                          Qt::LeftButton);
 
         EXPECT_EQ(repr_of("calls"), c.calls);
         EXPECT_EQ(repr_of("hooked"), c.hooked);
-        EXPECT_EQ(insp.lbl_footer->text().toStdString(),
-                  c.footer ? std::string(c.footer) : before.toStdString());
+        EXPECT_EQ(footer().toStdString(), c.footer ? std::string(c.footer) : before.toStdString());
     }
 }
 

@@ -3,13 +3,12 @@
 #include <chrono>
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QCursor>
+#include <QFrame>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImageReader>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMoveEvent>
 #include <QScreen>
@@ -82,8 +81,8 @@ public:
     vyr::app::VyrVerticalPopup* p = nullptr;
     bool isVisible() const override { return p->isVisible(); }
     void hide() override { p->hide(); }
-    bool isPinned() const override { return p->is_pinned; }
-    void setPinned(bool pinned) override { p->is_pinned = pinned; }
+    bool isPinned() const override { return p->is_pinned(); }
+    void setPinned(bool pinned) override { p->set_pinned(pinned); }
     void updatePinStyle() override { p->_update_pin_style(); }
     void clearRowHovers() override { p->clear_row_hovers(); }
     bool underMouse() const override { return p->underMouse(); }
@@ -97,10 +96,10 @@ public:
     vyr::app::VyrProcessInspectorDialog* i = nullptr;
     bool isVisible() const override { return i->isVisible(); }
     bool isMinimized() const override { return i->isMinimized(); }
-    std::string activeMetric() const override { return i->active_metric.toStdString(); }
-    bool isPaused() const override { return i->is_paused; }
-    std::string searchText() const override { return i->search_input->text().toStdString(); }
-    bool groupChecked() const override { return i->chk_group->isChecked(); }
+    std::string activeMetric() const override { return i->active_metric().toStdString(); }
+    bool isPaused() const override { return i->is_paused(); }
+    std::string searchText() const override { return i->search_text().toStdString(); }
+    bool groupChecked() const override { return i->group_checked(); }
     void selectMetricTab(const std::string& key) override { i->select_metric_tab(qs(key)); }
     void hideInspector() override { i->hide_inspector(); }
     void showNormal() override { i->showNormal(); }
@@ -119,7 +118,12 @@ public:
     QSystemTrayIcon* t = nullptr;
     bool isVisible() const override { return t->isVisible(); }
     QRect geometry() const override { return t->geometry(); }
-    void setToolTip(const std::string& text) override { t->setToolTip(qs(text)); }
+    // Set only when its text changes: under a status-notifier tray every
+    // setting is a message to the tray host, which then wakes as well.
+    void setToolTip(const std::string& text) override {
+        const QString tip = qs(text);
+        if (t->toolTip() != tip) t->setToolTip(tip);
+    }
 };
 
 class QtDesktop final : public DesktopPort {
@@ -240,8 +244,8 @@ VyrMonitorWidget::VyrMonitorWidget(vyr::shell::MonitorBackend& backend) : QWidge
     // their rounded cards: the capsule's plate, the popup's and the inspector's frame.
     auto* compositing = new CompositingWatch(this);
     new WindowShape(this, main_capsule_, 1, 10, compositing);
-    new WindowShape(vertical_popup_.get(), vertical_popup_->frame, 0, 12, compositing);
-    new WindowShape(inspector_.get(), inspector_->container, 0, 12, compositing);
+    new WindowShape(vertical_popup_.get(), vertical_popup_->frame(), 0, 12, compositing);
+    new WindowShape(inspector_.get(), inspector_->container(), 0, 12, compositing);
 
     setup_tray();
     restore_position();

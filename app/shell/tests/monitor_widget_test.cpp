@@ -137,8 +137,8 @@ TEST(MonitorWidget, ConstructionOrderWindowAndWorker) {
     EXPECT_EQ(w->pos(), QPoint(std::max(20, avail.right() - 86 - 18), std::max(48, avail.bottom() - 52 - 18)));
 
     // The worker samples from the start; its frames reach the capsule.
-    ASSERT_TRUE(wait_for([&] { return w->main_capsule()->percent == 42.4; }));
-    EXPECT_EQ(w->main_capsule()->accent_hex, QStringLiteral("#D97706"));
+    ASSERT_TRUE(wait_for([&] { return vyr::test::painting_of(w->main_capsule()).text_list().contains("%42"); }));
+    EXPECT_EQ(vyr::test::painting_of(w->main_capsule()).fills.back().colour, QColor("#D97706"));  // the bar
     EXPECT_EQ(w->tray()->toolTip(),
               QStringLiteral("Vyr Linux Monitor — \nGenel Yük: %42 | CPU: %12 | RAM: %63 | Disk: %71 | Swap: %0"));
     EXPECT_EQ(backend.source->process_lists.load(), 0);  // inspector hidden
@@ -208,7 +208,7 @@ TEST(MonitorWidget, TrayMenu) {
     // The inspector entry opens it on "workload".
     action(menu, QStringLiteral("Canlı Kaynak & İşlem Denetçisini Aç"))->trigger();
     EXPECT_TRUE(w.inspector()->isVisible());
-    EXPECT_EQ(w.inspector()->active_metric, QStringLiteral("workload"));
+    EXPECT_EQ(w.inspector()->active_metric(), QStringLiteral("workload"));
     ASSERT_TRUE(wait_for([&] { return backend.source->process_lists.load() > 0; }));
     // The capsule toggle hides and shows the window.
     w.show();
@@ -268,7 +268,7 @@ TEST(MonitorWidget, RightClickMenuIsFreedWhenItsRunEnds) {
     FakeBackend backend;
     VyrMonitorWidget w(backend);
     w.show();
-    w.vertical_popup()->is_pinned = true;
+    w.vertical_popup()->set_pinned(true);
     w.vertical_popup()->show();
     int menus_seen = 0;
     for (int i = 0; i < 3; ++i) {
@@ -285,7 +285,7 @@ TEST(MonitorWidget, RightClickMenuIsFreedWhenItsRunEnds) {
     }
     EXPECT_EQ(menus_seen, 3);
     EXPECT_FALSE(w.vertical_popup()->isVisible());  // opening the menu closed the pinned popup
-    EXPECT_FALSE(w.vertical_popup()->is_pinned);
+    EXPECT_FALSE(w.vertical_popup()->is_pinned());
 }
 
 TEST(MonitorWidget, DragThroughTheCapsule) {

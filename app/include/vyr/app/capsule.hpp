@@ -28,15 +28,6 @@ public:
     // The mini close button (width - 17, 2, 15, 15).
     QRectF _close_btn_rect() const;
 
-    MonitorController* parent_monitor;
-    double percent = 0.0;
-    QString accent_hex = QStringLiteral("#15803D");
-    bool is_hovered = false;
-    bool close_btn_hovered = false;
-    // Global position of the current left press that began outside the close button.
-    std::optional<QPoint> _press_global_pos;
-    bool _dragging = false;
-
 signals:
     void clicked();
     void close_requested();
@@ -50,6 +41,16 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    MonitorController* parent_monitor;
+    double percent = 0.0;
+    QString accent_hex = QStringLiteral("#15803D");
+    bool is_hovered = false;
+    bool close_btn_hovered = false;
+    // Global position of the current left press that began outside the close button.
+    std::optional<QPoint> _press_global_pos;
+    bool _dragging = false;
 };
 
 }  // namespace vyr::app

@@ -13,17 +13,18 @@
 #include "vyr/app/message_boxes.hpp"
 #include "vyr/records.hpp"
 
+class QBoxLayout;
 class QCheckBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QTableWidget;
 
 namespace vyr::app {
 
 class MonitorController;
 class MonitorEngine;
+class ProcessTable;
 class SettingsStore;
 
 class VyrProcessInspectorDialog : public QWidget {
@@ -41,32 +42,69 @@ public:
     // `border`; under the pointer the border colour fills it.
     static QString _action_btn_style(const QString& bg, const QString& fg, const QString& border);
 
+    // Makes `metric_key` the active tab: heading, tab looks, a folder scan
+    // for "disk", then the worker follows.
     void select_metric_tab(const QString& metric_key);
-    void _toggle_pause();
-    void _on_group_toggled(bool checked);
+    // Hides the window, lets the worker stop collecting processes and emits
+    // closed_signal. Nothing else is reset.
     void hide_inspector();
-    // The process id of the selected row, or none when no row is selected.
-    std::optional<long long> _get_selected_pid() const;
-    void _update_tab_styles();
-    // Ends (or with `force` kills) the process of the selected row after the
-    // user confirms; the engine's message goes to the footer.
-    void _terminate_selected(bool force = false);
     // The live refresh: summary texts of the active tab and one row per entry,
     // keeping the selected process selected. Returns at once while paused or hidden.
     void update_data(const SystemMetricsSnapshot& snap, const std::vector<ProcessEntry>& procs);
+    // The process id of the selected row, or none when no row is selected.
+    std::optional<long long> _get_selected_pid() const;
 
+    // What the controller copies into the worker.
+    const QString& active_metric() const { return active_metric_; }
+    bool is_paused() const { return is_paused_; }
+    QString search_text() const;
+    bool group_checked() const;
+
+    // The rounded card that fills the window.
+    QFrame* container() const { return container_; }
     // The boxes the actions open; null restores Qt's own.
     void set_message_boxes(MessageBoxes* boxes);
-    QPushButton* tab_button(const QString& metric_key) const;
+
+signals:
+    void closed_signal();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    // The window's contents, built once by the constructor, top to bottom.
+    void _build_ui();
+    QBoxLayout* _build_card();
+    void _build_header(QBoxLayout* layout);
+    void _build_tabs(QBoxLayout* layout);
+    void _build_summary(QBoxLayout* layout);
+    void _build_tools(QBoxLayout* layout);
+    void _build_table(QBoxLayout* layout);
+    void _build_footer(QBoxLayout* layout);
+
+    void _update_tab_styles();
+    void _toggle_pause();
+    void _on_group_toggled(bool checked);
+    // Ends (or with `force` kills) the process of the selected row after the
+    // user confirms; the engine's message goes to the footer.
+    void _terminate_selected(bool force);
+
+    // The two summary texts of the active tab for one sample.
+    std::pair<QString, QString> _summary_texts(const SystemMetricsSnapshot& snap) const;
+    int selected_row() const;
 
     MonitorEngine* engine;
     SettingsStore* settings;
     MonitorController* parent_monitor;
-    QString active_metric = QStringLiteral("workload");
-    bool is_paused = false;
+    QString active_metric_ = QStringLiteral("workload");
+    bool is_paused_ = false;
     std::optional<QPoint> _drag_offset;
 
-    QFrame* container = nullptr;
+    QFrame* container_ = nullptr;
     QLabel* lbl_header_title = nullptr;
     QLabel* lbl_header_sub = nullptr;
     QPushButton* btn_pause = nullptr;
@@ -80,22 +118,8 @@ public:
     QCheckBox* chk_group = nullptr;
     QPushButton* btn_term = nullptr;
     QPushButton* btn_kill = nullptr;
-    QTableWidget* table = nullptr;
+    ProcessTable* table = nullptr;
     QLabel* lbl_footer = nullptr;
-
-signals:
-    void closed_signal();
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-
-private:
-    void _build_ui();
-    int selected_row() const;
 
     QtMessageBoxes qt_boxes_;
     MessageBoxes* boxes_ = &qt_boxes_;

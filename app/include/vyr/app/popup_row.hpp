@@ -21,14 +21,8 @@ public:
     // Percent clamped to 0..100; the accent is `custom_color` when it is not
     // empty, else the level colour of the percent over the metric's own accent.
     void update_row(double percent, const QString& sub_detail, const QString& custom_color = QString());
-
-    const QString metric_key;
-    const QString title_text;
-    const QString default_accent;
-    QString current_accent;
-    double percent = 0.0;
-    QString sub_detail = QStringLiteral("Hesaplanıyor...");
-    bool is_hovered = false;
+    // Drops the pointer's highlight, as when the pointer leaves the row.
+    void clear_hover();
 
 signals:
     void clicked(const QString& metric_key);
@@ -38,6 +32,15 @@ protected:
     void leaveEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+
+private:
+    const QString metric_key;
+    const QString title_text;
+    const QString default_accent;
+    QString current_accent;
+    double percent = 0.0;
+    QString sub_detail = QStringLiteral("Hesaplanıyor...");
+    bool is_hovered = false;
 };
 
 }  // namespace vyr::app
