@@ -1,6 +1,8 @@
 #include "vyr/py_records.hpp"
 
 #include <array>
+#include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 #include "vyr/record_fields.hpp"
@@ -90,7 +92,31 @@ void assign(std::vector<DiskPartitionInfo>& out, PyObject* value) {
 
 }  // namespace
 
+namespace {
+
+bool plain_ascii(std::string_view s) {
+    std::uint64_t words = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= s.size(); i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, s.data() + i, 8);
+        words |= w;
+    }
+    unsigned char rest = 0;
+    for (; i < s.size(); ++i) rest |= static_cast<unsigned char>(s[i]);
+    return (words & 0x8080808080808080ull) == 0 && (rest & 0x80) == 0;
+}
+
+}  // namespace
+
 Ref system_text(std::string_view utf8) {
+    // Plain ASCII is copied as it is, into the str the decoder would make;
+    // the empty text and single characters are the runtime's shared ones.
+    if (utf8.size() > 1 && plain_ascii(utf8)) {
+        Ref text = checked(PyUnicode_New(static_cast<Py_ssize_t>(utf8.size()), 127));
+        std::memcpy(PyUnicode_1BYTE_DATA(text.get()), utf8.data(), utf8.size());
+        return text;
+    }
     return checked(PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), "surrogateescape"));
 }
 
