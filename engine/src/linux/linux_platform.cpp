@@ -44,13 +44,23 @@ std::string errno_text(int err) {
                       path);
 }
 
+// The files are opened, read and closed with plain system calls: the C
+// library's wrappers are cancellation points, and in a process that has had
+// threads each call of theirs pays two atomic operations for that, which the
+// engine, whose threads are never cancelled, has no use for.
+int open_plain(int dir, const char* path) {
+    return static_cast<int>(::syscall(SYS_openat, dir, path, O_RDONLY | O_CLOEXEC));
+}
+ssize_t read_plain(int fd, char* buf, std::size_t size) { return ::syscall(SYS_read, fd, buf, size); }
+void close_plain(int fd) { ::syscall(SYS_close, fd); }
+
 // Reads a whole file. With `short_read_ends` a read that returns less than
 // asked ends the file: the kernel hands out a small process file in one read.
 int read_fd(int fd, std::string& out, bool short_read_ends = false) {
     out.clear();
     char buf[8192];
     for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
+        const ssize_t n = read_plain(fd, buf, sizeof buf);
         if (n < 0) {
             if (errno == EINTR) continue;
             return errno;
@@ -113,10 +123,10 @@ LinuxPlatform::~LinuxPlatform() {
 }
 
 int LinuxPlatform::read_file(const std::string& path, std::string& out) const {
-    const int fd = ::open((root_ + path).c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = open_plain(AT_FDCWD, (root_ + path).c_str());
     if (fd < 0) return errno;
     const int rc = read_fd(fd, out);
-    ::close(fd);
+    close_plain(fd);
     return rc;
 }
 
@@ -441,11 +451,10 @@ int LinuxPlatform::read_process_file(long long pid, const char* name, std::strin
     if (number.ec != std::errc() || (number.ptr - rel) + 1 + nlen + 1 > sizeof rel) return ENAMETOOLONG;
     *number.ptr = '/';
     std::memcpy(number.ptr + 1, name, nlen + 1);
-    const int fd = proc_fd_ >= 0 ? ::openat(proc_fd_, rel, O_RDONLY | O_CLOEXEC)
-                                 : ::open((root_ + "/proc/" + rel).c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = proc_fd_ >= 0 ? open_plain(proc_fd_, rel) : open_plain(AT_FDCWD, (root_ + "/proc/" + rel).c_str());
     if (fd < 0) return errno;
     const int rc = read_fd(fd, out, true);
-    ::close(fd);
+    close_plain(fd);
     return rc;
 }
 
