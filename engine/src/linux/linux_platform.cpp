@@ -365,21 +365,29 @@ std::vector<Partition> LinuxPlatform::disk_partitions(bool all) {
 
 std::optional<IoTotals> LinuxPlatform::disk_io_counters() {
     const std::string data = read_required("/proc/diskstats");
-    std::map<std::string, DiskBytes> now;  // the disks (whole devices under /sys/block)
-    std::string block = root_ + "/sys/block/";
-    const std::size_t base = block.size();
-    for (const auto& disk : proc_text::parse_diskstats(data)) {
-        block.resize(base);
-        block.append(disk.name);
-        std::replace(block.begin() + static_cast<std::ptrdiff_t>(base), block.end(), '/', '!');
-        if (::access(block.c_str(), F_OK) != 0) continue;
-        now[std::string(disk.name)] = {disk.read_bytes, disk.write_bytes};
+    const std::vector<proc_text::DiskCounters> devices = proc_text::parse_diskstats(data);
+    std::lock_guard<std::mutex> lock(io_mutex_);
+    if (!std::equal(devices.begin(), devices.end(), io_devices_.begin(), io_devices_.end(),
+                    [](const auto& d, const std::string& name) { return d.name == name; })) {
+        io_devices_.clear();
+        io_disks_.clear();
+        std::string block = root_ + "/sys/block/";
+        const std::size_t base = block.size();
+        for (const auto& d : devices) {
+            block.resize(base);
+            block.append(d.name);
+            std::replace(block.begin() + static_cast<std::ptrdiff_t>(base), block.end(), '/', '!');
+            io_devices_.emplace_back(d.name);
+            io_disks_.push_back(::access(block.c_str(), F_OK) == 0);
+        }
     }
+    std::map<std::string, DiskBytes> now;  // the disks
+    for (std::size_t i = 0; i < devices.size(); ++i)
+        if (io_disks_[i]) now[io_devices_[i]] = {devices[i].read_bytes, devices[i].write_bytes};
     if (now.empty()) return std::nullopt;
 
     // Counters that fall (a wrap or a reset of one disk) are carried on, so
     // totals only grow while the disk stays listed.
-    std::lock_guard<std::mutex> lock(io_mutex_);
     if (io_seen_)
         for (auto it = io_carry_.begin(); it != io_carry_.end();)
             it = now.count(it->first) ? std::next(it) : io_carry_.erase(it);
