@@ -89,7 +89,7 @@ private:
     Ref value(const std::vector<DiskPartitionInfo>& v) const;
     // Decides `direct` for the class as it is now.
     static void decide(RecordClass& cls);
-    // `cls`, decided again when its class has changed since.
+    // The record class at `index`, decided again when it has changed since.
     RecordClass& current(std::size_t index) const;
 
     mutable std::array<RecordClass, 4> classes_;  // `direct` follows the classes
