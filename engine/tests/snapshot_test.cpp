@@ -196,6 +196,31 @@ TEST_F(SnapshotTest, DiskRatesAgainstTheBaseline) {
     EXPECT_DOUBLE_EQ(engine->get_system_snapshot().disk_read_mb_s, 2048 * 512 / MB);
 }
 
+// The disks of each list of devices are its whole devices (the ones under
+// /sys/block), whatever the list before held at the same places.
+TEST_F(SnapshotTest, DiskCountersOfTheWholeDevicesOfEachList) {
+    tree.make_dir("sys/block/sdb");
+    const struct {
+        std::vector<std::pair<const char*, int>> devices;  // name, sectors read
+        std::uint64_t read_sectors;
+    } lists[] = {
+        {{{"sda", 100}, {"sda1", 10}, {"loop0", 1}}, 101},
+        {{{"sda", 100}, {"loop0", 1}, {"sda1", 10}}, 101},
+        {{{"sdb", 100}, {"sda", 200}, {"loop0", 1}}, 301},
+        {{{"sdb", 100}, {"sda", 200}, {"sda1", 20}}, 300},
+    };
+    for (const auto& list : lists) {
+        std::string stats;
+        for (const auto& [name, sectors] : list.devices)
+            stats += std::string("   8       0 ") + name + " 1 0 " + numfmt::integer(sectors) +
+                     " 10 50 0 0 5 0 10 15 0 0 0 0 0 0\n";
+        tree.write("proc/diskstats", stats);
+        const auto totals = platform->disk_io_counters();
+        ASSERT_TRUE(totals) << stats;
+        EXPECT_EQ(totals->read_bytes, list.read_sectors * 512) << stats;
+    }
+}
+
 TEST_F(SnapshotTest, DiskCountersMissingAtConstruction) {
     tree.remove("proc/diskstats");
     auto engine = make_engine();
