@@ -265,6 +265,8 @@ SystemMetricsSnapshot Engine::get_system_snapshot() {
     s.timestamp = now;
     const std::optional<double> boot_time = measure_processors(s);
     const MemoryFigures memory = platform_->memory();
+    snapshot_totals_ = MemoryTotals{memory.ram.total, memory.swap.total};
+    snapshot_totals_at_ = clock_->monotonic();
     fill_memory(s, memory.ram);
     fill_swap(s, memory.swap);
     PartitionList partitions(*platform_);

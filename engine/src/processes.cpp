@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <unordered_map>
+#include <utility>
 
 #include "bytes_util.hpp"
 #include "engine_internal.hpp"
@@ -292,11 +293,12 @@ std::vector<ProcessEntry> cut(std::vector<ProcessEntry>& rows, const std::vector
 }
 
 // The figures of the machine that every process of one list shares.
-ListFrame list_frame(Platform& p, Clock& clock, long cpu_count_logical) {
+ListFrame list_frame(Platform& p, Clock& clock, long cpu_count_logical,
+                     const std::optional<MemoryTotals>& snapshot_totals) {
     ListFrame f;
     f.now = clock.wall();
     const double mono = clock.monotonic();
-    const MemoryTotals totals = p.memory_totals();
+    const MemoryTotals totals = snapshot_totals ? *snapshot_totals : p.memory_totals();
     f.total_swap_mb = static_cast<double>(totals.swap) / kMB;
     if (!(f.total_swap_mb > 1.0)) f.total_swap_mb = 1.0;
     f.total_memory = static_cast<double>(totals.ram);
@@ -389,7 +391,13 @@ void Engine::ProcTable::forget_gone() {
 std::vector<ProcessEntry> Engine::collect_processes(std::string_view sort_by, const SearchQuery& query,
                                                     bool group_by_app, long long limit) {
     std::lock_guard<std::mutex> lock(sample_mutex_);
-    const ListFrame frame = list_frame(*platform_, *clock_, cpu_count_logical_);
+    // A list that follows its cycle's snapshot takes the memory totals the
+    // snapshot has just read; the window is far below the shortest refresh
+    // period, so a list on its own always reads them afresh.
+    constexpr double kCycleReuse = 0.5;
+    std::optional<MemoryTotals> snapshot_totals = std::exchange(snapshot_totals_, std::nullopt);
+    if (snapshot_totals && !(clock_->monotonic() - snapshot_totals_at_ < kCycleReuse)) snapshot_totals.reset();
+    const ListFrame frame = list_frame(*platform_, *clock_, cpu_count_logical_, snapshot_totals);
     std::vector<ProcessEntry> rows = procs_->walk(*platform_, frame, query);
     procs_->forget_gone();
     if (group_by_app) rows = group_by_program(rows);

@@ -196,6 +196,31 @@ TEST_F(SnapshotTest, DiskRatesAgainstTheBaseline) {
     EXPECT_DOUBLE_EQ(engine->get_system_snapshot().disk_read_mb_s, 2048 * 512 / MB);
 }
 
+// The disks of each list of devices are its whole devices (the ones under
+// /sys/block), whatever the list before held at the same places.
+TEST_F(SnapshotTest, DiskCountersOfTheWholeDevicesOfEachList) {
+    tree.make_dir("sys/block/sdb");
+    const struct {
+        std::vector<std::pair<const char*, int>> devices;  // name, sectors read
+        std::uint64_t read_sectors;
+    } lists[] = {
+        {{{"sda", 100}, {"sda1", 10}, {"loop0", 1}}, 101},
+        {{{"sda", 100}, {"loop0", 1}, {"sda1", 10}}, 101},
+        {{{"sdb", 100}, {"sda", 200}, {"loop0", 1}}, 301},
+        {{{"sdb", 100}, {"sda", 200}, {"sda1", 20}}, 300},
+    };
+    for (const auto& list : lists) {
+        std::string stats;
+        for (const auto& [name, sectors] : list.devices)
+            stats += std::string("   8       0 ") + name + " 1 0 " + numfmt::integer(sectors) +
+                     " 10 50 0 0 5 0 10 15 0 0 0 0 0 0\n";
+        tree.write("proc/diskstats", stats);
+        const auto totals = platform->disk_io_counters();
+        ASSERT_TRUE(totals) << stats;
+        EXPECT_EQ(totals->read_bytes, list.read_sectors * 512) << stats;
+    }
+}
+
 TEST_F(SnapshotTest, DiskCountersMissingAtConstruction) {
     tree.remove("proc/diskstats");
     auto engine = make_engine();
@@ -242,6 +267,8 @@ public:
 };
 
 TEST_F(SnapshotTest, EachReadingOncePerSnapshotAndProcessList) {
+    write_process(tree, {101, "editor", {"editor", "notes.txt"}, 'S', 0, 0, 100, 204800});
+    write_process(tree, {102, "player", {"player"}, 'S', 0, 0, 100, 51200});
     auto counting = std::make_shared<CountingPlatform>(tree.root());
     counting->usage = platform->usage;
     platform = counting;
@@ -250,9 +277,28 @@ TEST_F(SnapshotTest, EachReadingOncePerSnapshotAndProcessList) {
     const auto s = engine->get_system_snapshot();
     EXPECT_EQ(s.uptime_str, "2s 46dk");  // the boot time came with the processor times
     EXPECT_EQ(counting->counts, (std::map<std::string, int>{{"memory", 1}, {"partitions", 1}, {"processor times", 1}}));
+    // The list that follows in the same cycle takes the snapshot's memory totals.
+    counting->counts.clear();
+    const auto after_snapshot = engine->collect_processes("workload", {}, false, 80);
+    EXPECT_EQ(counting->counts, (std::map<std::string, int>{}));
+    // A list on its own, or a second one, reads them.
+    clock->advance(0.1);
+    const auto second = engine->collect_processes("workload", {}, false, 80);
+    EXPECT_EQ(counting->counts, (std::map<std::string, int>{{"memory totals", 1}}));
+    clock->advance(1.5);
+    engine->get_system_snapshot();
+    clock->advance(0.6);
     counting->counts.clear();
     engine->collect_processes("workload", {}, false, 80);
     EXPECT_EQ(counting->counts, (std::map<std::string, int>{{"memory totals", 1}}));
+    // Either way the memory shares are the same.
+    ASSERT_FALSE(after_snapshot.empty());
+    ASSERT_EQ(after_snapshot.size(), second.size());
+    for (std::size_t i = 0; i < second.size(); ++i) {
+        EXPECT_EQ(after_snapshot[i].pid, second[i].pid);
+        EXPECT_GT(second[i].ram_percent, 0.0);
+        EXPECT_EQ(after_snapshot[i].ram_percent, second[i].ram_percent) << second[i].pid;
+    }
 }
 
 TEST_F(SnapshotTest, GuardedReadingsFallBackAndAreTraced) {

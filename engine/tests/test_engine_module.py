@@ -295,6 +295,29 @@ class ProcessList(unittest.TestCase):
                              sort_by)
             self.assertTrue(all(r.cpu_percent >= 0.0 for r in rows))
 
+    def test_records_are_what_their_classes_make(self):
+        # Each record the engine gives, the snapshot's too, is what its class
+        # makes of the same values: equal, with the same repr and asdict, and
+        # the same attributes in the same order, each of the same type.
+        snapshot = self.engine.get_system_snapshot()
+        rows = (self.engine.collect_processes(limit=None)
+                + self.engine.collect_processes(group_by_app=True, limit=None))
+        for i, record in enumerate([snapshot, *snapshot.partitions, *rows]):
+            with self.subTest(type(record).__name__, i=i):
+                values = {f.name: getattr(record, f.name) for f in dataclasses.fields(record)}
+                made = type(record)(**{k: list(v) if isinstance(v, list) else v for k, v in values.items()})
+                self.assertEqual(record, made)
+                self.assertEqual(repr(record), repr(made))
+                self.assertEqual(dataclasses.asdict(record), dataclasses.asdict(made))
+                self.assertEqual([(k, type(v), v) for k, v in vars(record).items()],
+                                 [(k, type(v), v) for k, v in vars(made).items()])
+        # A row changed by its caller changes alone.
+        a, b = rows[0], rows[1]
+        before = dataclasses.astuple(b)
+        a.swap_mb += 1.0
+        a.name = "x"
+        self.assertEqual(dataclasses.astuple(b), before)
+
     def test_own_counters(self):
         swap, io = engine.SystemMonitorEngine._read_proc_swap_and_io(os.getpid())
         self.assertIsInstance(swap, float)

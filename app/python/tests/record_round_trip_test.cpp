@@ -5,11 +5,16 @@
 // (their order in memory, which is their order in records.hpp) and checked
 // by its place among the runtime's fields (dataclasses.fields): a field
 // filled from, or read into, another member of the same type fails.
+//
+// The builder makes the records of a plain dataclass without calling it;
+// what it makes is what the class makes when called with the same values.
 #include <Python.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -249,6 +254,255 @@ TEST(RecordRoundTrip, TheAppReadsEachFieldIntoItsOwnMember) {
     }
     vyr::apppy::GilScope gil;
     engine = Ref();
+}
+
+// Texts of the system become the str that the runtime's decoder makes of
+// them (undecodable bytes as escapes), whatever their length and wherever a
+// byte above ASCII sits.
+TEST(SystemText, WhatTheDecoderMakes) {
+    vyr::apppy::GilScope gil;
+    std::vector<std::string> texts = {"", "a", "\xff", "ab", "\xc3\xa7"};
+    for (std::size_t n : {7, 8, 9, 15, 16, 17, 33}) {
+        texts.push_back(std::string(n, 'a'));
+        for (std::size_t at : {std::size_t{0}, n / 2, n - 1}) {
+            std::string t(n, 'a');
+            t[at] = '\xff';
+            texts.push_back(t);
+        }
+    }
+    for (const std::string& t : texts) {
+        SCOPED_TRACE(t);
+        Ref got = py::system_text(t);
+        Ref want = py::checked(PyUnicode_DecodeUTF8(t.data(), static_cast<Py_ssize_t>(t.size()), "surrogateescape"));
+        EXPECT_EQ(PyUnicode_Compare(got.get(), want.get()), 0);
+        EXPECT_EQ(PyUnicode_KIND(got.get()), PyUnicode_KIND(want.get()));
+        EXPECT_EQ(PyUnicode_IS_ASCII(got.get()), PyUnicode_IS_ASCII(want.get()));
+    }
+}
+
+// ---- records built directly, as their classes make them ------------------------
+
+// Python helpers of these tests, in a namespace of their own (kept for the
+// life of the test program).
+PyObject* helpers() {
+    static PyObject* ns = [] {
+        Ref globals = py::checked(PyDict_New());
+        py::check(PyDict_SetItemString(globals.get(), "__builtins__", PyEval_GetBuiltins()));
+        py::checked(PyRun_String(
+            "import dataclasses, engine, types\n"
+            "def describe(record):\n"
+            "    # What a caller can see of a record, NaN aside.\n"
+            "    attributes = getattr(record, '__dict__', None)\n"
+            "    return (type(record), repr(record), dataclasses.asdict(record),\n"
+            "            None if attributes is None else [(k, type(v), v) for k, v in attributes.items()])\n"
+            "def after_changes(record):\n"
+            "    # A caller's changes: a field taken away and set again, an attribute more.\n"
+            "    first = dataclasses.fields(record)[0].name\n"
+            "    value = getattr(record, first)\n"
+            "    delattr(record, first)\n"
+            "    setattr(record, first, value)\n"
+            "    record.note = 'n'\n"
+            "    return describe(record)\n"
+            "def shared(a, b):\n"
+            "    # The lists, and the records in them, that two records share.\n"
+            "    out = []\n"
+            "    for f in dataclasses.fields(a):\n"
+            "        x, y = getattr(a, f.name), getattr(b, f.name)\n"
+            "        if isinstance(x, list) and (x is y or any(\n"
+            "                p is q for p, q in zip(x, y) if dataclasses.is_dataclass(p))):\n"
+            "            out.append(f.name)\n"
+            "    return out\n"
+            "def copy_of(cls, extra=(), **options):\n"
+            "    # A new dataclass with the fields of `cls`.\n"
+            "    specs = []\n"
+            "    for f in dataclasses.fields(cls):\n"
+            "        if f.default is not dataclasses.MISSING:\n"
+            "            specs.append((f.name, f.type, dataclasses.field(default=f.default)))\n"
+            "        elif f.default_factory is not dataclasses.MISSING:\n"
+            "            specs.append((f.name, f.type, dataclasses.field(default_factory=f.default_factory)))\n"
+            "        else:\n"
+            "            specs.append((f.name, f.type))\n"
+            "    return dataclasses.make_dataclass(cls.__name__, specs + list(extra), **options)\n"
+            "def records_with(process):\n"
+            "    return types.SimpleNamespace(\n"
+            "        DiskPartitionInfo=copy_of(engine.DiskPartitionInfo),\n"
+            "        FolderUsageInfo=copy_of(engine.FolderUsageInfo),\n"
+            "        SystemMetricsSnapshot=copy_of(engine.SystemMetricsSnapshot),\n"
+            "        ProcessEntry=process)\n"
+            "def own_init(self, **values):\n"
+            "    for name, value in values.items():\n"
+            "        setattr(self, name, value)\n"
+            "    self.name = self.name.upper()\n"
+            "def post_init(self):\n"
+            "    self.checked = True\n",
+            Py_file_input, globals.get(), globals.get()));
+        return globals.release();
+    }();
+    return ns;
+}
+
+Ref helper_call(const char* name, std::initializer_list<PyObject*> args) {
+    PyObject* fn = PyDict_GetItemString(helpers(), name);  // borrowed
+    std::vector<PyObject*> argv(args);
+    return py::checked(PyObject_Vectorcall(fn, argv.data(), argv.size(), nullptr));
+}
+
+Ref evaluated(const char* expression) {
+    return py::checked(PyRun_String(expression, Py_eval_input, helpers(), helpers()));
+}
+
+std::string repr_text(PyObject* o) {
+    Ref r = py::checked(PyObject_Repr(o));
+    return PyUnicode_AsUTF8(r.get());
+}
+
+bool equal(PyObject* a, PyObject* b) { return py::check(PyObject_RichCompareBool(a, b, Py_EQ)) == 1; }
+
+// Expects `built` to be what its class made of the same values (`made`):
+// the same type, equal, the same repr and asdict, and the same attributes
+// in the same order, each of the same type and value.
+void expect_as_made(PyObject* built, PyObject* made) {
+    EXPECT_EQ(repr_text(built), repr_text(made));
+    EXPECT_TRUE(equal(built, made));
+    Ref seen = helper_call("describe", {built});
+    Ref expected = helper_call("describe", {made});
+    EXPECT_TRUE(equal(seen.get(), expected.get())) << repr_text(seen.get()) << "\n" << repr_text(expected.get());
+}
+
+// Record R made by `cls`, called with the values of record number `record`
+// by the names of the engine's fields.
+template <typename R>
+Ref made_by(PyObject* cls, int record) {
+    const std::vector<std::string> names = Runtime::get().field_names<R>();
+    Ref kwargs = py::checked(PyDict_New());
+    for (std::size_t place = 0; place < names.size(); ++place)
+        py::check(PyDict_SetItemString(kwargs.get(), names[place].c_str(), python_value_at<R>(record, place).get()));
+    Ref no_args = py::checked(PyTuple_New(0));
+    return py::checked(PyObject_Call(cls, no_args.get(), kwargs.get()));
+}
+
+template <typename R>
+void expect_built_as_made(int record) {
+    SCOPED_TRACE(rf::Record<R>::name);
+    Runtime& rt = Runtime::get();
+    EXPECT_TRUE(rt.types.direct<R>());
+    Ref built = rt.types.build(filled<R>(record));
+    Ref made = made_by<R>(rt.types.type<R>(), record);
+    expect_as_made(built.get(), made.get());
+    // Each build has lists, and records in them, of its own.
+    Ref again = rt.types.build(filled<R>(record));
+    EXPECT_EQ(repr_text(helper_call("shared", {built.get(), again.get()}).get()), "[]");
+    // Changed by a caller, both change alike.
+    EXPECT_TRUE(equal(helper_call("after_changes", {built.get()}).get(), helper_call("after_changes", {made.get()}).get()));
+}
+
+TEST(RecordBuilder, MakesWhatTheClassMakesOfTheSameValues) {
+    vyr::apppy::GilScope gil;
+    expect_built_as_made<vyr::DiskPartitionInfo>(1);
+    expect_built_as_made<vyr::FolderUsageInfo>(2);
+    expect_built_as_made<vyr::SystemMetricsSnapshot>(3);
+    expect_built_as_made<vyr::ProcessEntry>(4);
+}
+
+// The runtime's value of a member as the builder always gave it: a new
+// object of its own.
+Ref own_object(double v) { return py::checked(PyFloat_FromDouble(v)); }
+Ref own_object(long long v) { return py::checked(PyLong_FromLongLong(v)); }
+Ref own_object(const std::string& v) { return py::system_text(v); }
+
+// A process record made by the class from new objects of the values of `p`.
+Ref made_from_own_objects(const vyr::ProcessEntry& p) {
+    Ref kwargs = py::checked(PyDict_New());
+    for (const auto& field : rf::Record<vyr::ProcessEntry>::fields) {
+        std::visit(
+            [&](auto member) {
+                if constexpr (std::is_same_v<decltype(member), double vyr::ProcessEntry::*> ||
+                              std::is_same_v<decltype(member), long long vyr::ProcessEntry::*> ||
+                              std::is_same_v<decltype(member), std::string vyr::ProcessEntry::*>) {
+                    py::check(PyDict_SetItemString(kwargs.get(), field.name, own_object(p.*member).get()));
+                }
+            },
+            field.member);
+    }
+    Ref no_args = py::checked(PyTuple_New(0));
+    return py::checked(PyObject_Call(Runtime::get().types.type<vyr::ProcessEntry>(), no_args.get(), kwargs.get()));
+}
+
+TEST(RecordBuilder, FiguresAndTextsAtTheirEdges) {
+    vyr::apppy::GilScope gil;
+    Runtime& rt = Runtime::get();
+    vyr::ProcessEntry p = filled<vyr::ProcessEntry>(5);
+    p.pid = 1LL << 62;
+    p.process_count = -1;
+    p.cpu_percent = -0.0;  // its own sign: repr shows -0.0
+    p.ram_mb = 0.0;
+    p.swap_mb = std::numeric_limits<double>::infinity();
+    p.name = "";
+    p.display_name = "x";
+    p.username = std::string(120, 'u') + "\xc4\x9f";  // longer than any text given out again
+    p.status = "\xc3\xa7";
+    p.cmdline = "/bin/a " + std::string(300, 'b') + " \xff";
+    {
+        SCOPED_TRACE("edges");
+        expect_as_made(rt.types.build(p).get(), made_from_own_objects(p).get());
+        // The same values once more, now that they have been seen.
+        expect_as_made(rt.types.build(p).get(), made_from_own_objects(p).get());
+    }
+    // A NaN is a new object in each record, as the class gets it: two
+    // records with one are never equal.
+    p.ram_percent = std::numeric_limits<double>::quiet_NaN();
+    Ref a = rt.types.build(p);
+    Ref b = rt.types.build(p);
+    EXPECT_EQ(repr_text(a.get()), repr_text(made_from_own_objects(p).get()));
+    EXPECT_FALSE(equal(a.get(), b.get()));
+    EXPECT_FALSE(equal(made_from_own_objects(p).get(), made_from_own_objects(p).get()));
+}
+
+// The classes that are more than their fields are called; the builder
+// follows changes of a class after it has decided.
+TEST(RecordBuilder, CallsTheClassesThatAreMoreThanTheirFields) {
+    struct Case {
+        const char* name;
+        const char* process_class;
+        bool direct;
+    };
+    const Case cases[] = {
+        {"a plain copy", "copy_of(engine.ProcessEntry)", true},
+        {"frozen", "copy_of(engine.ProcessEntry, frozen=True)", false},
+        {"with slots", "copy_of(engine.ProcessEntry, slots=True)", false},
+        {"with __post_init__", "copy_of(engine.ProcessEntry, namespace={'__post_init__': post_init})", false},
+        {"with an __init__ of its own", "copy_of(engine.ProcessEntry, namespace={'__init__': own_init})", false},
+        {"with a field more", "copy_of(engine.ProcessEntry, [('note', str, dataclasses.field(default='-'))])", false},
+    };
+    vyr::apppy::GilScope gil;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Ref cls = evaluated(c.process_class);
+        Ref ns = helper_call("records_with", {cls.get()});
+        const py::RecordTypes types = py::RecordTypes::of_module(ns.get());
+        EXPECT_EQ(types.direct<vyr::ProcessEntry>(), c.direct);
+        EXPECT_TRUE(types.direct<vyr::DiskPartitionInfo>());
+        expect_as_made(types.build(filled<vyr::ProcessEntry>(6)).get(), made_by<vyr::ProcessEntry>(cls.get(), 6).get());
+    }
+
+    // A plain class whose __init__ is replaced later, and then given back.
+    Ref cls = evaluated("copy_of(engine.ProcessEntry)");
+    Ref ns = helper_call("records_with", {cls.get()});
+    const py::RecordTypes types = py::RecordTypes::of_module(ns.get());
+    ASSERT_TRUE(types.direct<vyr::ProcessEntry>());
+    Ref plain_init = py::checked(PyObject_GetAttrString(cls.get(), "__init__"));
+    Ref replaced = py::checked(PyRun_String(
+        "lambda init: lambda self, **values: (init(self, **values), setattr(self, 'checked', True))[0]",
+        Py_eval_input, helpers(), helpers()));
+    Ref wrapped = py::checked(PyObject_CallOneArg(replaced.get(), plain_init.get()));
+    py::check(PyObject_SetAttrString(cls.get(), "__init__", wrapped.get()));
+    EXPECT_FALSE(types.direct<vyr::ProcessEntry>());
+    Ref built = types.build(filled<vyr::ProcessEntry>(7));
+    EXPECT_TRUE(PyObject_HasAttrString(built.get(), "checked"));
+    expect_as_made(built.get(), made_by<vyr::ProcessEntry>(cls.get(), 7).get());
+    py::check(PyObject_SetAttrString(cls.get(), "__init__", plain_init.get()));
+    EXPECT_TRUE(types.direct<vyr::ProcessEntry>());
+    expect_as_made(types.build(filled<vyr::ProcessEntry>(7)).get(), made_by<vyr::ProcessEntry>(cls.get(), 7).get());
 }
 
 }  // namespace

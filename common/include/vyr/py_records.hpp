@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -23,8 +24,21 @@ namespace vyr::py {
 // One record type of the runtime and the names of its fields, in order.
 struct RecordClass {
     Ref type;
-    Ref field_names;  // a tuple of str, for calls by keyword
+    Ref field_names;  // a tuple of interned str, for calls by keyword and for attributes
+    // Whether its records are made directly (RecordTypes::direct), as decided
+    // for the class at its version tag `version`; 0: the class has no tag to
+    // follow, and its records are made by calls.
+    bool direct = false;
+    unsigned int version = 0;
+    // Where a direct record keeps each field among its attribute values, as
+    // learned for the class's shared keys `shared_keys` (py_records.cpp);
+    // empty: the fields are set by name.
+    std::vector<unsigned char> places;
+    const void* shared_keys = nullptr;
 };
+
+// The values that a RecordTypes gives out again (py_records.cpp).
+class RecurringValues;
 
 // The four record types.
 class RecordTypes {
@@ -39,9 +53,23 @@ public:
     // The type of record R.
     template <typename R>
     PyObject* type() const;
-    // A new record of the runtime with every field of `record`, given by name.
+    // A new record of the runtime with every field of `record`: what the
+    // class makes when called with them by name. A text or a number may be
+    // an object given out before for the same value (str, float and int
+    // objects never change); every list is new.
     template <typename R>
     Ref build(const R& record) const;
+    // Whether build() makes records of R directly: a new instance of the
+    // class (object.__new__) with each field stored as an attribute in field
+    // order (by name, or straight into the places that storing by name puts
+    // them), without a call of its __init__. Only for a plain dataclass: the
+    // object's own __new__ and attribute setting, instance attributes kept by
+    // the runtime (no slots), not frozen, no __post_init__, exactly the
+    // fields of the table, each taken by __init__, and an __init__ that
+    // stores exactly its arguments in order, which a probe call checks.
+    // Decided again whenever the class changes; any other class is called.
+    template <typename R>
+    bool direct() const;
 
 private:
     // The place of record R in `classes_`: the order of definition.
@@ -54,8 +82,18 @@ private:
     }
     template <typename R>
     Ref value_of(const R& record, std::size_t field) const;
+    Ref value(double v) const;
+    Ref value(long long v) const;
+    Ref value(const std::string& v) const;
+    Ref value(const std::vector<double>& v) const;
+    Ref value(const std::vector<DiskPartitionInfo>& v) const;
+    // Decides `direct` for the class as it is now.
+    static void decide(RecordClass& cls);
+    // The record class at `index`, decided again when it has changed since.
+    RecordClass& current(std::size_t index) const;
 
-    std::array<RecordClass, 4> classes_;
+    mutable std::array<RecordClass, 4> classes_;  // `direct` follows the classes
+    std::shared_ptr<RecurringValues> recurring_;
 };
 
 // Record R read back from an object of the runtime, every field taken by its

@@ -44,13 +44,23 @@ std::string errno_text(int err) {
                       path);
 }
 
+// The files are opened, read and closed with plain system calls: the C
+// library's wrappers are cancellation points, and in a process that has had
+// threads each call of theirs pays two atomic operations for that, which the
+// engine, whose threads are never cancelled, has no use for.
+int open_plain(int dir, const char* path) {
+    return static_cast<int>(::syscall(SYS_openat, dir, path, O_RDONLY | O_CLOEXEC));
+}
+ssize_t read_plain(int fd, char* buf, std::size_t size) { return ::syscall(SYS_read, fd, buf, size); }
+void close_plain(int fd) { ::syscall(SYS_close, fd); }
+
 // Reads a whole file. With `short_read_ends` a read that returns less than
 // asked ends the file: the kernel hands out a small process file in one read.
 int read_fd(int fd, std::string& out, bool short_read_ends = false) {
     out.clear();
     char buf[8192];
     for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
+        const ssize_t n = read_plain(fd, buf, sizeof buf);
         if (n < 0) {
             if (errno == EINTR) continue;
             return errno;
@@ -113,10 +123,10 @@ LinuxPlatform::~LinuxPlatform() {
 }
 
 int LinuxPlatform::read_file(const std::string& path, std::string& out) const {
-    const int fd = ::open((root_ + path).c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = open_plain(AT_FDCWD, (root_ + path).c_str());
     if (fd < 0) return errno;
     const int rc = read_fd(fd, out);
-    ::close(fd);
+    close_plain(fd);
     return rc;
 }
 
@@ -355,21 +365,29 @@ std::vector<Partition> LinuxPlatform::disk_partitions(bool all) {
 
 std::optional<IoTotals> LinuxPlatform::disk_io_counters() {
     const std::string data = read_required("/proc/diskstats");
-    std::map<std::string, DiskBytes> now;  // the disks (whole devices under /sys/block)
-    std::string block = root_ + "/sys/block/";
-    const std::size_t base = block.size();
-    for (const auto& disk : proc_text::parse_diskstats(data)) {
-        block.resize(base);
-        block.append(disk.name);
-        std::replace(block.begin() + static_cast<std::ptrdiff_t>(base), block.end(), '/', '!');
-        if (::access(block.c_str(), F_OK) != 0) continue;
-        now[std::string(disk.name)] = {disk.read_bytes, disk.write_bytes};
+    const std::vector<proc_text::DiskCounters> devices = proc_text::parse_diskstats(data);
+    std::lock_guard<std::mutex> lock(io_mutex_);
+    if (!std::equal(devices.begin(), devices.end(), io_devices_.begin(), io_devices_.end(),
+                    [](const auto& d, const std::string& name) { return d.name == name; })) {
+        io_devices_.clear();
+        io_disks_.clear();
+        std::string block = root_ + "/sys/block/";
+        const std::size_t base = block.size();
+        for (const auto& d : devices) {
+            block.resize(base);
+            block.append(d.name);
+            std::replace(block.begin() + static_cast<std::ptrdiff_t>(base), block.end(), '/', '!');
+            io_devices_.emplace_back(d.name);
+            io_disks_.push_back(::access(block.c_str(), F_OK) == 0);
+        }
     }
+    std::map<std::string, DiskBytes> now;  // the disks
+    for (std::size_t i = 0; i < devices.size(); ++i)
+        if (io_disks_[i]) now[io_devices_[i]] = {devices[i].read_bytes, devices[i].write_bytes};
     if (now.empty()) return std::nullopt;
 
     // Counters that fall (a wrap or a reset of one disk) are carried on, so
     // totals only grow while the disk stays listed.
-    std::lock_guard<std::mutex> lock(io_mutex_);
     if (io_seen_)
         for (auto it = io_carry_.begin(); it != io_carry_.end();)
             it = now.count(it->first) ? std::next(it) : io_carry_.erase(it);
@@ -441,11 +459,10 @@ int LinuxPlatform::read_process_file(long long pid, const char* name, std::strin
     if (number.ec != std::errc() || (number.ptr - rel) + 1 + nlen + 1 > sizeof rel) return ENAMETOOLONG;
     *number.ptr = '/';
     std::memcpy(number.ptr + 1, name, nlen + 1);
-    const int fd = proc_fd_ >= 0 ? ::openat(proc_fd_, rel, O_RDONLY | O_CLOEXEC)
-                                 : ::open((root_ + "/proc/" + rel).c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = proc_fd_ >= 0 ? open_plain(proc_fd_, rel) : open_plain(AT_FDCWD, (root_ + "/proc/" + rel).c_str());
     if (fd < 0) return errno;
     const int rc = read_fd(fd, out, true);
-    ::close(fd);
+    close_plain(fd);
     return rc;
 }
 

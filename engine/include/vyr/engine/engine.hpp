@@ -126,6 +126,11 @@ private:
     std::shared_ptr<Platform> platform_;
     std::shared_ptr<Clock> clock_;
     EngineOptions options_;
+    // The memory totals of the last snapshot, for the process list that the
+    // same cycle asks for right after it: one reading of the memory file a
+    // cycle. Taken once, and only within kCycleReuse seconds of the snapshot.
+    std::optional<MemoryTotals> snapshot_totals_;
+    double snapshot_totals_at_ = 0.0;
 
     std::mutex sample_mutex_;  // one measurement at a time
     long cpu_count_logical_ = 1;

@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "vyr/engine/platform.hpp"
 
@@ -68,10 +69,15 @@ private:
     struct DiskBytes {
         std::uint64_t read = 0, write = 0;
     };
-    std::mutex io_mutex_;  // the counter-wrap memory below
+    std::mutex io_mutex_;  // the counter-wrap memory and the devices below
     bool io_seen_ = false;
     std::map<std::string, DiskBytes> io_last_;   // by disk: the counters last read
     std::map<std::string, DiskBytes> io_carry_;  // by disk: what fallen counters had reached
+    // The devices of the counters as last listed, and which of them are
+    // disks (whole devices under /sys/block): a device keeps its kind while
+    // it is listed, so that is looked up again only when the list changes.
+    std::vector<std::string> io_devices_;
+    std::vector<bool> io_disks_;
 
     std::mutex users_mutex_;
     std::map<long long, std::string> users_;
