@@ -354,8 +354,7 @@ bool VyrMonitorWidget::eventFilter(QObject* watched, QEvent* event) {
     if (watched == vertical_popup_.get()) {
         if (event->type() == QEvent::Show) {
             if (!popup_watchdog_timer_->isActive()) popup_watchdog_timer_->start();
-        } else if (event->type() == QEvent::Hide && !vertical_popup_->isVisible()) {
-            // (a minimized popup counts as shown, as the watchdog sees it)
+        } else if (event->type() == QEvent::Hide) {
             popup_watchdog_timer_->stop();
         }
     }
