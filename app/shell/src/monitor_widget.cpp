@@ -221,14 +221,10 @@ VyrMonitorWidget::VyrMonitorWidget(vyr::shell::MonitorBackend& backend) : QWidge
     ports_->hide_popup.timer = hide_popup_timer_;
 
     popup_watchdog_timer_ = new QTimer(this);
-    popup_watchdog_timer_->setInterval(timing::kWatchdogMs);
     connect(popup_watchdog_timer_, &QTimer::timeout, this, [this] { guarded([&] { logic_->check_popup_watchdog(); }); });
+    popup_watchdog_timer_->start(timing::kWatchdogMs);
 
     vertical_popup_ = std::make_unique<vyr::app::VyrVerticalPopup>(this);
-    // The watchdog does nothing while the popup is hidden, so it ticks only
-    // while the popup is shown: otherwise it would wake the program five
-    // times a second for nothing.
-    vertical_popup_->installEventFilter(this);
     ports_->popup.p = vertical_popup_.get();
     logic_->attach_popup(&ports_->popup);
     auto* popup = vertical_popup_.get();
@@ -349,17 +345,6 @@ void VyrMonitorWidget::on_telemetry_ready(const vyr::shell::TelemetryFramePtr& f
 }
 
 void VyrMonitorWidget::showNormal() { logic_->show_normal(); }
-
-bool VyrMonitorWidget::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == vertical_popup_.get()) {
-        if (event->type() == QEvent::Show) {
-            if (!popup_watchdog_timer_->isActive()) popup_watchdog_timer_->start();
-        } else if (event->type() == QEvent::Hide) {
-            popup_watchdog_timer_->stop();
-        }
-    }
-    return QWidget::eventFilter(watched, event);
-}
 
 namespace {
 constexpr qint64 kSettlingMs = 2000;

@@ -80,8 +80,6 @@ public:
     QSystemTrayIcon* tray() const { return tray_; }
     QMenu* tray_menu() const { return tray_menu_.get(); }
     vyr::shell::TelemetryWorker* worker() const { return worker_.get(); }
-    // Runs every 200 ms while the summary popup is shown.
-    QTimer* popup_watchdog() const { return popup_watchdog_timer_; }
 
     // Builds the capsule's context menu as a right click does (the caller
     // owns it); contextMenuEvent runs it modally and frees it.
@@ -92,7 +90,6 @@ public:
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
 
