@@ -3,12 +3,13 @@
 Starts the program from its folder on a virtual X display (Xvfb with
 openbox) with HOME in a temporary folder, lets it settle, then measures its
 own processor time (all threads, from /proc/<pid>/stat) over a fixed span:
-first with only the capsule on the desktop, then with the process inspector
-open. While the inspector is open, btop runs beside it in a pseudo terminal
-of a fixed size, with its update_ms set to the monitor's refresh through a
-config file in a private XDG_CONFIG_HOME, and both processes are measured
-over the same span. Each round starts a fresh monitor; the figures of every
-round are printed, then min / median / max over the rounds, ratios included.
+first with only the capsule on the desktop (the pointer away from it, so
+that no popup opens), then with the process inspector open. While the
+inspector is open, btop runs beside it in a pseudo terminal of a fixed size,
+with its update_ms set to the monitor's refresh through a config file in a
+private XDG_CONFIG_HOME, and both processes are measured over the same span.
+Each round starts a fresh monitor; the figures of every round are printed,
+then min / median / max over the rounds, ratios included.
 
     python3 bench/app_cpu.py [--dist build/dist] [--rounds 3] [--seconds 60]
                              [--settle 5] [--refresh-ms 1500] [--term 200x60]
@@ -112,11 +113,16 @@ def one_round(session, args, cols, rows):
             os.makedirs(os.path.join(home, ".config", "vyr-linux-monitor"))
             with open(os.path.join(home, ".config", "vyr-linux-monitor", "settings.json"), "w") as fh:
                 json.dump({"refresh_ms": args.refresh_ms}, fh)
+        # The pointer away from where the capsule appears: the previous round
+        # left it on its capsule, and a pointer resting there opens the popup.
+        session.pointer_to(0, 0)
         m = Monitor(session, os.path.abspath(args.dist), home)
         main_window = m.main_window()
         if main_window is None:
             sys.exit("the monitor did not start: %s" % (m.stop(),))
         time.sleep(args.settle)
+        if len(session.windows(m.pid)) != 1:
+            sys.exit("more than the capsule is shown")
         closed = measure([m.pid], args.seconds)[0]
         rss_closed = status_kb(m.pid, "VmHWM") / 1024.0
 

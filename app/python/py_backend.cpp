@@ -52,6 +52,21 @@ PyTelemetrySource::~PyTelemetrySource() {
     Py_CLEAR(engine_);
 }
 
+// A thread state made for the thread and kept while the GIL is released:
+// every GIL scope of the thread finds it and reuses it, where it would
+// otherwise make and free one per reading.
+void PyTelemetrySource::thread_started() noexcept {
+    thread_gil_ = PyGILState_Ensure();
+    thread_state_ = PyEval_SaveThread();
+}
+
+void PyTelemetrySource::thread_finishing() noexcept {
+    if (!thread_state_) return;
+    PyEval_RestoreThread(thread_state_);
+    thread_state_ = nullptr;
+    PyGILState_Release(thread_gil_);
+}
+
 namespace {
 
 // Runs one stage of a reading; a Python error leaves it as the worker's

@@ -23,17 +23,24 @@ public:
     void set(const std::string& name, const std::string& value) override;
 };
 
-// The engine's snapshot and process list, for the worker thread.
+// The engine's snapshot and process list, for the worker thread. The thread
+// keeps one thread state of the runtime from its start to its end, so a
+// cycle only takes and releases the GIL.
 class PyTelemetrySource final : public shell::TelemetrySource {
 public:
     explicit PyTelemetrySource(PyObject* engine);  // new reference taken
     ~PyTelemetrySource() override;
+    void thread_started() noexcept override;
+    void thread_finishing() noexcept override;
     SystemMetricsSnapshot snapshot() override;
     std::vector<ProcessEntry> processes(const std::string& sort_by, const std::string& search_query,
                                         bool group_by_app, int limit) override;
 
 private:
     PyObject* engine_;
+    // The worker thread's own, between thread_started and thread_finishing.
+    PyGILState_STATE thread_gil_{};
+    PyThreadState* thread_state_ = nullptr;
 };
 
 }  // namespace vyr::apppy

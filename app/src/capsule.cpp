@@ -4,6 +4,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <utility>
 
 #include "vyr/app/drawing.hpp"
 #include "vyr/app/monitor_controller.hpp"
@@ -38,8 +39,11 @@ SingleMainCapsule::SingleMainCapsule(MonitorController* parent_monitor_)
 void SingleMainCapsule::update_main(double percent_, const QString& accent_hex_) {
     double p = percent_ < 100 ? percent_ : 100.0;
     p = p > 0 ? p : 0.0;
+    QString accent = !accent_hex_.isEmpty() ? accent_hex_ : level_color(p, QStringLiteral("#15803D"));
+    // The same figure in the same colour paints the same capsule.
+    if (p == percent && accent == accent_hex) return;
     percent = p;
-    accent_hex = !accent_hex_.isEmpty() ? accent_hex_ : level_color(percent, QStringLiteral("#15803D"));
+    accent_hex = std::move(accent);
     update();
 }
 

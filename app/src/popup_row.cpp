@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <utility>
 
 #include "vyr/app/drawing.hpp"
 #include "vyr/app/metric_meta.hpp"
@@ -41,9 +42,12 @@ PopupMetricRow::PopupMetricRow(const QString& metric_key_, QWidget* parent)
 void PopupMetricRow::update_row(double percent_, const QString& sub_detail_, const QString& custom_color) {
     double p = percent_ < 100.0 ? percent_ : 100.0;
     p = p > 0.0 ? p : 0.0;
+    QString accent = !custom_color.isEmpty() ? custom_color : level_color(p, default_accent);
+    // The same figure, detail and colour paint the same row.
+    if (p == percent && sub_detail_ == sub_detail && accent == current_accent) return;
     percent = p;
     sub_detail = sub_detail_;
-    current_accent = !custom_color.isEmpty() ? custom_color : level_color(percent, default_accent);
+    current_accent = std::move(accent);
     update();
 }
 

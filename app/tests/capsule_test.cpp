@@ -4,6 +4,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -117,6 +118,40 @@ private slots:
             QVERIFY2(std::abs(bar[0].rect.width() - fill) < 1e-6, qPrintable(QString::number(bar[0].rect.width())));
             QCOMPARE(bar[0].rect.left(), 7.0);
         }
+    }
+
+    // A sample that shows what the capsule shows already paints nothing anew.
+    void repaintsOnlyOnAChange_data() {
+        QTest::addColumn<double>("first");
+        QTest::addColumn<QString>("first_accent");
+        QTest::addColumn<double>("then");
+        QTest::addColumn<QString>("then_accent");
+        QTest::addColumn<bool>("painted");
+        QTest::newRow("the same figure and colour") << 42.0 << "#112233" << 42.0 << "#112233" << false;
+        QTest::newRow("both past the top") << 150.0 << "" << 120.0 << "" << false;
+        QTest::newRow("both below zero") << -1.0 << "#112233" << -7.0 << "#112233" << false;
+        QTest::newRow("the level colour, then by name") << 90.0 << "" << 90.0 << "#DC2626" << false;
+        QTest::newRow("a hundredth more") << 42.0 << "#112233" << 42.01 << "#112233" << true;
+        QTest::newRow("another colour") << 42.0 << "#112233" << 42.0 << "#112234" << true;
+    }
+    void repaintsOnlyOnAChange() {
+        QFETCH(double, first);
+        QFETCH(QString, first_accent);
+        QFETCH(double, then);
+        QFETCH(QString, then_accent);
+        QFETCH(bool, painted);
+        monitor->resize(86, 52);
+        monitor->show();
+        QVERIFY(QTest::qWaitForWindowExposed(monitor.get()));
+        capsule->update_main(first, first_accent);
+        QApplication::processEvents();
+        vyr::test::PaintCounter paints(capsule);
+        capsule->update_main(then, then_accent);
+        QApplication::processEvents();
+        QCOMPARE(paints.count > 0, painted);
+        // What it shows is that of the last sample either way.
+        const vyr::test::Painting shown = vyr::test::painting_of(capsule);
+        QCOMPARE(shown.text_list().last(), percent_text(std::clamp(then, 0.0, 100.0), 0));
     }
 
     void paintedBarFollowsThePercent_data() {

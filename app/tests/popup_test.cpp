@@ -326,6 +326,36 @@ private slots:
         QVERIFY(std::abs(row_fill_width(row.width(), stored) - fill) < 1e-9);
     }
 
+    // A sample that shows what a row shows already paints nothing anew.
+    void rowRepaintsOnlyOnAChange_data() {
+        QTest::addColumn<double>("then");
+        QTest::addColumn<QString>("detail");
+        QTest::addColumn<QString>("custom");
+        QTest::addColumn<bool>("painted");
+        // After 42 % with "detay" in the level colour.
+        QTest::newRow("the same") << 42.0 << "detay" << "" << false;
+        QTest::newRow("the level colour by name") << 42.0 << "detay" << "#0284C7" << false;
+        QTest::newRow("another figure") << 42.5 << "detay" << "" << true;
+        QTest::newRow("another detail") << 42.0 << "detay 2" << "" << true;
+        QTest::newRow("another colour") << 42.0 << "detay" << "#7C3AED" << true;
+    }
+    void rowRepaintsOnlyOnAChange() {
+        QFETCH(double, then);
+        QFETCH(QString, detail);
+        QFETCH(QString, custom);
+        QFETCH(bool, painted);
+        PopupMetricRow row(QStringLiteral("cpu"));
+        row.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&row));
+        row.update_row(42.0, QStringLiteral("detay"));
+        QApplication::processEvents();
+        vyr::test::PaintCounter paints(&row);
+        row.update_row(then, detail, custom);
+        QApplication::processEvents();
+        QCOMPARE(paints.count > 0, painted);
+        QCOMPARE(vyr::test::painting_of(&row).text_list().mid(1), (QStringList{detail, percent_text(then, 0)}));
+    }
+
     void rowForAnUnknownKeyIsRefused() {
         QVERIFY_EXCEPTION_THROWN(PopupMetricRow row(QStringLiteral("net")), std::invalid_argument);
         QVERIFY_EXCEPTION_THROWN(PopupMetricRow row(QStringLiteral("CPU")), std::invalid_argument);

@@ -24,6 +24,7 @@
 #include "vyr/app/popup.hpp"
 #include "vyr/app/settings_store.hpp"
 #include "vyr/shell/error_guard.hpp"
+#include "vyr/shell/program_resources.hpp"
 #include "vyr/shell/window_shape.hpp"
 
 namespace vyr::shell {
@@ -280,7 +281,7 @@ void VyrMonitorWidget::search_icon(const std::string& assets_dir) {
         // Qt hands out a non-null icon for some unreadable files: ask the
         // image reader as well.
         if (!QImageReader(path).canRead()) continue;
-        QIcon icon(path);
+        QIcon icon = vyr::shell::read_icon(path);
         if (icon.isNull()) continue;
         app_icon_ = icon;
         setWindowIcon(icon);

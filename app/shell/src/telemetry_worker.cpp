@@ -22,7 +22,7 @@ TelemetryWorker::TelemetryWorker(std::shared_ptr<TelemetrySource> source, long l
       source_(std::move(source)),
       interval_ms_(interval_ms > kMinIntervalMs ? interval_ms : kMinIntervalMs),
       clock_(clock ? std::move(clock) : Clock(steady_nanoseconds)),
-      sleeper_(sleeper ? std::move(sleeper) : Sleeper([](int ms) { QThread::msleep(ms); })) {
+      sleeper_(sleeper ? std::move(sleeper) : Sleeper([this](long long ms) { wait_unless_stopped(ms); })) {
     qRegisterMetaType<vyr::shell::TelemetryFramePtr>("vyr::shell::TelemetryFramePtr");
 }
 
@@ -41,9 +41,29 @@ WorkerParams TelemetryWorker::params() const {
     return params_;
 }
 
+void TelemetryWorker::stop() {
+    {
+        // Under the lock: a pause that has just tested the flag is already waiting.
+        std::lock_guard<std::mutex> lock(stop_mutex_);
+        running_.store(false);
+    }
+    stopped_.notify_all();
+}
+
 long long TelemetryWorker::sleep_ms_for(long long interval_ms, long long elapsed_ms) {
     const long long rest = interval_ms - elapsed_ms;
     return rest > kMinPauseMs ? rest : kMinPauseMs;
+}
+
+long long TelemetryWorker::pause_ms_for(long long interval_ms, long long elapsed_ms) {
+    const long long sleep_ms = sleep_ms_for(interval_ms, elapsed_ms);
+    return (sleep_ms + kStepMs - 1) / kStepMs * kStepMs;
+}
+
+void TelemetryWorker::wait_unless_stopped(long long ms) {
+    // One wait per pause: the thread wakes when the pause is over or stop() is called.
+    std::unique_lock<std::mutex> lock(stop_mutex_);
+    stopped_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return !running_.load(); });
 }
 
 void TelemetryWorker::run() { run_loop(); }
@@ -70,16 +90,18 @@ void TelemetryWorker::sample() {
 }
 
 void TelemetryWorker::run_loop() {
+    if (!running_.load()) return;
+    source_->thread_started();
+    struct Finish {
+        TelemetrySource& source;
+        ~Finish() { source.thread_finishing(); }
+    } finish{*source_};
     while (running_.load()) {
         const long long t0 = clock_();
         sample();
         const long long elapsed_ms = (clock_() - t0) / 1000000;  // truncated toward zero
-        const long long sleep_ms = sleep_ms_for(interval_ms_, elapsed_ms);
-        long long slept = 0;
-        while (running_.load() && slept < sleep_ms) {
-            sleeper_(kStepMs);
-            slept += kStepMs;
-        }
+        const long long pause_ms = pause_ms_for(interval_ms_, elapsed_ms);
+        if (running_.load()) sleeper_(pause_ms);
     }
 }
 

@@ -2,11 +2,17 @@
 // outline while no compositing manager runs, the fonts its style names and
 // Qt's own texts in Turkish, from the program folder.
 #include <filesystem>
+#include <fstream>
+#include <set>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QBuffer>
+#include <QIcon>
+#include <QImage>
 #include <QFontDatabase>
 #include <QLibraryInfo>
 #include <QMessageBox>
@@ -139,6 +145,125 @@ TEST(ProgramResources, QtTextsInTurkish) {
     // Without it, Qt's own translations folder.
     QTemporaryDir bare;
     EXPECT_EQ(install_qt_translation(folder_of(bare, "assets")), system_copy);
+}
+
+// An .ico file of PNG images: each entry (size, colour depth, fill colour),
+// its image at `offset` when given (past the end of the file: unreadable).
+struct IcoEntry {
+    int size, depth;
+    QColor fill;
+    long long offset = -1;
+};
+
+QByteArray ico_of(const std::vector<IcoEntry>& entries) {
+    auto put = [](QByteArray& out, quint32 value, int bytes) {
+        for (int i = 0; i < bytes; ++i) out.append(static_cast<char>(value >> (8 * i) & 0xff));
+    };
+    std::vector<QByteArray> pngs;
+    for (const IcoEntry& e : entries) {
+        QImage image(e.size, e.size, QImage::Format_ARGB32);
+        image.fill(e.fill);
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        pngs.push_back(buffer.data());
+    }
+    QByteArray out;
+    put(out, 0, 2);
+    put(out, 1, 2);
+    put(out, static_cast<quint32>(entries.size()), 2);
+    quint32 at = 6 + 16 * static_cast<quint32>(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        out.append(static_cast<char>(entries[i].size & 0xff));
+        out.append(static_cast<char>(entries[i].size & 0xff));
+        put(out, 0, 2);
+        put(out, 1, 2);
+        put(out, static_cast<quint32>(entries[i].depth), 2);
+        put(out, static_cast<quint32>(pngs[i].size()), 4);
+        put(out, entries[i].offset >= 0 ? static_cast<quint32>(entries[i].offset) : at, 4);
+        at += static_cast<quint32>(pngs[i].size());
+    }
+    for (const QByteArray& png : pngs) out += png;
+    return out;
+}
+
+// The image-format plugins loaded into this process.
+std::set<std::string> image_plugins() {
+    std::set<std::string> found;
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);) {
+        const auto at = line.find("/imageformats/");
+        if (at != std::string::npos) found.insert(line.substr(at));
+    }
+    return found;
+}
+
+// Sizes in order and the pixels of each.
+void expect_same_icon(const QIcon& got, const QIcon& want) {
+    ASSERT_EQ(got.availableSizes(), want.availableSizes());
+    for (const QSize& size : want.availableSizes()) {
+        const QImage a = got.pixmap(size).toImage().convertToFormat(QImage::Format_ARGB32);
+        const QImage b = want.pixmap(size).toImage().convertToFormat(QImage::Format_ARGB32);
+        EXPECT_EQ(a, b) << size.width();
+    }
+}
+
+TEST(ProgramResources, IconsReadAsQtReadsThemWithoutItsImagePlugins) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const struct Case {
+        const char* name;
+        std::vector<IcoEntry> entries;
+        std::vector<QColor> colours;  // of each size kept, in order
+    } cases[] = {
+        {"one size", {{32, 32, Qt::red}}, {Qt::red}},
+        {"a size twice: more colours win, then the first",
+         {{16, 8, Qt::red}, {16, 32, Qt::blue}, {24, 32, Qt::green}, {24, 4, Qt::yellow}, {24, 32, Qt::cyan}},
+         {Qt::blue, Qt::green}},
+        {"an image that cannot be read is passed over",
+         {{16, 32, Qt::red}, {24, 32, Qt::green, 1 << 30}, {32, 32, Qt::blue}},
+         {Qt::red, Qt::blue}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = dir.filePath(QString::fromUtf8(c.name) + QStringLiteral(".ico"));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(ico_of(c.entries));
+        file.close();
+
+        const std::set<std::string> before = image_plugins();
+        const QIcon icon = read_icon(path);
+        for (const std::string& plugin : image_plugins())
+            if (!before.count(plugin)) {
+                EXPECT_NE(plugin.find("libqico"), std::string::npos) << plugin;
+            }
+
+        ASSERT_EQ(icon.availableSizes().size(), c.colours.size());
+        for (std::size_t i = 0; i < c.colours.size(); ++i) {
+            const QSize size = icon.availableSizes()[static_cast<int>(i)];
+            EXPECT_EQ(icon.pixmap(size).toImage().pixelColor(2, 2), c.colours[i]) << size.width();
+        }
+        expect_same_icon(icon, QIcon(path));
+    }
+    // The program's own icon: Windows bitmaps of six sizes and a PNG.
+    const QString program = QStringLiteral(VYR_TEST_PROGRAM_ICON);
+    const QIcon icon = read_icon(program);
+    EXPECT_EQ(icon.availableSizes().size(), 7);
+    expect_same_icon(icon, QIcon(program));
+    // Anything but an .ico, and a file that only looks like one, as Qt reads it.
+    QImage png(20, 20, QImage::Format_ARGB32);
+    png.fill(Qt::magenta);
+    ASSERT_TRUE(png.save(dir.filePath(QStringLiteral("icon.png"))));
+    QFile fake(dir.filePath(QStringLiteral("fake.ico")));
+    ASSERT_TRUE(fake.open(QIODevice::WriteOnly));
+    fake.write("not an icon at all");
+    fake.close();
+    for (const QString& name : {QStringLiteral("icon.png"), QStringLiteral("fake.ico"), QStringLiteral("none.ico")}) {
+        SCOPED_TRACE(name.toStdString());
+        expect_same_icon(read_icon(dir.filePath(name)), QIcon(dir.filePath(name)));
+        EXPECT_EQ(read_icon(dir.filePath(name)).isNull(), QIcon(dir.filePath(name)).isNull());
+    }
 }
 
 int main(int argc, char** argv) {

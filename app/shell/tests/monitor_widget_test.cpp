@@ -319,6 +319,41 @@ TEST(MonitorWidget, AStrayPositionRightAfterShowingIsPutBack) {
     EXPECT_EQ(w.pos(), QPoint(40, 50));
 }
 
+TEST(MonitorWidget, PopupWatchdogRunsThroughoutAndClosesThePopupAsItShould) {
+    struct Case {
+        const char* name;
+        bool pinned;
+        bool inspector_shown;
+        bool stays_open;
+    };
+    const Case cases[] = {
+        {"pointer outside both windows: the watchdog starts the close", false, false, false},
+        {"pinned: the popup stays open", true, false, true},
+        {"inspector shown: the pinned popup is closed and unpinned", true, true, false},
+    };
+    for (const Case& c : cases) {
+        FakeBackend backend;
+        VyrMonitorWidget w(backend);
+        QTimer* watchdog = w.popup_watchdog();
+        EXPECT_EQ(watchdog->interval(), 200) << c.name;
+        EXPECT_FALSE(watchdog->isSingleShot()) << c.name;
+        EXPECT_TRUE(watchdog->isActive()) << c.name;
+        if (c.inspector_shown) w.inspector()->show();
+        w.vertical_popup()->set_pinned(c.pinned);
+        w.vertical_popup()->show();
+        if (c.stays_open) {
+            QTest::qWait(700);
+            EXPECT_TRUE(w.vertical_popup()->isVisible()) << c.name;
+            w.vertical_popup()->hide();
+        } else {
+            EXPECT_TRUE(wait_for([&] { return !w.vertical_popup()->isVisible(); }, 5000)) << c.name;
+            EXPECT_FALSE(w.vertical_popup()->is_pinned()) << c.name;
+        }
+        // A hidden popup does not stop the watchdog.
+        EXPECT_TRUE(watchdog->isActive()) << c.name;
+    }
+}
+
 TEST(MonitorWidget, QuitFromEitherMenuEndsTheLoopWithZero) {
     for (int which = 0; which < 2; ++which) {
         FakeBackend backend;

@@ -33,8 +33,13 @@ struct FakeSource : vyr::shell::TelemetrySource {
     };
     std::vector<Call> process_calls;
     std::function<void()> during_snapshot;
+    // The thread of every call, in order: 's' started, 'r' a reading, 'f' finishing.
+    std::vector<std::pair<char, std::thread::id>> calls;
 
+    void thread_started() noexcept override { calls.emplace_back('s', std::this_thread::get_id()); }
+    void thread_finishing() noexcept override { calls.emplace_back('f', std::this_thread::get_id()); }
     vyr::SystemMetricsSnapshot snapshot() override {
+        calls.emplace_back('r', std::this_thread::get_id());
         const int i = snapshots++;
         if (clock && !snapshot_ms.empty())
             *clock += static_cast<long long>(snapshot_ms[std::min<size_t>(i, snapshot_ms.size() - 1)] * 1e6);
@@ -57,39 +62,38 @@ struct FakeSource : vyr::shell::TelemetrySource {
 struct Harness {
     long long now = 1000000000000LL;
     std::shared_ptr<FakeSource> source = std::make_shared<FakeSource>();
-    std::vector<int> pauses;  // steps slept per pause
+    std::vector<long long> pauses;  // milliseconds of each pause taken
     std::vector<TelemetryFramePtr> frames;
     std::unique_ptr<TelemetryWorker> worker;
-    int steps_in_pause = 0;
     int stop_after_pauses = 1;
-    int stop_at_step = -1;  // stop during the first pause at this step
+    long long stop_in_first_pause_at = -1;  // ms into the first pause, when stop() comes then
 
     explicit Harness(long long interval = 1500) {
         source->clock = &now;
         worker = std::make_unique<TelemetryWorker>(
             source, interval, [this] { return now; },
-            [this](int ms) {
-                EXPECT_EQ(ms, 50);
-                now += ms * 1000000LL;
-                ++steps_in_pause;
-                if (stop_at_step >= 0 && pauses.empty() && steps_in_pause == stop_at_step)
+            [this](long long ms) {
+                if (stop_in_first_pause_at >= 0 && pauses.empty()) {
+                    // The pause ends with the stop, not at its full length.
+                    now += stop_in_first_pause_at * 1000000LL;
+                    pauses.push_back(stop_in_first_pause_at);
                     worker->stop();
+                    return;
+                }
+                now += ms * 1000000LL;
+                pauses.push_back(ms);
+                if (static_cast<int>(pauses.size()) >= stop_after_pauses + 1) worker->stop();
             });
         QObject::connect(worker.get(), &TelemetryWorker::snapshot_ready,
                          [this](const TelemetryFramePtr& f) { frames.push_back(f); });
     }
     void run() {
-        // A pause ends when the next cycle samples; count steps per pause.
+        // The worker stops in the cycle that follows the last pause wanted.
         source->during_snapshot = [this, prev = source->during_snapshot] {
-            if (source->snapshots > 1) {
-                pauses.push_back(steps_in_pause);
-                steps_in_pause = 0;
-                if (static_cast<int>(pauses.size()) >= stop_after_pauses) worker->stop();
-            }
+            if (static_cast<int>(pauses.size()) >= stop_after_pauses) worker->stop();
             if (prev) prev();
         };
         worker->run_loop();
-        if (steps_in_pause) pauses.push_back(steps_in_pause);
     }
 };
 
@@ -108,24 +112,55 @@ TEST(TelemetryWorker, IntervalHasAFloor) {
 }
 
 TEST(TelemetryWorker, PauseAfterACycle) {
-    // readings in ms -> computed sleep, and 50 ms steps actually slept
+    // readings in ms -> computed sleep, and the pause taken: whole 50 ms steps
     struct Case {
         double reading_ms;
-        long long sleep_ms;
-        int steps;
+        long long sleep_ms, pause_ms;
     } cases[] = {
-        {0, 1500, 30}, {130, 1370, 28}, {1299, 201, 5}, {1300, 200, 4}, {5000, 200, 4},
+        {0, 1500, 1500}, {130, 1370, 1400}, {1299, 201, 250}, {1300, 200, 200}, {5000, 200, 200},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(TelemetryWorker::sleep_ms_for(1500, static_cast<long long>(c.reading_ms)),
                   c.sleep_ms);
+        EXPECT_EQ(TelemetryWorker::pause_ms_for(1500, static_cast<long long>(c.reading_ms)),
+                  c.pause_ms);
         Harness h;
         h.source->snapshot_ms = {c.reading_ms};
         h.stop_after_pauses = 2;
         h.run();
         ASSERT_EQ(h.pauses.size(), 2u) << c.reading_ms;
-        EXPECT_EQ(h.pauses[0], c.steps) << c.reading_ms;
-        EXPECT_EQ(h.pauses[1], c.steps) << c.reading_ms;
+        EXPECT_EQ(h.pauses[0], c.pause_ms) << c.reading_ms;
+        EXPECT_EQ(h.pauses[1], c.pause_ms) << c.reading_ms;
+        EXPECT_EQ(h.source->snapshots, 3) << c.reading_ms;
+    }
+}
+
+TEST(TelemetryWorker, CyclesStartOneIntervalApart) {
+    // With quick readings each cycle starts the interval after the one
+    // before; the pause after a slow one is taken from the time it took.
+    struct Case {
+        long long interval;
+        std::vector<double> reading_ms;
+        std::vector<long long> starts;  // ms after the first start
+    } cases[] = {
+        {1500, {0, 0, 0}, {0, 1500, 3000}},
+        {1500, {130, 130, 130}, {0, 1530, 3060}},
+        {800, {0, 700, 0}, {0, 800, 1700}},
+        {2000, {2500, 0, 0}, {0, 2700, 4700}},
+    };
+    for (const auto& c : cases) {
+        Harness h(c.interval);
+        h.source->snapshot_ms = c.reading_ms;
+        std::vector<long long> starts;
+        const long long first = h.now;
+        h.source->during_snapshot = [&] {
+            // The fake source has already added this cycle's reading time.
+            const double ms = c.reading_ms[std::min<size_t>(starts.size(), c.reading_ms.size() - 1)];
+            starts.push_back((h.now - first) / 1000000 - static_cast<long long>(ms));
+        };
+        h.stop_after_pauses = static_cast<int>(c.starts.size()) - 1;
+        h.run();
+        EXPECT_EQ(starts, c.starts) << c.interval;
     }
 }
 
@@ -160,7 +195,7 @@ TEST(TelemetryWorker, AFailedCycleEmitsNothingAndSamplingGoesOn) {
     EXPECT_EQ(h.frames[0]->snapshot.overall_workload_percent, 0.0);
     EXPECT_EQ(h.frames[1]->snapshot.overall_workload_percent, 2.0);
     // The failed cycle still paused the usual time.
-    EXPECT_EQ(h.pauses[1], 30);
+    EXPECT_EQ(h.pauses[1], 1500);
 }
 
 TEST(TelemetryWorker, AFailedCycleIsTracedWithItsStageAndCause) {
@@ -190,16 +225,15 @@ TEST(TelemetryWorker, AFailedCycleIsTracedWithItsStageAndCause) {
 }
 
 TEST(TelemetryWorker, StopEndsTheLoopPromptly) {
-    {  // during a pause: at the next 50 ms step
+    {  // during a pause: the pause ends, no reading follows
         Harness h;
-        h.stop_at_step = 7;
+        h.stop_in_first_pause_at = 350;
         h.stop_after_pauses = 100;
         h.run();
         EXPECT_EQ(h.source->snapshots, 1);
-        ASSERT_EQ(h.pauses.size(), 1u);
-        EXPECT_EQ(h.pauses[0], 7);
+        EXPECT_EQ(h.pauses, std::vector<long long>{350});
     }
-    {  // during sampling: the emit still happens, no pause step follows
+    {  // during sampling: the emit still happens, no pause follows
         Harness h;
         h.source->during_snapshot = [&] { h.worker->stop(); };
         h.run();
@@ -219,7 +253,7 @@ TEST(TelemetryWorker, ParamsCrossThreadsWhole) {
     // The GUI thread writes while the worker thread reads; every read sees
     // one of the written sets, never a mix of two.
     auto src = std::make_shared<FakeSource>();
-    TelemetryWorker w(src, 800, {}, [](int) {});
+    TelemetryWorker w(src, 800, {}, [](long long) {});
     std::atomic<bool> done{false};
     std::atomic<int> mixed{0};
     std::thread reader([&] {
@@ -247,7 +281,7 @@ TEST(TelemetryWorker, ParamsCrossThreadsWhole) {
 TEST(TelemetryWorker, RunsOnItsOwnThreadAndJoinsAfterStop) {
     auto src = std::make_shared<FakeSource>();
     std::atomic<int> sleeps{0};
-    TelemetryWorker w(src, 800, {}, [&](int) { ++sleeps; std::this_thread::yield(); });
+    TelemetryWorker w(src, 800, {}, [&](long long) { ++sleeps; std::this_thread::yield(); });
     std::atomic<int> frames{0};
     QObject::connect(&w, &TelemetryWorker::snapshot_ready, &w,
                      [&](const TelemetryFramePtr&) { ++frames; }, Qt::DirectConnection);
@@ -259,4 +293,33 @@ TEST(TelemetryWorker, RunsOnItsOwnThreadAndJoinsAfterStop) {
     const int after = src->snapshots;
     EXPECT_GE(after, 2);
     EXPECT_EQ(src->snapshots, after);
+}
+
+TEST(TelemetryWorker, AStopEndsALongPauseAtOnceAndTheSourceSeesTheThreadEnd) {
+    // A pause of an hour: only an interrupted wait lets the thread end.
+    auto src = std::make_shared<FakeSource>();
+    TelemetryWorker w(src, 3600 * 1000);
+    std::atomic<int> frames{0};
+    QObject::connect(&w, &TelemetryWorker::snapshot_ready, &w,
+                     [&](const TelemetryFramePtr&) { ++frames; }, Qt::DirectConnection);
+    w.start();
+    while (frames.load() < 1) std::this_thread::yield();
+    w.stop();
+    ASSERT_TRUE(w.wait(60000));
+    EXPECT_EQ(src->snapshots, 1);
+    // The source heard of the thread before its reading and after it, on that thread.
+    ASSERT_EQ(src->calls.size(), 3u);
+    EXPECT_EQ(src->calls[0].first, 's');
+    EXPECT_EQ(src->calls[1].first, 'r');
+    EXPECT_EQ(src->calls[2].first, 'f');
+    for (const auto& call : src->calls) EXPECT_EQ(call.second, src->calls[1].second);
+    EXPECT_NE(src->calls[1].second, std::this_thread::get_id());
+
+    // A worker stopped before it starts never tells the source of a thread.
+    auto idle = std::make_shared<FakeSource>();
+    TelemetryWorker never(idle, 800);
+    never.stop();
+    never.start();
+    ASSERT_TRUE(never.wait(60000));
+    EXPECT_TRUE(idle->calls.empty());
 }

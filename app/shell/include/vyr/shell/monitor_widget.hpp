@@ -80,6 +80,8 @@ public:
     QSystemTrayIcon* tray() const { return tray_; }
     QMenu* tray_menu() const { return tray_menu_.get(); }
     vyr::shell::TelemetryWorker* worker() const { return worker_.get(); }
+    // Runs every 200 ms from construction to the end of the process.
+    QTimer* popup_watchdog() const { return popup_watchdog_timer_; }
 
     // Builds the capsule's context menu as a right click does (the caller
     // owns it); contextMenuEvent runs it modally and frees it.

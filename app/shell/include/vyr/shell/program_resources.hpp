@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include <QIcon>
 #include <QStringList>
 
 namespace vyr::shell {
@@ -20,5 +21,13 @@ QStringList register_program_fonts(const std::string& assets_dir);
 // folder's copy (translations/ beside the assets folder), else the one in
 // Qt's own translations folder. Returns the file loaded, empty when none.
 QString install_qt_translation(const std::string& assets_dir);
+
+// The icon in the image file at `path`, as QIcon(path) makes it: every image
+// of the file (of an .ico file each size once, in its best depth). An .ico
+// file's PNG images are decoded by Qt's own PNG reader alone: asked for a PNG,
+// Qt first loads every image-format plugin installed (and keeps them and the
+// libraries they need for the rest of the process) to ask whether one of them
+// reads it instead.
+QIcon read_icon(const QString& path);
 
 }  // namespace vyr::shell

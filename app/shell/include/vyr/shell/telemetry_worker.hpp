@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -45,6 +46,10 @@ private:
 class TelemetrySource {
 public:
     virtual ~TelemetrySource() = default;
+    // Called on the worker thread before its first reading and after its
+    // last, so that a source can keep what it needs per thread between cycles.
+    virtual void thread_started() noexcept {}
+    virtual void thread_finishing() noexcept {}
     virtual SystemMetricsSnapshot snapshot() = 0;
     virtual std::vector<ProcessEntry> processes(const std::string& sort_by,
                                                 const std::string& search_query,
@@ -64,8 +69,9 @@ public:
     // Nanoseconds of a clock that only moves forward (whole numbers, so the
     // elapsed milliseconds of a cycle come out exact).
     using Clock = std::function<long long()>;
-    // Sleeps for the given milliseconds.
-    using Sleeper = std::function<void(int)>;
+    // Takes the pause of the given milliseconds between two cycles. The
+    // worker's own returns early, at once, when stop() is called.
+    using Sleeper = std::function<void(long long)>;
 
     static constexpr long long kMinIntervalMs = 800;
     static constexpr long long kMinPauseMs = 200;
@@ -77,15 +83,18 @@ public:
 
     long long interval_ms() const { return interval_ms_; }
 
-    // Clears the running flag and returns at once.
-    void stop() { running_.store(false); }
+    // Clears the running flag and returns at once; a pause under way ends.
+    void stop();
     bool is_running_flag() const { return running_.load(); }
 
     void set_params(const WorkerParams& params);
     WorkerParams params() const;
 
-    // The pause that follows a cycle whose readings took `elapsed_ms`.
+    // The pause that follows a cycle whose readings took `elapsed_ms`: what
+    // is left of the interval, at least 200 ms ...
     static long long sleep_ms_for(long long interval_ms, long long elapsed_ms);
+    // ... taken in whole 50 ms steps (1370 -> 1400, 201 -> 250).
+    static long long pause_ms_for(long long interval_ms, long long elapsed_ms);
 
     // The loop itself, on the calling thread; `run` calls it on the worker thread.
     void run_loop();
@@ -98,12 +107,16 @@ protected:
 
 private:
     void sample();
+    // Waits `ms` milliseconds or until stop(), whichever comes first.
+    void wait_unless_stopped(long long ms);
 
     std::shared_ptr<TelemetrySource> source_;
     const long long interval_ms_;
     Clock clock_;
     Sleeper sleeper_;
     std::atomic<bool> running_{true};
+    std::mutex stop_mutex_;
+    std::condition_variable stopped_;
     mutable std::mutex params_mutex_;
     WorkerParams params_;
 };
