@@ -99,8 +99,9 @@ struct LockAttempt {
 // Opens `path` for reading and appending (created when missing, for the
 // user only, never truncated on open, not inherited by child processes) and
 // tries a non-blocking exclusive lock on it. A link, a FIFO or a file with a
-// second name at `path` is not used: that is a plain failure (no lock, no
-// file touched). On anything but Taken the file is closed.
+// second name at `path`, and a file or folder that another user owns or may
+// write to, is not used: that is a plain failure (no lock, no file touched),
+// whoever holds it. On anything but Taken the file is closed.
 // A file that this process already holds is reported as Taken again with the
 // same descriptor.
 LockAttempt lock_instance_file(const std::filesystem::path& path);
