@@ -22,6 +22,9 @@ using vyr::apppy::PyRef;
 // The module object (borrowed; it lives for the rest of the process).
 PyObject* g_module = nullptr;
 
+// Whether the display probe found neither an X display nor a Wayland compositor.
+bool g_no_display = false;
+
 void add(PyObject* module, const char* name, const PyRef& value) {
     py::check(PyModule_AddObjectRef(module, name, value.get()));
 }
@@ -68,9 +71,23 @@ PyObject* configure_display_platform(PyObject*, PyObject*) {
 #endif
         ProbeEnvironment env;
         vyr::shell::DisplayOpener* opener = vyr::shell::system_display_opener();
-        if (opener) vyr::shell::configure_display_platform(env, *opener, windows);
+        if (opener) g_no_display = vyr::shell::configure_display_platform(env, *opener, windows) ==
+                                   vyr::shell::DisplayProbe::NoDisplay;
         return PyRef::borrow(Py_None);
     });
+}
+
+// Without any display Qt's default platform aborts the process with advice of
+// its own, leaving no trace in the start-up log. Unless a platform has been
+// chosen since the probe, main() refuses to start instead, with an error that
+// names what was looked for; the bootstrap writes it to standard error and to
+// the start-up log and the launcher ends with its failure code.
+void refuse_start_without_display() {
+    if (!g_no_display) return;
+    vyr::apppy::PyEnvironment env;
+    if (env.contains("QT_QPA_PLATFORM")) return;
+    const std::string message = vyr::shell::no_display_message(env.get("DISPLAY"), env.get("WAYLAND_DISPLAY"));
+    py::raise(PyExc_RuntimeError, message.c_str());
 }
 
 // ---- _ensure_single_instance ----------------------------------------------------
@@ -85,12 +102,23 @@ bool helper_checked_the_instance() {
     });
 }
 
-// The fallback lock's path in the temporary folder, as a str and as the
-// system's bytes; false when there is no usable temporary folder.
+// The folder of the fallback lock: the user's own folder where the platform
+// has one, else the runtime's temporary folder.
+PyRef fallback_lock_dir() {
+    if (const std::optional<std::string> folder = vyr::shell::fallback_lock_folder()) {
+        if (folder->empty()) py::raise(PyExc_PermissionError, "the user's own temporary folder cannot be used");
+        return py::checked(
+            PyUnicode_DecodeFSDefaultAndSize(folder->data(), static_cast<Py_ssize_t>(folder->size())));
+    }
+    PyRef tempfile = py::checked(PyImport_ImportModule("tempfile"));
+    return py::checked(PyObject_CallMethod(tempfile.get(), "gettempdir", nullptr));
+}
+
+// The fallback lock's path, as a str and as the system's bytes; false when
+// there is no usable folder for it.
 bool fallback_lock_path(PyRef& path, std::string& path_bytes) {
     return py::contain(kTrace, "fallback lock path", [&] {
-        PyRef tempfile = py::checked(PyImport_ImportModule("tempfile"));
-        PyRef dir = py::checked(PyObject_CallMethod(tempfile.get(), "gettempdir", nullptr));
+        PyRef dir = fallback_lock_dir();
         PyRef ospath = py::checked(PyImport_ImportModule("os.path"));
         path = py::checked(
             PyObject_CallMethod(ospath.get(), "join", "Os", dir.get(), vyr::shell::kFallbackLockName));
@@ -173,7 +201,10 @@ PyObject* level_color(PyObject*, PyObject* args, PyObject* kwargs) {
 
 // ---- main ------------------------------------------------------------------------------
 
-PyObject* main_entry(PyObject*, PyObject*) { return vyr::apppy::run_main(g_module); }
+PyObject* main_entry(PyObject*, PyObject*) {
+    if (py::entry_status(refuse_start_without_display) != 0) return nullptr;
+    return vyr::apppy::run_main(g_module);
+}
 
 PyMethodDef kConfigureDef = {"_configure_display_platform", configure_display_platform, METH_NOARGS,
                              "Points Qt at an X display that really opens, unless a platform "

@@ -1,5 +1,7 @@
 #include "vyr/app/capsule.hpp"
 
+#include <QCursor>
+#include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -49,6 +51,36 @@ void SingleMainCapsule::update_main(double percent_, const QString& accent_hex_)
 
 QRectF SingleMainCapsule::_close_btn_rect() const { return QRectF(width() - 17, 2, 15, 15); }
 
+bool SingleMainCapsule::draws_no_plate() const { return !is_hovered && read_bg_alpha(parent_monitor) <= 0; }
+
+void SingleMainCapsule::paint_figures(QPainter& p, bool with_track) const {
+    const int w = width();
+    const int h = height();
+    const QColor accent(accent_hex);
+
+    draw_metric_vector_icon(p, QStringLiteral("workload"), 17.5, 16.0, accent);
+
+    p.setFont(make_clean_font(7));
+    p.setPen(QColor(QStringLiteral("#334155")));
+    p.drawText(QRectF(5, 23, 26, 13), Qt::AlignCenter, QStringLiteral("Vyr"));
+
+    p.setFont(make_clean_font(10));
+    p.setPen(QColor(QStringLiteral("#0F172A")));
+    p.drawText(QRectF(28, 8, w - 36, 24), Qt::AlignRight | Qt::AlignVCenter, percent_text(percent, 0));
+
+    p.setPen(Qt::NoPen);
+    if (with_track) {
+        p.setBrush(QColor(255, 255, 255, 34));
+        p.drawRoundedRect(QRectF(7, h - 8.5, w - 14, 3.2), 1.6, 1.6);
+    }
+
+    const double fill_w = capsule_fill_width(w, percent);
+    if (fill_w > 0) {
+        p.setBrush(accent);
+        p.drawRoundedRect(QRectF(7, h - 8.5, fill_w, 3.2), 1.6, 1.6);
+    }
+}
+
 void SingleMainCapsule::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
@@ -69,25 +101,7 @@ void SingleMainCapsule::paintEvent(QPaintEvent*) {
         p.drawRoundedRect(plate, 10, 10);
     }
 
-    draw_metric_vector_icon(p, QStringLiteral("workload"), 17.5, 16.0, accent);
-
-    p.setFont(make_clean_font(7));
-    p.setPen(QColor(QStringLiteral("#334155")));
-    p.drawText(QRectF(5, 23, 26, 13), Qt::AlignCenter, QStringLiteral("Vyr"));
-
-    p.setFont(make_clean_font(10));
-    p.setPen(QColor(QStringLiteral("#0F172A")));
-    p.drawText(QRectF(28, 8, w - 36, 24), Qt::AlignRight | Qt::AlignVCenter, percent_text(percent, 0));
-
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(255, 255, 255, 34));
-    p.drawRoundedRect(QRectF(7, h - 8.5, w - 14, 3.2), 1.6, 1.6);
-
-    const double fill_w = capsule_fill_width(w, percent);
-    if (fill_w > 0) {
-        p.setBrush(accent);
-        p.drawRoundedRect(QRectF(7, h - 8.5, fill_w, 3.2), 1.6, 1.6);
-    }
+    paint_figures(p, true);
 
     if (is_hovered) {
         const QRectF r = _close_btn_rect();
@@ -102,6 +116,55 @@ void SingleMainCapsule::paintEvent(QPaintEvent*) {
         p.drawLine(QPointF(cx + 3, cy - 3), QPointF(cx - 3, cy + 3));
     }
     p.end();
+
+    // The shape follows the figure and the bar while no plate is drawn.
+    QString key;
+    if (!is_hovered && bg_alpha <= 0)
+        key = percent_text(percent, 0) + QLatin1Char(' ') + QString::number(capsule_fill_width(w, percent));
+    if (key != see_through_key_) {
+        see_through_key_ = key;
+        emit shape_changed();
+    }
+}
+
+std::optional<QRegion> SingleMainCapsule::see_through_shape() const {
+    if (!draws_no_plate()) return std::nullopt;
+    // The faint bar track is left out: a window without a compositing
+    // manager would show it as a dark bar where a composited one shows
+    // next to nothing.
+    QImage image(size(), QImage::Format_ARGB32_Premultiplied);
+    // Fonts are sized in points: the image takes the widget's resolution so
+    // that the glyphs come out as the capsule paints them on its screen.
+    image.setDotsPerMeterX(qRound(logicalDpiX() / 0.0254));
+    image.setDotsPerMeterY(qRound(logicalDpiY() / 0.0254));
+    image.fill(Qt::transparent);
+    {
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setRenderHint(QPainter::TextAntialiasing);
+        paint_figures(p, false);
+    }
+    QRegion painted;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width();) {
+            if (qAlpha(row[x]) == 0) {
+                ++x;
+                continue;
+            }
+            const int start = x;
+            while (x < image.width() && qAlpha(row[x]) != 0) ++x;
+            painted += QRect(start - 1, y - 1, x - start + 2, 3);
+        }
+    }
+    return painted & rect();
+}
+
+void SingleMainCapsule::recheck_pointer() {
+    if (!is_hovered) return;
+    if (isVisible() && rect().contains(mapFromGlobal(QCursor::pos()))) return;
+    QEvent leave(QEvent::Leave);
+    leaveEvent(&leave);
 }
 
 void SingleMainCapsule::mousePressEvent(QMouseEvent* event) {

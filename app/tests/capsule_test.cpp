@@ -200,6 +200,45 @@ private slots:
         QCOMPARE(near(img.pixel(40, 4), kBackdrop), !plate);
     }
 
+    void seeThroughShapeIsWhatTheCapsulePaints() {
+        // Only while no plate is drawn; then every painted pixel but the faint
+        // track is inside, and the plate area round them is not.
+        capsule->update_main(42.0, QStringLiteral("#15803D"));
+        monitor->store.values["bg_alpha"] = SettingValue(210);
+        QVERIFY(!capsule->see_through_shape());
+        monitor->store.values["bg_alpha"] = SettingValue(0);
+        const std::optional<QRegion> shape = capsule->see_through_shape();
+        QVERIFY(shape && !shape->isEmpty());
+        const QImage img = render(capsule);
+        int figure_pixels = 0;
+        for (int y = 0; y < 36; ++y) {
+            for (int x = 0; x < img.width(); ++x) {
+                if (near(img.pixel(x, y), kBackdrop)) continue;
+                QVERIFY2(shape->contains(QPoint(x, y)), qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
+                ++figure_pixels;
+            }
+        }
+        QVERIFY(figure_pixels > 50);
+        for (const QPoint plate : {QPoint(40, 4), QPoint(3, 26), QPoint(33, 30), QPoint(78, 44), QPoint(60, 37)})
+            QVERIFY2(!shape->contains(plate), qPrintable(QStringLiteral("%1,%2").arg(plate.x()).arg(plate.y())));
+        QVERIFY(shape->contains(QPoint(20, 40)));  // the bar's fill
+
+        // The figure changes the shape, and the repaint says so.
+        QSignalSpy changed(capsule, &SingleMainCapsule::shape_changed);
+        capsule->update_main(100.0, QStringLiteral("#DC2626"));
+        render(capsule);
+        QCOMPARE(changed.count(), 1);
+        QVERIFY(capsule->see_through_shape() != shape);
+        render(capsule);
+        QCOMPARE(changed.count(), 1);  // the same figure: no change
+
+        vyr::test::enter(capsule);
+        QVERIFY(!capsule->see_through_shape());  // the hovered plate is whole
+        render(capsule);
+        QCOMPARE(changed.count(), 2);
+        vyr::test::leave(capsule);
+    }
+
     void platesDoNotDependOnThePositiveValue() {
         monitor->store.values["bg_alpha"] = SettingValue(65);
         const QImage a = render(capsule);

@@ -60,4 +60,33 @@ TEST_F(FileLock, OtherFailuresAreNotAnotherCopy) {
     EXPECT_TRUE(vyr::file_lock::is_contention(EWOULDBLOCK));
 }
 
+TEST_F(FileLock, AFileOfAnotherUserOrThatOthersMayWriteIsNoLockOfOurs) {
+    // Such a file fails before its lock is tried: whoever holds it (another
+    // user, through a read-only open) does not stand for another copy.
+    const struct {
+        const char* what;
+        bool (*make)(const std::string& path);
+    } cases[] = {
+        {"another user's", [](const std::string& p) { return ::geteuid() == 0 && ::chown(p.c_str(), 65534, 65534) == 0; }},
+        {"writable by the group", [](const std::string& p) { return ::chmod(p.c_str(), 0660) == 0; }},
+        {"writable by others", [](const std::string& p) { return ::chmod(p.c_str(), 0602) == 0; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ::unlink(path_.c_str());
+        const int holder = ::open(path_.c_str(), O_CREAT | O_RDONLY, 0600);
+        ASSERT_GE(holder, 0);
+        ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+        if (!c.make(path_)) {
+            ::close(holder);
+            continue;  // only root may give a file away
+        }
+        const auto attempt = open_and_lock(AT_FDCWD, path_.c_str(), O_NOFOLLOW, 0600);
+        EXPECT_EQ(attempt.outcome, Outcome::Failed);
+        EXPECT_EQ(attempt.error, EPERM);
+        EXPECT_EQ(attempt.fd, -1);
+        ::close(holder);
+    }
+}
+
 }  // namespace

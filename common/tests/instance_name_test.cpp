@@ -13,6 +13,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -133,7 +134,65 @@ TEST(RuntimeFolder, RuntimeFolderElsePrivatePerUserFolder) {
     Scratch runtime;
     EXPECT_EQ(vyr::runtime_folder::private_folder((runtime.path + "/").c_str(), "/nowhere"),
               runtime.path);
-    EXPECT_EQ(vyr::runtime_folder::private_folder((runtime.path + "/gone").c_str(), nullptr), "");
+}
+
+TEST(RuntimeFolder, UnusableRuntimeFolderFallsBackToThePerUserFolder) {
+    struct Case {
+        const char* what;
+        std::string (*make)(const std::string& scratch);  // the XDG_RUNTIME_DIR to use
+        bool needs_root = false;
+    };
+    const Case cases[] = {
+        {"missing", [](const std::string& t) { return t + "/gone"; }},
+        {"the process file system", [](const std::string&) { return std::string("/proc"); }},
+        {"others may enter",
+         [](const std::string& t) { mkdir((t + "/run").c_str(), 0755); chmod((t + "/run").c_str(), 0755); return t + "/run"; }},
+        {"not writable",
+         [](const std::string& t) { mkdir((t + "/run").c_str(), 0500); return t + "/run"; }},
+        {"a file",
+         [](const std::string& t) { close(open((t + "/run").c_str(), O_CREAT | O_WRONLY, 0600)); return t + "/run"; }},
+        {"another user's",
+         [](const std::string& t) {
+             mkdir((t + "/run").c_str(), 0700);
+             (void)chown((t + "/run").c_str(), 65534, 65534);
+             return t + "/run";
+         },
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.needs_root && geteuid() != 0) continue;
+        Scratch temp;
+        const std::string runtime = c.make(temp.path);
+        const std::string per_user = temp.path + "/vyr-" + std::to_string(geteuid());
+        EXPECT_EQ(vyr::runtime_folder::private_folder(runtime.c_str(), temp.path.c_str()), per_user);
+        EXPECT_EQ(vyr::runtime_folder::meeting_folders(runtime.c_str(), temp.path.c_str()),
+                  std::vector<std::string>{per_user});
+        const int dir = vyr::runtime_folder::open_private_folder(runtime.c_str(), temp.path.c_str());
+        ASSERT_GE(dir, 0);
+        struct stat opened {}, expected {};
+        ASSERT_EQ(fstat(dir, &opened), 0);
+        ASSERT_EQ(stat(per_user.c_str(), &expected), 0);
+        EXPECT_EQ(opened.st_ino, expected.st_ino);
+        close(dir);
+    }
+}
+
+TEST(RuntimeFolder, BothFoldersAreMeetingPlaces) {
+    // A running copy listens in both, so that a start that sees another (or
+    // no) runtime folder still meets it in the per-user folder.
+    Scratch temp;
+    Scratch runtime;
+    const std::string per_user = temp.path + "/vyr-" + std::to_string(geteuid());
+    EXPECT_EQ(vyr::runtime_folder::meeting_folders(runtime.path.c_str(), temp.path.c_str()),
+              (std::vector<std::string>{runtime.path, per_user}));
+    EXPECT_EQ(vyr::runtime_folder::meeting_folders(nullptr, temp.path.c_str()),
+              std::vector<std::string>{per_user});
+    EXPECT_EQ(vyr::runtime_folder::meeting_folders(per_user.c_str(), temp.path.c_str()),
+              std::vector<std::string>{per_user});
+    // No usable folder at all: nowhere to meet.
+    chmod(per_user.c_str(), 0755);
+    EXPECT_TRUE(vyr::runtime_folder::meeting_folders("/proc", temp.path.c_str()).empty());
 }
 
 }  // namespace

@@ -263,6 +263,33 @@ class Switches(unittest.TestCase):
                 else:
                     self.assertFalse(os.path.lexists(target))
 
+    @unittest.skipUnless(os.geteuid() == 0, "only root may give a file away")
+    def test_another_users_lock_file_or_folder_is_no_lock_of_ours(self):
+        # Whoever holds it, a lock that another user owns or may write to, or
+        # one in such a folder, is not another copy: this one runs without a
+        # lock and still answers later copies.
+        def foreign(path):
+            os.chown(path, 54321, 54321)
+
+        def open_to_others(path):
+            os.chmod(path, 0o777 if os.path.isdir(path) else 0o666)
+        cases = [("file of another user", foreign, False), ("file writable by others", open_to_others, False),
+                 ("folder of another user", foreign, True), ("folder writable by others", open_to_others, True)]
+        for name, plant, on_folder in cases:
+            with self.subTest(name):
+                box = dg_support.Sandbox()
+                self.addCleanup(box.cleanup)
+                lock = lock_path(os.path.join(box.home, ".config"), "MONITOR")
+                os.makedirs(os.path.dirname(lock))
+                with open(lock, "w") as holder:
+                    fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                    plant(os.path.dirname(lock) if on_folder else lock)
+                    proc = box.run(CALL, json.dumps({"code": "MONITOR"}))
+                self.assertEqual(proc.returncode, 0, proc.stderr)
+                got = json.loads(proc.stdout)
+                self.assertEqual((got["result"], got["locked"], got["lock"], got["listening"]),
+                                 (True, True, None, True))
+
     def test_new_lock_file_is_the_users_only(self):
         self.call()
         lock = lock_path(os.path.join(self.box.home, ".config"), "MONITOR")

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -246,14 +247,49 @@ TEST(SessionLock, PrivateFolderUnderTheTemporaryFolder) {
     }
 }
 
-TEST(SessionLock, MissingRuntimeFolderMeansNoProtection) {
+TEST(SessionLock, UnusableRuntimeFolderFallsBackToThePerUserFolder) {
     ScratchFolder temp;
-    int fd = -1;
-    const std::string missing = temp.path + "/gone";
-    EXPECT_EQ(vyr::launcher::linux_layer::take_session_lock(vyr::launcher::kInstanceLockName,
-                                                            missing.c_str(), nullptr, fd),
-              LockOutcome::Failed);
-    EXPECT_EQ(fd, -1);
+    const std::string per_user = temp.path + "/vyr-" + std::to_string(geteuid());
+    for (const std::string runtime : {temp.path + "/gone", std::string("/proc")}) {
+        SCOPED_TRACE(runtime);
+        int fd = -1;
+        EXPECT_EQ(vyr::launcher::linux_layer::take_session_lock(vyr::launcher::kInstanceLockName,
+                                                                runtime.c_str(), temp.path.c_str(), fd),
+                  LockOutcome::Created);
+        EXPECT_EQ(access((per_user + "/VYR_SINGLE_INSTANCE_vyr-sysmonitor").c_str(), F_OK), 0);
+        ASSERT_GE(fd, 0);
+        close(fd);
+    }
+}
+
+TEST(SessionLock, AnotherUsersLockFileIsNoLockOfOurs) {
+    // Held or not, a lock file that another user owns or may write to means
+    // running without the lock, not another copy.
+    struct Case {
+        const char* what;
+        void (*make)(const std::string& path);
+        bool needs_root;
+    } cases[] = {
+        {"owned by another user", [](const std::string& p) { (void)chown(p.c_str(), 65534, 65534); }, true},
+        {"writable by the group", [](const std::string& p) { chmod(p.c_str(), 0620); }, false},
+        {"writable by others", [](const std::string& p) { chmod(p.c_str(), 0606); }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.needs_root && geteuid() != 0) continue;
+        ScratchFolder runtime;
+        const std::string path = runtime.path + "/VYR_SINGLE_INSTANCE_vyr-sysmonitor";
+        const int holder = open(path.c_str(), O_CREAT | O_RDONLY, 0600);
+        ASSERT_GE(holder, 0);
+        ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+        c.make(path);
+        int fd = -1;
+        EXPECT_EQ(vyr::launcher::linux_layer::take_session_lock(vyr::launcher::kInstanceLockName,
+                                                                runtime.path.c_str(), nullptr, fd),
+                  LockOutcome::Failed);
+        EXPECT_EQ(fd, -1);
+        close(holder);
+    }
 }
 
 }  // namespace

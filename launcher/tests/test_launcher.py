@@ -290,16 +290,27 @@ class SingleRunningCopy(LauncherTestCase):
         self.assertFalse(os.path.exists(self.report_path("late")))
         self.assertEqual(self.stop_running(), [0, 0])
 
-    def test_unusable_lock_folder_runs_without_protection(self):
+    def test_unusable_runtime_folder_gives_way_to_the_per_user_folder(self):
+        # A runtime folder that cannot hold the lock (missing, or one that is
+        # not the user's own) is not used as it is: the lock is taken in the
+        # checked per-user folder under TMPDIR, and keeps a second copy out.
         folder = self.program_folder()
-        env = dict(XDG_RUNTIME_DIR=os.path.join(self.scratch, "missing"))
-        first = self.start_launcher(folder, env=self.env(
-            VYR_TEST_REPORT=self.report_path("first"), VYR_TEST_ACTION="wait_for_stop()", **env))
-        self.wait_for_report(self.report_path("first"), first)
-        second = self.run_launcher(folder, env=self.env(
-            VYR_TEST_REPORT=self.report_path("second"), VYR_TEST_ACTION="sys.exit(6)", **env))
-        self.assertEqual(second.returncode, 6, second.stderr)
-        self.assertEqual(self.stop_running(), [0])
+        temp = os.path.join(self.scratch, "tmp")
+        os.mkdir(temp, 0o700)
+        for runtime in (os.path.join(self.scratch, "missing"), "/proc"):
+            with self.subTest(runtime):
+                env = dict(XDG_RUNTIME_DIR=runtime, TMPDIR=temp)
+                first = self.start_launcher(folder, env=self.env(
+                    VYR_TEST_REPORT=self.report_path("first"), VYR_TEST_ACTION="wait_for_stop()", **env))
+                self.wait_for_report(self.report_path("first"), first)
+                second = self.run_launcher(folder, env=self.env(
+                    VYR_TEST_REPORT=self.report_path("second"), VYR_TEST_ACTION="sys.exit(6)", **env))
+                self.assertEqual(second.returncode, 0, second.stderr)
+                self.assertFalse(os.path.exists(self.report_path("second")))
+                self.assertTrue(os.path.exists(os.path.join(
+                    temp, "vyr-%d" % os.geteuid(), "VYR_SINGLE_INSTANCE_vyr-sysmonitor")))
+                self.assertEqual(self.stop_running(), [0])
+                os.unlink(self.report_path("first"))
 
 
 if __name__ == "__main__":

@@ -25,28 +25,46 @@ std::optional<std::string> wayland_socket(Environment& env) {
     return *runtime + "/" + *display;
 }
 
-void configure_display_platform(Environment& env, DisplayOpener& opener, bool is_windows) {
-    if (is_windows) return;
+DisplayProbe configure_display_platform(Environment& env, DisplayOpener& opener, bool is_windows) {
+    if (is_windows) return DisplayProbe::Left;
     try {
-        if (env.contains("QT_QPA_PLATFORM")) return;
+        if (env.contains("QT_QPA_PLATFORM")) return DisplayProbe::Left;
         if (opener.load()) {
             for (const std::string& name : display_candidates(env.get("DISPLAY"))) {
                 if (!opener.try_open(name)) continue;
                 env.set("DISPLAY", name);
                 env.set("QT_QPA_PLATFORM", "xcb");
-                return;
+                return DisplayProbe::Chosen;
             }
         }
         // No X server (a Wayland session without its X layer): Qt's default
         // platform would abort, its Wayland platform runs the program.
         const std::optional<std::string> socket = wayland_socket(env);
-        if (socket && opener.try_open_wayland(*socket)) env.set("QT_QPA_PLATFORM", "wayland");
+        if (socket && opener.try_open_wayland(*socket)) {
+            env.set("QT_QPA_PLATFORM", "wayland");
+            return DisplayProbe::Chosen;
+        }
+        return DisplayProbe::NoDisplay;
     } catch (const EnvironmentError& e) {
         // The platform stays Qt's own choice.
         trace::report("vyr.app", "display probe", e.what());
     } catch (const std::bad_alloc&) {
         trace::report("vyr.app", "display probe", "out of memory");
     }
+    return DisplayProbe::Left;
+}
+
+std::string no_display_message(const std::optional<std::string>& display,
+                               const std::optional<std::string>& wayland_display) {
+    const auto shown = [](const std::optional<std::string>& value) {
+        return value && !value->empty() ? "\"" + *value + "\"" : std::string("tanımsız");
+    };
+    std::string tried;
+    for (const std::string& name : display_candidates(display)) tried += (tried.empty() ? "" : ", ") + name;
+    return "Ekran bulunamadı: hiçbir X sunucusu yanıt vermedi (DISPLAY: " + shown(display) +
+           "; denenen: " + tried + ") ve hiçbir Wayland oturumu yanıt vermedi (WAYLAND_DISPLAY: " +
+           shown(wayland_display) +
+           "). Vyr Ruvivu Zizodiro bir masaüstü oturumunda (X11 ya da Wayland) başlatılmalıdır.";
 }
 
 }  // namespace vyr::shell

@@ -244,7 +244,12 @@ VyrMonitorWidget::VyrMonitorWidget(vyr::shell::MonitorBackend& backend) : QWidge
     // Without a compositing manager the three translucent windows keep to
     // their rounded cards: the capsule's plate, the popup's and the inspector's frame.
     auto* compositing = new CompositingWatch(this);
-    new WindowShape(this, main_capsule_, 1, 10, compositing);
+    // At the transparency level that draws no plate, the capsule keeps only
+    // what it paints, as a composited desktop would show it.
+    auto* capsule_shape = new WindowShape(this, main_capsule_, 1, 10, compositing,
+                                          [capsule = main_capsule_] { return capsule->see_through_shape(); });
+    connect(main_capsule_, &vyr::app::SingleMainCapsule::shape_changed, capsule_shape, &WindowShape::refresh,
+            Qt::QueuedConnection);
     new WindowShape(vertical_popup_.get(), vertical_popup_->frame(), 0, 12, compositing);
     new WindowShape(inspector_.get(), inspector_->container(), 0, 12, compositing);
 
@@ -429,5 +434,7 @@ void VyrMonitorWidget::contextMenuEvent(QContextMenuEvent* event) {
         // A new menu for every right click, freed as soon as its modal run ends.
         std::unique_ptr<QMenu> menu = build_context_menu();
         menu->exec(event->globalPos());
+        // The menu's pointer grab kept the capsule from seeing the pointer leave.
+        main_capsule_->recheck_pointer();
     });
 }

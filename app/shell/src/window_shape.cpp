@@ -33,8 +33,15 @@ void CompositingWatch::check() {
     emit changed(running_);
 }
 
-WindowShape::WindowShape(QWidget* window, QWidget* card, int inset, int radius, CompositingWatch* watch)
-    : QObject(window), window_(window), card_(card), inset_(inset), radius_(radius), watch_(watch) {
+WindowShape::WindowShape(QWidget* window, QWidget* card, int inset, int radius, CompositingWatch* watch,
+                         SeeThrough see_through)
+    : QObject(window),
+      window_(window),
+      card_(card),
+      inset_(inset),
+      radius_(radius),
+      watch_(watch),
+      see_through_(std::move(see_through)) {
     window_->installEventFilter(this);
     if (card_ != window_) card_->installEventFilter(this);
     connect(watch_, &CompositingWatch::changed, this, &WindowShape::refresh);
@@ -49,7 +56,11 @@ void WindowShape::refresh() {
     QRect card = card_ == window_ ? window_->rect() : card_->geometry();
     if (card_ != window_ && card_->parentWidget() != window_)
         card.moveTopLeft(card_->mapTo(window_, QPoint(0, 0)));
-    const QRegion outline = rounded_region(card.adjusted(inset_, inset_, -inset_, -inset_), radius_);
+    QRegion outline = rounded_region(card.adjusted(inset_, inset_, -inset_, -inset_), radius_);
+    if (see_through_) {
+        if (const std::optional<QRegion> painted = see_through_(); painted && !painted->isEmpty())
+            outline &= painted->translated(card.topLeft());
+    }
     if (window_->mask() != outline) window_->setMask(outline);
 }
 

@@ -90,6 +90,30 @@ TEST(WindowShape, CutOnlyWhileNoCompositingManagerRuns) {
     EXPECT_TRUE(w.window.mask().isEmpty());
 }
 
+TEST(WindowShape, CardWithoutAPlateKeepsOnlyWhatItPaints) {
+    bool compositing = false;
+    std::optional<QRegion> painted = QRegion(10, 10, 20, 8);
+    CardWindow w;
+    CompositingWatch watch(nullptr, [&] { return compositing; });
+    auto* shape = new WindowShape(&w.window, w.card, 1, 10, &watch, [&] { return painted; });
+    w.window.show();
+    // In the window's coordinates, inside the rounded outline.
+    const QPoint card = w.card->pos();
+    EXPECT_EQ(w.window.mask(), QRegion(10, 10, 20, 8).translated(card));
+    painted = QRegion(-5, -5, 200, 8);
+    shape->refresh();
+    EXPECT_EQ(w.window.mask(), rounded_region(QRect(3, 3, 80, 46), 10) & QRegion(-5, -5, 200, 8).translated(card));
+    // A plate again: the whole outline.
+    painted.reset();
+    shape->refresh();
+    EXPECT_EQ(w.window.mask(), rounded_region(QRect(3, 3, 80, 46), 10));
+    // A compositing manager blends the window itself.
+    painted = QRegion(10, 10, 20, 8);
+    compositing = true;
+    watch.check();
+    EXPECT_TRUE(w.window.mask().isEmpty());
+}
+
 TEST(WindowShape, OutlineFollowsTheCard) {
     CompositingWatch watch(nullptr, [] { return false; });
     // A popup-like window: the card fills it and grows with it.

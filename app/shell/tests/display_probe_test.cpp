@@ -179,13 +179,32 @@ TEST(DisplayProbe, WaylandWhenNoXDisplayOpens) {
         opener.loadable = c.x_loadable;
         opener.opens = c.x_opens;
         opener.wayland_opens = c.wayland_opens;
-        configure_display_platform(env, opener, false);
+        // Nothing found means Qt could not start at all.
+        EXPECT_EQ(configure_display_platform(env, opener, false),
+                  c.expect_platform ? vyr::shell::DisplayProbe::Chosen : vyr::shell::DisplayProbe::NoDisplay)
+            << c.name;
         EXPECT_EQ(opener.wayland_tried, c.expect_wayland_tried) << c.name;
         EXPECT_EQ(env.get("QT_QPA_PLATFORM"), c.expect_platform) << c.name;
         EXPECT_EQ(env.get("DISPLAY"), c.vars.count("DISPLAY") ? std::optional(c.vars.at("DISPLAY"))
                                                                : std::nullopt)
             << c.name;
     }
+}
+
+TEST(DisplayProbe, WithoutAnyDisplayTheMessageNamesBothVariables) {
+    EXPECT_EQ(vyr::shell::no_display_message(std::nullopt, std::nullopt),
+              "Ekran bulunamadı: hiçbir X sunucusu yanıt vermedi (DISPLAY: tanımsız; denenen: :0, :1, :2) "
+              "ve hiçbir Wayland oturumu yanıt vermedi (WAYLAND_DISPLAY: tanımsız). Vyr Ruvivu Zizodiro "
+              "bir masaüstü oturumunda (X11 ya da Wayland) başlatılmalıdır.");
+    const std::string given = vyr::shell::no_display_message(std::string(":7"), std::string("wayland-1"));
+    EXPECT_NE(given.find("(DISPLAY: \":7\"; denenen: :7, :0, :1, :2)"), std::string::npos) << given;
+    EXPECT_NE(given.find("(WAYLAND_DISPLAY: \"wayland-1\")"), std::string::npos) << given;
+    // A platform chosen already, or Windows: nothing is asked, nothing is missing.
+    FakeEnv env;
+    FakeOpener opener;
+    EXPECT_EQ(configure_display_platform(env, opener, true), vyr::shell::DisplayProbe::Left);
+    env.vars["QT_QPA_PLATFORM"] = "offscreen";
+    EXPECT_EQ(configure_display_platform(env, opener, false), vyr::shell::DisplayProbe::Left);
 }
 
 TEST(DisplayProbe, SystemOpenerAnswersOnlyWhereACompositorListens) {

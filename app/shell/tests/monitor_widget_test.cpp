@@ -12,6 +12,8 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QScreen>
+#include <QSignalSpy>
+#include <QCursor>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
@@ -286,6 +288,32 @@ TEST(MonitorWidget, RightClickMenuIsFreedWhenItsRunEnds) {
     EXPECT_EQ(menus_seen, 3);
     EXPECT_FALSE(w.vertical_popup()->isVisible());  // opening the menu closed the pinned popup
     EXPECT_FALSE(w.vertical_popup()->is_pinned());
+}
+
+TEST(MonitorWidget, ClosingTheContextMenuEndsAHoverThatThePointerLeft) {
+    // The menu holds the pointer while it is open, so the capsule never sees
+    // the pointer go; its hover look ends once the menu is closed.
+    FakeBackend backend;
+    VyrMonitorWidget w(backend);
+    w.show();
+    vyr::app::SingleMainCapsule* capsule = w.main_capsule();
+    QSignalSpy left(capsule, &vyr::app::SingleMainCapsule::hovered_leave);
+    for (const bool pointer_stays : {true, false}) {
+        SCOPED_TRACE(pointer_stays ? "pointer on the capsule" : "pointer gone");
+        QEvent enter(QEvent::Enter);
+        QApplication::sendEvent(capsule, &enter);
+        left.clear();
+        const QPoint on_capsule = capsule->mapToGlobal(capsule->rect().center());
+        QCursor::setPos(on_capsule);
+        QTimer::singleShot(100, [&] {
+            QCursor::setPos(pointer_stays ? on_capsule : on_capsule + QPoint(400, 300));
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) menu->close();
+        });
+        QContextMenuEvent ev(QContextMenuEvent::Mouse, QPoint(10, 10), on_capsule);
+        QApplication::sendEvent(&w, &ev);
+        EXPECT_EQ(left.count(), pointer_stays ? 0 : 1);
+        EXPECT_EQ(capsule->see_through_shape().has_value(), false);  // the plate is still drawn at 210
+    }
 }
 
 TEST(MonitorWidget, DragThroughTheCapsule) {

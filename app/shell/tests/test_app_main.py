@@ -4,12 +4,15 @@ the signals, the GIL, errors that escape an event handler and the end of the
 worker."""
 import json
 import os
+import shutil
+import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from apptest import NO_GUARD, Sandbox
+from apptest import DIST, NO_GUARD, Sandbox
 
 # Runs main() and stops it with a signal once `ready()` holds (or after a
 # while); prints what the test needs and the exit request's code.
@@ -171,6 +174,37 @@ class StartUp(MainTestCase):
         """, QT_QPA_PLATFORM="offscreen")
         self.assertEqual(rc, 0, err)
         self.assertEqual(out, "RuntimeError no /proc here\n")
+
+
+@unittest.skipUnless(os.geteuid() == 0 and shutil.which("unshare") and os.path.isdir("/tmp/.X11-unix") and DIST,
+                     "needs root, unshare, the X socket folder and the program folder")
+class WithoutAnyDisplay(unittest.TestCase):
+    """The program started where no X server and no Wayland compositor can be
+    reached: a mount namespace with an empty folder over the X sockets, and a
+    network namespace of its own, which hides the servers' abstract sockets."""
+
+    def test_the_start_fails_with_a_message_and_the_launchers_failure_code(self):
+        root = tempfile.mkdtemp(prefix="vyr_no_display_")
+        self.addCleanup(shutil.rmtree, root, True)
+        env = {k: v for k, v in os.environ.items()
+               if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "PYTHONPATH", "XAUTHORITY")}
+        folders = {}
+        for name in ("HOME", "TMPDIR", "XDG_RUNTIME_DIR", "LOCALAPPDATA"):
+            folders[name] = os.path.join(root, name.lower())
+            os.mkdir(folders[name], 0o700)
+        env.update(folders)
+        program = os.path.join(DIST, "Vyr_Sistem_Zuvedadu")
+        proc = subprocess.run(
+            ["unshare", "-m", "-n", "sh", "-c",
+             'mount -t tmpfs none /tmp/.X11-unix && exec "$0"', program],
+            env=env, cwd=root, capture_output=True, text=True, timeout=120)
+        self.assertEqual(proc.returncode, 1, proc.stderr)
+        for name in ("Ekran bulunamadı", "DISPLAY: tanımsız", "WAYLAND_DISPLAY: tanımsız"):
+            self.assertIn(name, proc.stderr)
+        with open(os.path.join(folders["LOCALAPPDATA"], "Tovrin", "startup_error.log"), encoding="utf-8") as fh:
+            log = fh.read()
+        self.assertIn("Ekran bulunamadı", log)
+        self.assertIn("WAYLAND_DISPLAY", log)
 
 
 class ErrorsInHandlers(MainTestCase):

@@ -226,7 +226,23 @@ class SingleInstance(ModuleTestCase):
     """
 
     def lock_path(self):
-        return os.path.join(self.box.tmp, "vyr-linux-monitor.lock")
+        # The user's own folder in the temporary folder, made as the program makes it.
+        folder = os.path.join(self.box.tmp, "vyr-%d" % os.geteuid())
+        os.makedirs(folder, 0o700, exist_ok=True)
+        return os.path.join(folder, "vyr-linux-monitor.lock")
+
+    def held_by_another_user(self, path):
+        """A process of another user that holds the lock on `path`, opened
+        read-only for it; it ends when the test does."""
+        fd = os.open(path, os.O_RDONLY)
+        self.addCleanup(os.close, fd)
+        holder = subprocess.Popen(
+            ["setpriv", "--reuid=54321", "--regid=54321", "--clear-groups",
+             "sh", "-c", "flock -x %d && echo held && read x" % fd],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, pass_fds=(fd,))
+        self.addCleanup(holder.wait)
+        self.addCleanup(holder.stdin.close)
+        self.assertEqual(holder.stdout.readline(), "held\n")
 
     def test_fallback_lock_keeps_a_second_copy_out(self):
         self.box.module("vyr_desk_guard", NO_GUARD)
@@ -278,6 +294,34 @@ class SingleInstance(ModuleTestCase):
                 self.assertEqual(out, "None\n")
         with open(victim) as fh:
             self.assertEqual(fh.read(), "precious")
+
+    @unittest.skipUnless(os.geteuid() == 0 and shutil.which("setpriv") and shutil.which("flock"),
+                         "needs root, setpriv and flock to act as another user")
+    def test_another_users_lock_files_do_not_count(self):
+        self.box.module("vyr_desk_guard", NO_GUARD)
+        # Another user holding the name in the shared temporary folder keeps nobody out.
+        shared = os.path.join(self.box.tmp, "vyr-linux-monitor.lock")
+        open(shared, "w").close()
+        os.chown(shared, 54321, 54321)
+        self.held_by_another_user(shared)
+        out = self.run_ok("import app; print(app._ensure_single_instance().name)")
+        self.assertEqual(out, self.lock_path() + "\n")
+
+        # A file in our own folder that another user owns, or may write to, is
+        # not our lock: this copy runs without one, even while it is held.
+        cases = {
+            "owned by another user": lambda path: os.chown(path, 54321, 54321),
+            "writable by others": lambda path: os.chmod(path, 0o666),
+        }
+        for name, make in cases.items():
+            with self.subTest(name):
+                if os.path.exists(self.lock_path()):
+                    os.unlink(self.lock_path())
+                open(self.lock_path(), "w").close()
+                make(self.lock_path())
+                self.held_by_another_user(self.lock_path())
+                out = self.run_ok("import app; print(app._ensure_single_instance())")
+                self.assertEqual(out, "None\n")
 
     def test_without_file_locking_every_copy_runs(self):
         self.box.module("vyr_desk_guard", NO_GUARD)

@@ -5,6 +5,7 @@ fonts its style names (the system's Inter is hidden from it). Screenshots of
 each step are left in VYR_E2E_SHOTS (default: a folder under the temporary
 folder)."""
 import ctypes
+import json
 import os
 import shutil
 import subprocess
@@ -162,9 +163,14 @@ class DesktopFit(unittest.TestCase):
         self.session = s
         return s
 
-    def start(self):
+    def start(self, **settings):
         home = tempfile.mkdtemp(prefix="vyr_fit_home_")
         self.addCleanup(shutil.rmtree, home, True)
+        if settings:
+            folder = os.path.join(home, ".config", "vyr-linux-monitor")
+            os.makedirs(folder)
+            with open(os.path.join(folder, "settings.json"), "w", encoding="utf-8") as fh:
+                json.dump(settings, fh)
         runtime = os.path.join(home, "run")
         os.mkdir(runtime, 0o700)
         m = Monitor(self.session, DIST, home, extra_env={"XDG_RUNTIME_DIR": runtime})
@@ -307,6 +313,44 @@ class DesktopFit(unittest.TestCase):
         self.x.release()
         self.assertTrue(wait_until(lambda: desktop_shows(points), 10, 0.5),
                         "the capsule's shape did not come back when the compositing manager ended")
+
+    def test_fully_transparent_capsule_without_a_compositor(self):
+        # "Tam Şeffaf": no plate. Without a compositing manager the capsule is
+        # cut to its icon, word, figure and bar, and the desktop shows between them.
+        s = self.open_session(1920, 1080)
+        m, main = self.start(bg_alpha=0, hover_popup=False)
+        x, y, w, h = s.geometry(main)
+        s.pointer_to(x - 300, y - 300)
+        # Plate points away from what the capsule paints: above the figure,
+        # between the word and the figure, left of the word and above the bar.
+        plate = [(x + 45, y + 6), (x + 33, y + 30), (x + 4, y + 30), (x + 60, y + 38)]
+
+        def desktop_shows(pic):
+            return all(pic.at(px, py) == BACKGROUND for px, py in plate)
+
+        shown = wait_until(lambda: desktop_shows(self.picture()), 10, 0.5)
+        self.shot("transparent_capsule_without_compositor")
+        self.assertTrue(shown, "the capsule's plate area is not the desktop")
+        pic = self.picture()
+        # The figure and the icon are still drawn, in their own colours.
+        figure = [(px, py) for px in range(x + 30, x + w - 6) for py in range(y + 10, y + 34)
+                  if max(pic.at(px, py)) < 0x60]
+        self.assertTrue(figure, "no dark figure on the capsule")
+        icon = [pic.at(px, py) for px in range(x + 10, x + 28) for py in range(y + 8, y + 26)]
+        self.assertTrue(any(c != BACKGROUND and c != BLACK for c in icon), "no icon on the capsule")
+
+        # The pointer on the figure shows the whole hover plate; leaving cuts it back.
+        s.pointer_to(*figure[len(figure) // 2])
+        self.assertTrue(wait_until(lambda: not any(self.picture().at(px, py) == BACKGROUND for px, py in plate),
+                                   5, 0.3), "the hover plate is not shown whole")
+        s.pointer_to(x - 300, y - 300)
+        self.assertTrue(wait_until(lambda: desktop_shows(self.picture()), 5, 0.3))
+
+        # Under a compositing manager the window is not cut: it blends itself.
+        self.x.hold("_NET_WM_CM_S%d" % self.x.screen)
+        self.assertTrue(wait_until(lambda: self.picture().at(*plate[0]) == BLACK, 10, 0.5),
+                        "the capsule stayed cut under a compositing manager")
+        self.x.release()
 
     @unittest.skipUnless(shutil.which("trayer"), "no trayer")
     def test_tray_icon_in_a_real_tray(self):

@@ -166,12 +166,13 @@ class EndToEnd(unittest.TestCase):
                 self.assertIsNone(m.proc.poll())
         self.shot("06_raised")
 
-    def test_plain_start_brings_back_the_hidden_capsule(self):
+    def bring_back_the_hidden_capsule(self, shot=None, first_env=None, second_env=None):
         # Without a tray the hidden capsule is listed nowhere: the launcher's window
         # search finds nothing and hands the start over to the running copy.
         self.write_settings(hover_popup=False)
         s = self.session
-        m = self.start()
+        m = Monitor(s, DIST, self.home, extra_env=first_env)
+        self.addCleanup(m.stop)
         main = m.main_window()
         self.assertIsNotNone(main)
         where = s.geometry(main)
@@ -180,9 +181,10 @@ class EndToEnd(unittest.TestCase):
         s.click(x + w - 10, y + 9)  # the close button in the top-right corner
         self.assertTrue(wait_until(lambda: main not in s.windows(m.pid), 5),
                         "the close button did not hide the capsule")
-        self.shot("07_capsule_hidden")
+        if shot:
+            self.shot("07_capsule_hidden")
 
-        second = Monitor(s, DIST, self.home)
+        second = Monitor(s, DIST, self.home, extra_env=second_env)
         self.addCleanup(second.stop)
         self.assertEqual(second.wait(30), 0)
         self.assertEqual(wait_until(lambda: s.find(m.pid, TITLE), 10), main,
@@ -191,8 +193,34 @@ class EndToEnd(unittest.TestCase):
         self.assertTrue(wait_until(lambda: (s.xdotool("getactivewindow") or "").strip()
                                    == str(main), 10))
         self.assertIsNone(m.proc.poll())
-        time.sleep(0.5)
-        self.shot("08_capsule_back")
+        if shot:
+            time.sleep(0.5)
+            self.shot(shot)
+        m.stop()  # the next case starts afresh
+
+    def test_plain_start_brings_back_the_hidden_capsule(self):
+        self.bring_back_the_hidden_capsule("08_capsule_back")
+
+    def test_hand_over_without_a_usable_runtime_folder(self):
+        # A runtime folder that cannot hold the socket gives way to the
+        # per-user folder under TMPDIR, on both sides of the hand-over.
+        foreign = os.path.join(self.home, "foreign-run")
+        os.mkdir(foreign, 0o700)
+        if os.geteuid() == 0:
+            os.chown(foreign, 54321, 54321)
+        for runtime in ("/proc", foreign):
+            with self.subTest(runtime):
+                env = {"XDG_RUNTIME_DIR": runtime}
+                self.bring_back_the_hidden_capsule(first_env=env, second_env=env)
+
+    def test_hand_over_between_starts_that_see_different_runtime_folders(self):
+        # The running copy also listens in the per-user folder, where a start
+        # with another runtime folder (or none) looks for it as well.
+        other = os.path.join(self.home, "other-run")
+        os.mkdir(other, 0o700)
+        for second in ({"XDG_RUNTIME_DIR": other}, {"XDG_RUNTIME_DIR": ""}):
+            with self.subTest(second):
+                self.bring_back_the_hidden_capsule(second_env=second)
 
     def test_quit_from_the_context_menu(self):
         s = self.session

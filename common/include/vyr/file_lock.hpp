@@ -6,11 +6,16 @@
 // failure that leaves the caller without a lock and lets it run on. The file
 // is opened close-on-exec, without truncation, so its content (an owner's
 // pid, say) is kept until the holder rewrites it.
+//
+// A lock file that another user owns, or may write to, is not ours to go by:
+// that user could hold it (a read-only open is enough for flock) and keep
+// every copy of ours out. Such a file is a plain failure too, as a link is.
 #pragma once
 
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vyr::file_lock {
@@ -25,6 +30,19 @@ struct Attempt {
 
 inline bool is_contention(int error_number) {
     return error_number == EWOULDBLOCK || error_number == EAGAIN;
+}
+
+// Whether `st` describes a plain file or a folder of this user's own that no
+// other user may write to.
+inline bool is_own_unshared(const struct stat& st) {
+    return st.st_uid == ::geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Whether the open `fd` is a plain file of this user's own that no other user
+// may write to.
+inline bool is_own_lock_file(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && is_own_unshared(st);
 }
 
 // Locks the already open `fd`. On failure the descriptor is closed, unless
@@ -52,7 +70,8 @@ inline Attempt lock_descriptor(int fd, bool keep_when_held = false) {
 
 // Opens (creating it when missing) `path`, relative to `dirfd` (AT_FDCWD for
 // the working folder), with O_CLOEXEC and `extra_flags` added to O_RDWR|O_CREAT,
-// and locks it.
+// and locks it. Anything but a plain file of this user's own that no other
+// user may write to fails with EPERM before it is locked.
 inline Attempt open_and_lock(int dirfd, const char* path, int extra_flags, mode_t mode,
                              bool keep_when_held = false) {
     int fd;
@@ -62,6 +81,12 @@ inline Attempt open_and_lock(int dirfd, const char* path, int extra_flags, mode_
     if (fd < 0) {
         Attempt attempt;
         attempt.error = errno;
+        return attempt;
+    }
+    if (!is_own_lock_file(fd)) {
+        ::close(fd);
+        Attempt attempt;
+        attempt.error = EPERM;
         return attempt;
     }
     return lock_descriptor(fd, keep_when_held);

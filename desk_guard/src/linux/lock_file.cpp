@@ -23,6 +23,24 @@ std::map<std::string, int>& held_files() {
     return *files;
 }
 
+// The folder `folder` opened as a directory when it is a real folder (no
+// link) of this user's own that no other user may write to; else -1 with errno set.
+int open_own_folder(const std::filesystem::path& folder) {
+    const std::filesystem::path at = folder.empty() ? std::filesystem::path(".") : folder;
+    int dir;
+    do {
+        dir = ::open(at.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    } while (dir < 0 && errno == EINTR);
+    if (dir < 0) return -1;
+    struct stat st {};
+    if (::fstat(dir, &st) != 0 || !vyr::file_lock::is_own_unshared(st)) {
+        ::close(dir);
+        errno = EPERM;
+        return -1;
+    }
+    return dir;
+}
+
 }  // namespace
 
 LockOutcome classify_lock_error(int error_number) {
@@ -38,22 +56,34 @@ LockAttempt lock_instance_file(const std::filesystem::path& path) {
         attempt.fd = it->second;
         return attempt;
     }
+    // The folder and the file must be this user's own, and no other user may
+    // write to them: another user's lock (even one held through a read-only
+    // open) would otherwise keep every copy out.
+    const int dir = open_own_folder(path.parent_path());
+    if (dir < 0) {
+        attempt.error = errno;
+        return attempt;
+    }
     // Only a plain file of its own is used: a link planted at the path is not
     // followed (nor is its target created), and a FIFO is not waited on.
     int fd;
     do {
-        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+        fd = ::openat(dir, path.filename().c_str(),
+                      O_RDWR | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     } while (fd < 0 && errno == EINTR);
+    const int open_error = errno;
+    ::close(dir);
     if (fd < 0) {
-        attempt.error = errno;
+        attempt.error = open_error;
         return attempt;
     }
     // A second name for the file (a hard link) means another file would be
     // truncated and rewritten with the pid.
     struct stat st {};
     errno = 0;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
-        attempt.error = errno;  // 0 when the file is of the wrong kind
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
+        !vyr::file_lock::is_own_unshared(st)) {
+        attempt.error = errno;  // 0 when the file is of the wrong kind or someone else's
         ::close(fd);
         return attempt;
     }

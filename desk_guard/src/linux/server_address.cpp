@@ -6,11 +6,12 @@
 
 namespace vyr::desk_guard {
 
-QString server_address(const QString& server_name) {
-    const std::string folder = vyr::runtime_folder::private_folder_of_this_process();
-    if (folder.empty()) return {};
-    return QString::fromLocal8Bit(folder.data(), static_cast<int>(folder.size())) + '/' +
-           server_name;
+QStringList server_addresses(const QString& server_name) {
+    QStringList addresses;
+    for (const std::string& folder : vyr::runtime_folder::meeting_folders_of_this_process())
+        addresses.append(QString::fromLocal8Bit(folder.data(), static_cast<int>(folder.size())) + '/' +
+                         server_name);
+    return addresses;
 }
 
 }  // namespace vyr::desk_guard

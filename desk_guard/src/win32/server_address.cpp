@@ -4,6 +4,6 @@
 
 namespace vyr::desk_guard {
 
-QString server_address(const QString& server_name) { return server_name; }
+QStringList server_addresses(const QString& server_name) { return {server_name}; }
 
 }  // namespace vyr::desk_guard

@@ -14,12 +14,13 @@
 
 namespace vyr::launcher::linux_layer {
 
-std::string monitor_server_path() {
-    const std::string folder = vyr::runtime_folder::private_folder_of_this_process();
-    if (folder.empty()) return {};
-    return folder + '/' +
-           vyr::instance_name::server_name(vyr::instance_name::kMonitorKey,
-                                           vyr::instance_name::user_tag());
+std::vector<std::string> monitor_server_paths() {
+    const std::string name = vyr::instance_name::server_name(vyr::instance_name::kMonitorKey,
+                                                             vyr::instance_name::user_tag());
+    std::vector<std::string> paths;
+    for (const std::string& folder : vyr::runtime_folder::meeting_folders_of_this_process())
+        paths.push_back(folder + '/' + name);
+    return paths;
 }
 
 bool send_activation(const std::string& path, int wait_ms) {

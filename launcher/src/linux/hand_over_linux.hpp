@@ -5,12 +5,14 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace vyr::launcher::linux_layer {
 
-// The socket of the running monitor's single-instance server for this process's
-// user and environment; empty when there is no private runtime folder.
-std::string monitor_server_path();
+// The sockets at which the running monitor's single-instance server may answer
+// this process's user, in the order they are tried: one in each folder of
+// vyr/runtime_folder.hpp's meeting_folders(); none when there is no such folder.
+std::vector<std::string> monitor_server_paths();
 
 // Connects to the local socket at `path` and writes the activation message,
 // waiting at most `wait_ms` for the connection and for the write. True when the

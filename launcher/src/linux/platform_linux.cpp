@@ -45,8 +45,10 @@ void LinuxPlatform::activate_existing_window(const char* utf8_title) {
     // A window that the window manager does not list (the monitor's hidden
     // capsule, or any window on a display without one): the running copy's
     // desktop helper brings its main window back itself.
-    if (!linux_layer::send_activation(linux_layer::monitor_server_path(), kHandOverWaitMs))
-        vyr::trace::report("vyr.launcher", "hand-over", "the running copy did not take the activation request");
+    for (const std::string& path : linux_layer::monitor_server_paths()) {
+        if (linux_layer::send_activation(path, kHandOverWaitMs)) return;
+    }
+    vyr::trace::report("vyr.launcher", "hand-over", "the running copy did not take the activation request");
 }
 
 native_string LinuxPlatform::program_path() {

@@ -3,6 +3,7 @@
 
 #include <QPoint>
 #include <QRectF>
+#include <QRegion>
 #include <QString>
 #include <QWidget>
 
@@ -28,11 +29,23 @@ public:
     // The mini close button (width - 17, 2, 15, 15).
     QRectF _close_btn_rect() const;
 
+    // While the capsule draws no plate (resting at a transparency level of 0
+    // or below), the pixels it paints, grown by one pixel so that the glyphs
+    // stay whole: what a window without a compositing manager is cut to so
+    // that the desktop shows around them. Nothing while a plate is drawn.
+    std::optional<QRegion> see_through_shape() const;
+
+    // Ends the hover look when the pointer is no longer over the capsule: a
+    // popup menu's pointer grab swallows the leave event that would have.
+    void recheck_pointer();
+
 signals:
     void clicked();
     void close_requested();
     void hovered_enter();
     void hovered_leave();
+    // What see_through_shape() gives has changed (sent from a repaint).
+    void shape_changed();
 
 protected:
     void enterEvent(QEvent* event) override;
@@ -43,6 +56,11 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    // The icon, the product word, the figure and the bar (its track only
+    // when `with_track`): everything but the plate and the close button.
+    void paint_figures(QPainter& p, bool with_track) const;
+    bool draws_no_plate() const;
+
     MonitorController* parent_monitor;
     double percent = 0.0;
     QString accent_hex = QStringLiteral("#15803D");
@@ -51,6 +69,8 @@ private:
     // Global position of the current left press that began outside the close button.
     std::optional<QPoint> _press_global_pos;
     bool _dragging = false;
+    // What the last repaint showed without a plate (empty while it drew one).
+    QString see_through_key_;
 };
 
 }  // namespace vyr::app

@@ -8,4 +8,6 @@ bool fallback_locking_supported() { return false; }
 
 LockAttempt try_fallback_lock(const std::string&) { return {}; }
 
+std::optional<std::string> fallback_lock_folder() { return std::nullopt; }
+
 }  // namespace vyr::shell

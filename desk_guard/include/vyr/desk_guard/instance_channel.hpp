@@ -7,6 +7,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <filesystem>
 #include <functional>
@@ -15,14 +16,19 @@ class QLocalServer;
 
 namespace vyr::desk_guard {
 
-// Where the local server named `server_name` is reached: on Linux the socket
-// of that name in the user's private runtime folder (see vyr/runtime_folder.hpp;
-// empty when there is none, and then no server is reached or started), on
-// Windows the name itself.
+// Where the local server named `server_name` listens and is looked for, in
+// that order: on Linux the socket of that name in each of the user's meeting
+// folders (the private runtime folder, then the per-user folder; see
+// vyr/runtime_folder.hpp), so that two starts that see different runtime
+// folders still find each other; none when there is no such folder, and then
+// no server is reached or started. On Windows the name itself.
+QStringList server_addresses(const QString& server_name);
+
+// The first of server_addresses(), or empty.
 QString server_address(const QString& server_name);
 
-// Connects to the local server `server_name`. When the connection is made
-// within `connect_ms`, writes the activation message, flushes, waits up to
+// Connects to the local server `server_name` at each of its addresses in
+// turn. When a connection is made within `connect_ms`, writes the activation message, flushes, waits up to
 // `write_ms` for it to leave and, when `disconnect` is set, disconnects.
 // Returns whether a server answered.
 bool send_activation(const QString& server_name, int connect_ms, int write_ms, bool disconnect);
@@ -50,23 +56,25 @@ public:
     explicit ActivationServer(BatchHandler on_batch, QObject* parent = nullptr);
     ~ActivationServer() override;
 
-    // Removes a left-over socket at the name's address, then listens there.
-    // Returns the result of listen(), which callers may ignore.
+    // At each of the name's addresses, removes a left-over socket, then
+    // listens there. Returns whether it listens at the first, which callers
+    // may ignore.
     bool start(const QString& server_name);
     // Stops listening and removes the socket; the object stays usable.
     void close();
 
     // The name given to start() while listening, else empty.
     QString server_name() const;
-    // The address listened on (the socket file's path on Linux).
+    // The first address listened on (the socket file's path on Linux).
     QString full_server_name() const;
     bool is_listening() const;
 
 private:
-    void drain();
+    void drain(QLocalServer* server);
+    QLocalServer* first() const;
 
     BatchHandler on_batch_;
-    QLocalServer* server_;
+    QList<QLocalServer*> servers_;  // one per address, children of this object
     QString name_;
 };
 
@@ -91,8 +99,9 @@ struct LockAttempt {
 // Opens `path` for reading and appending (created when missing, for the
 // user only, never truncated on open, not inherited by child processes) and
 // tries a non-blocking exclusive lock on it. A link, a FIFO or a file with a
-// second name at `path` is not used: that is a plain failure (no lock, no
-// file touched). On anything but Taken the file is closed.
+// second name at `path`, and a file or folder that another user owns or may
+// write to, is not used: that is a plain failure (no lock, no file touched),
+// whoever holds it. On anything but Taken the file is closed.
 // A file that this process already holds is reported as Taken again with the
 // same descriptor.
 LockAttempt lock_instance_file(const std::filesystem::path& path);

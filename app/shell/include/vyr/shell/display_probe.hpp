@@ -48,13 +48,25 @@ std::vector<std::string> display_candidates(const std::optional<std::string>& di
 // WAYLAND_DISPLAY is unset or empty, or a name has no runtime folder.
 std::optional<std::string> wayland_socket(Environment& env);
 
+// What the probe found.
+enum class DisplayProbe {
+    Chosen,     // an X display or a Wayland compositor: QT_QPA_PLATFORM names it
+    Left,       // nothing asked (Windows, a platform chosen already) or the probe failed
+    NoDisplay,  // no X server answered and no Wayland compositor: Qt cannot start
+};
+
 // Sets DISPLAY to the first candidate that opens and QT_QPA_PLATFORM to
 // "xcb"; when none opens (or the X11 library is missing) and the Wayland
 // compositor answers, QT_QPA_PLATFORM to "wayland". Does nothing on Windows
 // or when QT_QPA_PLATFORM is present at all. An EnvironmentError or a lack of
 // memory stops it, with a line in the trace ("vyr.app"); anything else that
 // the environment throws (an interrupt of the runtime) passes on.
-void configure_display_platform(Environment& env, DisplayOpener& opener, bool is_windows);
+DisplayProbe configure_display_platform(Environment& env, DisplayOpener& opener, bool is_windows);
+
+// The message of a start without any display, naming the two variables that
+// point at one and what they hold (UTF-8, in the program's language).
+std::string no_display_message(const std::optional<std::string>& display,
+                               const std::optional<std::string>& wayland_display);
 
 // The system's X11 client library, loaded at run time (never linked), and a
 // plain local socket for Wayland. Null where there is no such library on the

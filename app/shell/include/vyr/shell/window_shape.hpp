@@ -6,6 +6,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 
 #include <QObject>
 #include <QRegion>
@@ -48,10 +49,15 @@ private:
 // Keeps one translucent window cut to the rounded outline of the card it
 // paints (a child widget, or the window itself), `inset` pixels inside the
 // card's edge, while no compositing manager runs. Owned by the window.
+// While `see_through` gives a region (in the card's coordinates), the card
+// paints no plate and the window is cut to that region within the outline.
 class WindowShape : public QObject {
     Q_OBJECT
 public:
-    WindowShape(QWidget* window, QWidget* card, int inset, int radius, CompositingWatch* watch);
+    using SeeThrough = std::function<std::optional<QRegion>()>;
+
+    WindowShape(QWidget* window, QWidget* card, int inset, int radius, CompositingWatch* watch,
+                SeeThrough see_through = {});
     void refresh();
 
 protected:
@@ -63,6 +69,7 @@ private:
     int inset_;
     int radius_;
     CompositingWatch* watch_;
+    SeeThrough see_through_;
 };
 
 }  // namespace vyr::shell
