@@ -12,9 +12,24 @@ import unittest
 
 import engine
 
-DEFAULT_ITEMS = [("orientation", "vertical"), ("x", None), ("y", None), ("always_on_top", True),
-                 ("locked", False), ("opacity", 0.95), ("group_by_app", False),
-                 ("refresh_ms", 1500)]
+# The settings file of a store that holds the defaults alone, byte for byte:
+# the one place that spells the defaults out; the other cases compare what a
+# store does with the store's own DEFAULT_SETTINGS.
+DEFAULT_FILE = (b'{\n'
+                b'  "orientation": "vertical",\n'
+                b'  "x": null,\n'
+                b'  "y": null,\n'
+                b'  "always_on_top": true,\n'
+                b'  "locked": false,\n'
+                b'  "opacity": 0.95,\n'
+                b'  "group_by_app": false,\n'
+                b'  "refresh_ms": 1500\n'
+                b'}')
+
+
+def defaults(**changed):
+    """The default settings in their order, with `changed` values."""
+    return dict(engine.SettingsManager.DEFAULT_SETTINGS, **changed)
 
 
 def python_bytes(data):
@@ -44,10 +59,9 @@ class Store(unittest.TestCase):
                       if p.name not in ("settings.json", "settings.json.bak"))
 
     def test_defaults_and_precedence(self):
-        self.assertEqual(list(engine.SettingsManager.DEFAULT_SETTINGS.items()), DEFAULT_ITEMS)
         s = engine.SettingsManager()
         self.assertIsInstance(s.data, dict)
-        self.assertEqual(list(s.data.items()), DEFAULT_ITEMS)
+        self.assertEqual(list(s.data.items()), list(defaults().items()))
         self.assertIsNot(s.data, engine.SettingsManager.DEFAULT_SETTINGS)
         self.assertEqual(s.get("refresh_ms", 5), 1500)
         self.assertIs(s.get("hover_popup", True), True)
@@ -55,6 +69,9 @@ class Store(unittest.TestCase):
         self.assertEqual(s.get("bg_alpha", 210), 210)
         self.assertFalse(self.file.exists())  # reading never writes
         self.assertIs(s.load(), s.data)
+        s.save()
+        self.assertEqual(self.file.read_bytes(), DEFAULT_FILE)
+        self.assertEqual(list(json.loads(DEFAULT_FILE).items()), list(s.data.items()))
 
     def test_file_values_win_unchanged(self):
         self.write('{"always_on_top": null, "locked": "evet", "extra": [1, {"a": 2}], "x": 12,'
@@ -71,12 +88,7 @@ class Store(unittest.TestCase):
     def test_written_bytes(self):
         s = engine.SettingsManager()
         s.set("bg_alpha", 65)
-        expected = python_bytes(dict(DEFAULT_ITEMS + [("bg_alpha", 65)]))
-        self.assertEqual(self.file.read_bytes(), expected)
-        lines = self.file.read_text().split("\n")
-        self.assertEqual(lines[0], "{")
-        self.assertEqual(lines[6], '  "opacity": 0.95,')
-        self.assertEqual(lines[-1], "}")  # no line break after the brace
+        self.assertEqual(self.file.read_bytes(), DEFAULT_FILE[:-2] + b',\n  "bg_alpha": 65\n}')
         s.set("bg_alpha", 210)
         self.assertEqual(list(json.loads(self.file.read_text()))[-1], "bg_alpha")
         s.set("etiket", "Çalışma Alanı ✓")
@@ -119,11 +131,11 @@ class Store(unittest.TestCase):
                     p.unlink()
                 self.write(raw)
                 s = engine.SettingsManager()
-                self.assertEqual(list(s.data.items()), DEFAULT_ITEMS)
+                self.assertEqual(list(s.data.items()), list(defaults().items()))
                 self.assertEqual(self.file.read_bytes(), raw)  # untouched until a set
                 s.set("locked", True)
                 self.assertEqual(self.file.read_bytes(),
-                                 python_bytes(dict(DEFAULT_ITEMS, locked=True)))
+                                 python_bytes(defaults(locked=True)))
                 self.assertEqual(pathlib.Path(str(self.file) + ".bak").read_bytes(), raw)
                 s.set("x", 5)  # the backup is made once
                 self.assertEqual(pathlib.Path(str(self.file) + ".bak").read_bytes(), raw)
@@ -179,11 +191,11 @@ class Store(unittest.TestCase):
                 except subprocess.TimeoutExpired:
                     self.fail("the store waited on the settings file")
                 self.assertEqual(proc.returncode, 0, proc.stderr)
-                self.assertEqual(json.loads(proc.stdout), [[list(i) for i in DEFAULT_ITEMS], True])
+                self.assertEqual(json.loads(proc.stdout), [[list(i) for i in defaults().items()], True])
                 if after == "written":
                     self.assertFalse(self.file.is_symlink())
                     self.assertEqual(self.file.read_bytes(),
-                                     python_bytes(dict(DEFAULT_ITEMS, locked=True)))
+                                     python_bytes(defaults(locked=True)))
                 else:
                     self.assertTrue(stat.S_ISFIFO(os.lstat(self.file).st_mode))
                 if backup == "fifo":

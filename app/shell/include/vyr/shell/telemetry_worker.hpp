@@ -16,6 +16,7 @@
 #include <QThread>
 
 #include "vyr/records.hpp"
+#include "vyr/settings_defaults.hpp"
 
 namespace vyr::shell {
 
@@ -73,12 +74,13 @@ public:
     // worker's own returns early, at once, when stop() is called.
     using Sleeper = std::function<void(long long)>;
 
-    static constexpr long long kMinIntervalMs = 800;
+    static constexpr long long kMinIntervalMs = vyr::settings::kRefreshMsFloor;
     static constexpr long long kMinPauseMs = 200;
     static constexpr int kStepMs = 50;
 
-    explicit TelemetryWorker(std::shared_ptr<TelemetrySource> source, long long interval_ms = 1500,
-                             Clock clock = {}, Sleeper sleeper = {});
+    explicit TelemetryWorker(std::shared_ptr<TelemetrySource> source,
+                             long long interval_ms = vyr::settings::kRefreshMsDefault, Clock clock = {},
+                             Sleeper sleeper = {});
     ~TelemetryWorker() override;
 
     long long interval_ms() const { return interval_ms_; }
