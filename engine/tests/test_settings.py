@@ -1,8 +1,10 @@
 """The settings store: precedence of reads, the file's exact bytes, what an
 unreadable file becomes, and writes that never leave a broken file."""
+import ctypes
 import json
 import os
 import pathlib
+import shutil
 import stat
 import subprocess
 import sys
@@ -25,6 +27,18 @@ DEFAULT_FILE = (b'{\n'
                 b'  "group_by_app": false,\n'
                 b'  "refresh_ms": 1500\n'
                 b'}')
+
+
+def without_root_file_rights():
+    """Run in a child before it starts: takes away root's right to write
+    files and folders whatever their permissions (CAP_DAC_OVERRIDE), so that
+    permissions count as they do for a user."""
+    if os.geteuid() != 0:
+        return
+    libc = ctypes.CDLL(None, use_errno=True)
+    pr_capbset_drop, cap_dac_override = 24, 1
+    if libc.prctl(pr_capbset_drop, cap_dac_override, 0, 0, 0) != 0:
+        raise OSError(ctypes.get_errno(), "prctl(PR_CAPBSET_DROP)")
 
 
 def defaults(**changed):
@@ -269,17 +283,71 @@ class Store(unittest.TestCase):
         self.assertEqual(stat.S_IMODE(os.stat(self.file).st_mode), 0o600)
 
     def test_a_linked_file_stays_linked(self):
-        real = pathlib.Path(self.tmp.name, "dotfiles", "settings.json")
-        real.parent.mkdir()
-        real.write_text('{"locked": true}')
+        # Dotfile managers keep settings.json as a link; the store writes
+        # through it, making the file a dangling link points at, as an open
+        # of the path would.
+        dotfiles = pathlib.Path(self.tmp.name, "dotfiles")
+        real = dotfiles / "settings.json"
+        cases = [
+            # (name, where the link points, a file there already)
+            ("to a file", str(real), True),
+            ("dangling", str(real), False),
+            ("dangling, relative", os.path.join("..", "..", "..", "dotfiles", "settings.json"), False),
+            ("to a dangling link", str(dotfiles / "link"), False),
+        ]
+        for name, target, exists in cases:
+            with self.subTest(name):
+                shutil.rmtree(dotfiles, ignore_errors=True)
+                shutil.rmtree(self.config, ignore_errors=True)
+                dotfiles.mkdir()
+                self.config.mkdir(parents=True)
+                if exists:
+                    real.write_text('{"locked": true}')
+                if target.endswith("link"):
+                    os.symlink(real, target)
+                self.file.symlink_to(target)
+                s = engine.SettingsManager()
+                self.assertIs(s.get("locked"), exists)
+                s.set("x", 3)
+                self.assertEqual(os.readlink(self.file), target)
+                self.assertEqual(real.read_bytes(), python_bytes(s.data))
+                self.assertEqual(sorted(p.name for p in dotfiles.iterdir()),
+                                 sorted({"settings.json", pathlib.Path(target).name}))
+                self.assertEqual(self.leftovers(), [])
+
+    def test_a_link_that_leads_nowhere_is_left_alone(self):
+        # A link to itself cannot be opened; the value stays in memory.
         self.config.mkdir(parents=True)
-        self.file.symlink_to(real)
+        self.file.symlink_to("settings.json")
         s = engine.SettingsManager()
-        self.assertIs(s.get("locked"), True)
         s.set("x", 3)
-        self.assertTrue(self.file.is_symlink())
-        self.assertEqual(real.read_bytes(), python_bytes(s.data))
-        self.assertEqual(sorted(p.name for p in real.parent.iterdir()), ["settings.json"])
+        self.assertEqual(s.get("x"), 3)
+        self.assertEqual(os.readlink(self.file), "settings.json")
+        self.assertEqual(self.leftovers(), [])
+
+    def test_a_folder_that_cannot_be_written_holding_a_file_that_can(self):
+        # No file can be made beside settings.json, so the new text goes over
+        # the file itself, cut to its length. The store runs in a process of
+        # its own, without root's right to write any folder.
+        code = textwrap.dedent("""
+            import pathlib, sys
+            import engine
+            engine.CONFIG_DIR = pathlib.Path(sys.argv[1])
+            engine.SETTINGS_FILE = engine.CONFIG_DIR / "settings.json"
+            s = engine.SettingsManager()
+            s.set("note", "")
+            s.set("locked", True)
+        """)
+        self.write(json.dumps({"note": "a long text that the new one is shorter than " * 8}))
+        os.chmod(self.file, 0o640)
+        os.chmod(self.config, 0o555)
+        self.addCleanup(os.chmod, self.config, 0o755)
+        proc = subprocess.run([sys.executable, "-c", code, str(self.config)], capture_output=True,
+                              text=True, timeout=60, preexec_fn=without_root_file_rights)
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        self.assertEqual(self.file.read_bytes(), python_bytes(defaults(note="", locked=True)))
+        self.assertEqual(stat.S_IMODE(os.stat(self.file).st_mode), 0o640)
+        self.assertEqual(self.leftovers(), [])
 
     def test_default_location_under_home(self):
         with tempfile.TemporaryDirectory() as home:
