@@ -393,8 +393,9 @@ std::vector<ProcessEntry> Engine::collect_processes(std::string_view sort_by, co
                                                     bool group_by_app, long long limit) {
     std::lock_guard<std::mutex> lock(sample_mutex_);
     // A list that follows its cycle's snapshot takes the memory totals the
-    // snapshot has just read; the window is below the telemetry worker's
-    // shortest period, so a list never takes a snapshot of an earlier cycle.
+    // snapshot has just read. The window is shorter than the telemetry
+    // worker's shortest period, so a list never takes the totals of an
+    // earlier cycle's snapshot.
     constexpr double kCycleReuse = 0.5;
     static_assert(kCycleReuse * 1000 < vyr::settings::kRefreshMsFloor,
                   "the memory totals of one cycle would reach into the next");
