@@ -151,7 +151,17 @@ int read_regular_file(const std::string& path, std::string& content) {
 int keep_as_backup(const std::string& path, const std::string& backup) {
     struct stat st{};
     if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? 0 : errno;
+    const bool is_link = S_ISLNK(st.st_mode);
     const bool has_content = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    if (is_link && has_content) {
+        // A link to a file stays in its place: the backup is a copy of the
+        // file's content, and the next write goes through the link.
+        std::string content;
+        if (const int err = read_regular_file(path, content)) return err;
+        if (const int err = replace_atomically(backup, content)) return err;
+        (void)::chmod(backup.c_str(), st.st_mode & 07777);  // as private as the file (best effort)
+        return 0;
+    }
     if (!has_content) {
         if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, backup.c_str(), RENAME_NOREPLACE) == 0) return 0;
         if (errno != EINVAL && errno != ENOSYS) return errno;

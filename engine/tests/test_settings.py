@@ -315,6 +315,24 @@ class Store(unittest.TestCase):
                                  sorted({"settings.json", pathlib.Path(target).name}))
                 self.assertEqual(self.leftovers(), [])
 
+    def test_an_unreadable_linked_file_is_kept_aside_and_the_link_stays(self):
+        # The backup is a copy of what the link led to; the new settings go
+        # through the link into the linked file.
+        real = pathlib.Path(self.tmp.name, "dotfiles", "settings.json")
+        real.parent.mkdir()
+        real.write_bytes(b"{orientation: vertical")
+        self.config.mkdir(parents=True)
+        self.file.symlink_to(real)
+        s = engine.SettingsManager()
+        s.set("locked", True)
+        self.assertEqual(os.readlink(self.file), str(real))
+        self.assertEqual(real.read_bytes(), python_bytes(defaults(locked=True)))
+        bak = pathlib.Path(str(self.file) + ".bak")
+        self.assertFalse(bak.is_symlink())
+        self.assertEqual(bak.read_bytes(), b"{orientation: vertical")
+        self.assertEqual(sorted(p.name for p in real.parent.iterdir()), ["settings.json"])
+        self.assertEqual(self.leftovers(), [])
+
     def test_a_link_that_leads_nowhere_is_left_alone(self):
         # A link to itself cannot be opened; the value stays in memory.
         self.config.mkdir(parents=True)

@@ -25,7 +25,8 @@ int read_regular_file(const std::string& path, std::string& content);
 // Moves the file at `path` aside to `backup` (replacing an older backup).
 // Something that holds no content of its own (a FIFO, a device, a socket, a
 // folder, or a link to one of them) never takes the place of a backup that is
-// there already: that is EEXIST, and `path` stays where it is.
+// there already: that is EEXIST, and `path` stays where it is. A link to a
+// regular file stays too: `backup` becomes a copy of that file's content.
 // Returns 0, also when there is no file at `path`, or the errno of the failure.
 int keep_as_backup(const std::string& path, const std::string& backup);
 
