@@ -321,6 +321,7 @@ class Store(unittest.TestCase):
         real = pathlib.Path(self.tmp.name, "dotfiles", "settings.json")
         real.parent.mkdir()
         real.write_bytes(b"{orientation: vertical")
+        real.chmod(0o600)
         self.config.mkdir(parents=True)
         self.file.symlink_to(real)
         s = engine.SettingsManager()
@@ -330,6 +331,7 @@ class Store(unittest.TestCase):
         bak = pathlib.Path(str(self.file) + ".bak")
         self.assertFalse(bak.is_symlink())
         self.assertEqual(bak.read_bytes(), b"{orientation: vertical")
+        self.assertEqual(stat.S_IMODE(os.stat(bak).st_mode), 0o600)
         self.assertEqual(sorted(p.name for p in real.parent.iterdir()), ["settings.json"])
         self.assertEqual(self.leftovers(), [])
 
