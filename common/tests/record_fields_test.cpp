@@ -63,11 +63,4 @@ TEST(RecordFields, EachTableListsEveryMemberInOrder) {
     });
 }
 
-TEST(RecordFields, RecordsKeepTheirPublishedSize) {
-    EXPECT_EQ(rf::field_count<vyr::SystemMetricsSnapshot>(), 35u);
-    EXPECT_EQ(rf::field_count<vyr::ProcessEntry>(), 14u);
-    EXPECT_EQ(rf::field_count<vyr::DiskPartitionInfo>(), 7u);
-    EXPECT_EQ(rf::field_count<vyr::FolderUsageInfo>(), 4u);
-}
-
 }  // namespace

@@ -11,6 +11,7 @@
 #include "engine_internal.hpp"
 #include "pymath.hpp"
 #include "vyr/numfmt.hpp"
+#include "vyr/settings_defaults.hpp"
 
 namespace vyr::engine {
 
@@ -392,9 +393,12 @@ std::vector<ProcessEntry> Engine::collect_processes(std::string_view sort_by, co
                                                     bool group_by_app, long long limit) {
     std::lock_guard<std::mutex> lock(sample_mutex_);
     // A list that follows its cycle's snapshot takes the memory totals the
-    // snapshot has just read; the window is far below the shortest refresh
-    // period, so a list on its own always reads them afresh.
+    // snapshot has just read. The window is shorter than the telemetry
+    // worker's shortest period, so a list never takes the totals of an
+    // earlier cycle's snapshot.
     constexpr double kCycleReuse = 0.5;
+    static_assert(kCycleReuse * 1000 < vyr::settings::kRefreshMsFloor,
+                  "the memory totals of one cycle would reach into the next");
     std::optional<MemoryTotals> snapshot_totals = std::exchange(snapshot_totals_, std::nullopt);
     if (snapshot_totals && !(clock_->monotonic() - snapshot_totals_at_ < kCycleReuse)) snapshot_totals.reset();
     const ListFrame frame = list_frame(*platform_, *clock_, cpu_count_logical_, snapshot_totals);

@@ -104,16 +104,6 @@ void append_utf8(std::string& out, char32_t c) {
     }
 }
 
-int decimal_value(char32_t c) {
-    if (c >= '0' && c <= '9') return int(c - '0');
-    if (c < 0x80) return -1;
-    const auto* end = std::end(kDecimalZero);
-    const auto* it = std::upper_bound(std::begin(kDecimalZero), end, c);
-    if (it == std::begin(kDecimalZero)) return -1;
-    --it;
-    return (c - *it < 10) ? int(c - *it) : -1;
-}
-
 }  // namespace
 
 std::u32string decode_escaped(std::string_view bytes) {
@@ -182,10 +172,7 @@ bool is_ascii(std::string_view bytes) {
     return true;
 }
 
-bool is_space(char32_t c) {
-    if (c < 0x80) return (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20);
-    return std::binary_search(std::begin(kSpace), std::end(kSpace), c);
-}
+bool is_space(char32_t c) { return int_text::is_space(c); }
 
 std::u32string lower(std::u32string_view text) {
     std::u32string out;
@@ -249,41 +236,6 @@ std::vector<std::u32string_view> split(std::u32string_view text) {
         i = j;
     }
     return out;
-}
-
-std::optional<long long> parse_int(std::u32string_view text) {
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    if (i >= text.size()) return std::nullopt;
-    // The magnitude, held at `cap` (2 to the 63rd) once it gets there: every
-    // larger one saturates alike, so no step of the sum ever wraps.
-    constexpr std::uint64_t cap = static_cast<std::uint64_t>(std::numeric_limits<long long>::max()) + 1;
-    std::uint64_t value = 0;
-    bool prev_digit = false;
-    for (; i < text.size(); ++i) {
-        const char32_t c = text[i];
-        if (c == '_') {
-            if (!prev_digit || i + 1 >= text.size()) return std::nullopt;
-            prev_digit = false;
-            continue;
-        }
-        const int d = decimal_value(c);
-        if (d < 0) return std::nullopt;
-        const auto digit = static_cast<std::uint64_t>(d);
-        if (value < cap) value = value > (cap - 1 - digit) / 10 ? cap : value * 10 + digit;
-        prev_digit = true;
-    }
-    if (!prev_digit) return std::nullopt;
-    if (negative) {
-        if (value >= cap) return std::numeric_limits<long long>::min();
-        return -static_cast<long long>(value);
-    }
-    if (value >= cap) return std::numeric_limits<long long>::max();
-    return static_cast<long long>(value);
 }
 
 Folded::Folded(std::string_view bytes) {

@@ -1,8 +1,10 @@
 """The settings store: precedence of reads, the file's exact bytes, what an
 unreadable file becomes, and writes that never leave a broken file."""
+import ctypes
 import json
 import os
 import pathlib
+import shutil
 import stat
 import subprocess
 import sys
@@ -12,9 +14,36 @@ import unittest
 
 import engine
 
-DEFAULT_ITEMS = [("orientation", "vertical"), ("x", None), ("y", None), ("always_on_top", True),
-                 ("locked", False), ("opacity", 0.95), ("group_by_app", False),
-                 ("refresh_ms", 1500)]
+# The settings file of a store that holds the defaults alone, byte for byte:
+# the one place that spells the defaults out; the other cases compare what a
+# store does with the store's own DEFAULT_SETTINGS.
+DEFAULT_FILE = (b'{\n'
+                b'  "orientation": "vertical",\n'
+                b'  "x": null,\n'
+                b'  "y": null,\n'
+                b'  "always_on_top": true,\n'
+                b'  "locked": false,\n'
+                b'  "opacity": 0.95,\n'
+                b'  "group_by_app": false,\n'
+                b'  "refresh_ms": 1500\n'
+                b'}')
+
+
+def without_root_file_rights():
+    """Run in a child before it starts: takes away root's right to write
+    files and folders whatever their permissions (CAP_DAC_OVERRIDE), so that
+    permissions count as they do for a user."""
+    if os.geteuid() != 0:
+        return
+    libc = ctypes.CDLL(None, use_errno=True)
+    pr_capbset_drop, cap_dac_override = 24, 1
+    if libc.prctl(pr_capbset_drop, cap_dac_override, 0, 0, 0) != 0:
+        raise OSError(ctypes.get_errno(), "prctl(PR_CAPBSET_DROP)")
+
+
+def defaults(**changed):
+    """The default settings in their order, with `changed` values."""
+    return dict(engine.SettingsManager.DEFAULT_SETTINGS, **changed)
 
 
 def python_bytes(data):
@@ -44,10 +73,9 @@ class Store(unittest.TestCase):
                       if p.name not in ("settings.json", "settings.json.bak"))
 
     def test_defaults_and_precedence(self):
-        self.assertEqual(list(engine.SettingsManager.DEFAULT_SETTINGS.items()), DEFAULT_ITEMS)
         s = engine.SettingsManager()
         self.assertIsInstance(s.data, dict)
-        self.assertEqual(list(s.data.items()), DEFAULT_ITEMS)
+        self.assertEqual(list(s.data.items()), list(defaults().items()))
         self.assertIsNot(s.data, engine.SettingsManager.DEFAULT_SETTINGS)
         self.assertEqual(s.get("refresh_ms", 5), 1500)
         self.assertIs(s.get("hover_popup", True), True)
@@ -55,6 +83,9 @@ class Store(unittest.TestCase):
         self.assertEqual(s.get("bg_alpha", 210), 210)
         self.assertFalse(self.file.exists())  # reading never writes
         self.assertIs(s.load(), s.data)
+        s.save()
+        self.assertEqual(self.file.read_bytes(), DEFAULT_FILE)
+        self.assertEqual(list(json.loads(DEFAULT_FILE).items()), list(s.data.items()))
 
     def test_file_values_win_unchanged(self):
         self.write('{"always_on_top": null, "locked": "evet", "extra": [1, {"a": 2}], "x": 12,'
@@ -71,12 +102,7 @@ class Store(unittest.TestCase):
     def test_written_bytes(self):
         s = engine.SettingsManager()
         s.set("bg_alpha", 65)
-        expected = python_bytes(dict(DEFAULT_ITEMS + [("bg_alpha", 65)]))
-        self.assertEqual(self.file.read_bytes(), expected)
-        lines = self.file.read_text().split("\n")
-        self.assertEqual(lines[0], "{")
-        self.assertEqual(lines[6], '  "opacity": 0.95,')
-        self.assertEqual(lines[-1], "}")  # no line break after the brace
+        self.assertEqual(self.file.read_bytes(), DEFAULT_FILE[:-2] + b',\n  "bg_alpha": 65\n}')
         s.set("bg_alpha", 210)
         self.assertEqual(list(json.loads(self.file.read_text()))[-1], "bg_alpha")
         s.set("etiket", "Çalışma Alanı ✓")
@@ -119,11 +145,11 @@ class Store(unittest.TestCase):
                     p.unlink()
                 self.write(raw)
                 s = engine.SettingsManager()
-                self.assertEqual(list(s.data.items()), DEFAULT_ITEMS)
+                self.assertEqual(list(s.data.items()), list(defaults().items()))
                 self.assertEqual(self.file.read_bytes(), raw)  # untouched until a set
                 s.set("locked", True)
                 self.assertEqual(self.file.read_bytes(),
-                                 python_bytes(dict(DEFAULT_ITEMS, locked=True)))
+                                 python_bytes(defaults(locked=True)))
                 self.assertEqual(pathlib.Path(str(self.file) + ".bak").read_bytes(), raw)
                 s.set("x", 5)  # the backup is made once
                 self.assertEqual(pathlib.Path(str(self.file) + ".bak").read_bytes(), raw)
@@ -179,11 +205,11 @@ class Store(unittest.TestCase):
                 except subprocess.TimeoutExpired:
                     self.fail("the store waited on the settings file")
                 self.assertEqual(proc.returncode, 0, proc.stderr)
-                self.assertEqual(json.loads(proc.stdout), [[list(i) for i in DEFAULT_ITEMS], True])
+                self.assertEqual(json.loads(proc.stdout), [[list(i) for i in defaults().items()], True])
                 if after == "written":
                     self.assertFalse(self.file.is_symlink())
                     self.assertEqual(self.file.read_bytes(),
-                                     python_bytes(dict(DEFAULT_ITEMS, locked=True)))
+                                     python_bytes(defaults(locked=True)))
                 else:
                     self.assertTrue(stat.S_ISFIFO(os.lstat(self.file).st_mode))
                 if backup == "fifo":
@@ -257,17 +283,91 @@ class Store(unittest.TestCase):
         self.assertEqual(stat.S_IMODE(os.stat(self.file).st_mode), 0o600)
 
     def test_a_linked_file_stays_linked(self):
+        # Dotfile managers keep settings.json as a link; the store writes
+        # through it, making the file a dangling link points at, as an open
+        # of the path would.
+        dotfiles = pathlib.Path(self.tmp.name, "dotfiles")
+        real = dotfiles / "settings.json"
+        cases = [
+            # (name, where the link points, a file there already)
+            ("to a file", str(real), True),
+            ("dangling", str(real), False),
+            ("dangling, relative", os.path.join("..", "..", "..", "dotfiles", "settings.json"), False),
+            ("to a dangling link", str(dotfiles / "link"), False),
+        ]
+        for name, target, exists in cases:
+            with self.subTest(name):
+                shutil.rmtree(dotfiles, ignore_errors=True)
+                shutil.rmtree(self.config, ignore_errors=True)
+                dotfiles.mkdir()
+                self.config.mkdir(parents=True)
+                if exists:
+                    real.write_text('{"locked": true}')
+                if target.endswith("link"):
+                    os.symlink(real, target)
+                self.file.symlink_to(target)
+                s = engine.SettingsManager()
+                self.assertIs(s.get("locked"), exists)
+                s.set("x", 3)
+                self.assertEqual(os.readlink(self.file), target)
+                self.assertEqual(real.read_bytes(), python_bytes(s.data))
+                self.assertEqual(sorted(p.name for p in dotfiles.iterdir()),
+                                 sorted({"settings.json", pathlib.Path(target).name}))
+                self.assertEqual(self.leftovers(), [])
+
+    def test_an_unreadable_linked_file_is_kept_aside_and_the_link_stays(self):
+        # The backup is a copy of what the link led to; the new settings go
+        # through the link into the linked file.
         real = pathlib.Path(self.tmp.name, "dotfiles", "settings.json")
         real.parent.mkdir()
-        real.write_text('{"locked": true}')
+        real.write_bytes(b"{orientation: vertical")
+        real.chmod(0o600)
         self.config.mkdir(parents=True)
         self.file.symlink_to(real)
         s = engine.SettingsManager()
-        self.assertIs(s.get("locked"), True)
-        s.set("x", 3)
-        self.assertTrue(self.file.is_symlink())
-        self.assertEqual(real.read_bytes(), python_bytes(s.data))
+        s.set("locked", True)
+        self.assertEqual(os.readlink(self.file), str(real))
+        self.assertEqual(real.read_bytes(), python_bytes(defaults(locked=True)))
+        bak = pathlib.Path(str(self.file) + ".bak")
+        self.assertFalse(bak.is_symlink())
+        self.assertEqual(bak.read_bytes(), b"{orientation: vertical")
+        self.assertEqual(stat.S_IMODE(os.stat(bak).st_mode), 0o600)
         self.assertEqual(sorted(p.name for p in real.parent.iterdir()), ["settings.json"])
+        self.assertEqual(self.leftovers(), [])
+
+    def test_a_link_that_leads_nowhere_is_left_alone(self):
+        # A link to itself cannot be opened; the value stays in memory.
+        self.config.mkdir(parents=True)
+        self.file.symlink_to("settings.json")
+        s = engine.SettingsManager()
+        s.set("x", 3)
+        self.assertEqual(s.get("x"), 3)
+        self.assertEqual(os.readlink(self.file), "settings.json")
+        self.assertEqual(self.leftovers(), [])
+
+    def test_a_folder_that_cannot_be_written_holding_a_file_that_can(self):
+        # No file can be made beside settings.json, so the new text goes over
+        # the file itself, cut to its length. The store runs in a process of
+        # its own, without root's right to write any folder.
+        code = textwrap.dedent("""
+            import pathlib, sys
+            import engine
+            engine.CONFIG_DIR = pathlib.Path(sys.argv[1])
+            engine.SETTINGS_FILE = engine.CONFIG_DIR / "settings.json"
+            s = engine.SettingsManager()
+            s.set("note", "")
+            s.set("locked", True)
+        """)
+        self.write(json.dumps({"note": "a long text that the new one is shorter than " * 8}))
+        os.chmod(self.file, 0o640)
+        os.chmod(self.config, 0o555)
+        self.addCleanup(os.chmod, self.config, 0o755)
+        proc = subprocess.run([sys.executable, "-c", code, str(self.config)], capture_output=True,
+                              text=True, timeout=60, preexec_fn=without_root_file_rights)
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        self.assertEqual(self.file.read_bytes(), python_bytes(defaults(note="", locked=True)))
+        self.assertEqual(stat.S_IMODE(os.stat(self.file).st_mode), 0o640)
+        self.assertEqual(self.leftovers(), [])
 
     def test_default_location_under_home(self):
         with tempfile.TemporaryDirectory() as home:

@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "vyr/numfmt.hpp"
+#include "vyr/settings_defaults.hpp"
 
 namespace vyr::shell {
 
@@ -22,7 +23,7 @@ int floor_half(int v) { return v >= 0 ? v / 2 : -((-v + 1) / 2); }
 }  // namespace
 
 long long refresh_interval_from(const SettingValue& refresh_ms) {
-    return refresh_ms.to_int().value_or(1500);
+    return refresh_ms.to_int().value_or(vyr::settings::kRefreshMsDefault);
 }
 
 std::string tray_tooltip(const SystemMetricsSnapshot& snap) {

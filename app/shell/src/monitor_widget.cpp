@@ -23,6 +23,7 @@
 #include "vyr/app/monitor_engine.hpp"
 #include "vyr/app/popup.hpp"
 #include "vyr/app/settings_store.hpp"
+#include "vyr/settings_defaults.hpp"
 #include "vyr/shell/error_guard.hpp"
 #include "vyr/shell/program_resources.hpp"
 #include "vyr/shell/window_shape.hpp"
@@ -258,7 +259,7 @@ VyrMonitorWidget::VyrMonitorWidget(vyr::shell::MonitorBackend& backend) : QWidge
 
     worker_ = std::make_unique<TelemetryWorker>(
         backend.make_telemetry_source(),
-        refresh_interval_from(settings_->get("refresh_ms", SettingValue(1500))));
+        refresh_interval_from(settings_->get("refresh_ms", SettingValue(vyr::settings::kRefreshMsDefault))));
     ports_->worker.w = worker_.get();
     logic_->attach_worker(&ports_->worker);
     connect(worker_.get(), &TelemetryWorker::snapshot_ready, this,

@@ -1,6 +1,7 @@
 #include "vyr/shell/telemetry_worker.hpp"
 
 #include <chrono>
+#include <limits>
 #include <new>
 
 #include "vyr/trace.hpp"
@@ -51,19 +52,31 @@ void TelemetryWorker::stop() {
 }
 
 long long TelemetryWorker::sleep_ms_for(long long interval_ms, long long elapsed_ms) {
-    const long long rest = interval_ms - elapsed_ms;
+    // A period near the end of the range is a long wait, never a wrapped one.
+    long long rest;
+    if (__builtin_sub_overflow(interval_ms, elapsed_ms, &rest))
+        rest = elapsed_ms < 0 ? std::numeric_limits<long long>::max() : std::numeric_limits<long long>::min();
     return rest > kMinPauseMs ? rest : kMinPauseMs;
 }
 
 long long TelemetryWorker::pause_ms_for(long long interval_ms, long long elapsed_ms) {
     const long long sleep_ms = sleep_ms_for(interval_ms, elapsed_ms);
-    return (sleep_ms + kStepMs - 1) / kStepMs * kStepMs;
+    const long long steps = sleep_ms / kStepMs + (sleep_ms % kStepMs != 0 ? 1 : 0);
+    constexpr long long kMostSteps = std::numeric_limits<long long>::max() / kStepMs;
+    return (steps < kMostSteps ? steps : kMostSteps) * kStepMs;
 }
 
 void TelemetryWorker::wait_unless_stopped(long long ms) {
-    // One wait per pause: the thread wakes when the pause is over or stop() is called.
+    // One wait per pause, up to a day at a time (the deadline of a much
+    // longer one would overflow the clock and come at once): the thread
+    // wakes when the pause is over or stop() is called.
     std::unique_lock<std::mutex> lock(stop_mutex_);
-    stopped_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return !running_.load(); });
+    const auto stopped = [this] { return !running_.load(); };
+    for (long long left = ms; left > 0 && !stopped(); ) {
+        const long long slice = left < kWaitSliceMs ? left : kWaitSliceMs;
+        if (stopped_.wait_for(lock, std::chrono::milliseconds(slice), stopped)) return;
+        left -= slice;
+    }
 }
 
 void TelemetryWorker::run() { run_loop(); }

@@ -1,4 +1,6 @@
 #include <atomic>
+#include <chrono>
+#include <climits>
 #include <functional>
 #include <memory>
 #include <new>
@@ -9,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "vyr/settings_defaults.hpp"
 #include "vyr/shell/telemetry_worker.hpp"
 #include "vyr/trace.hpp"
 
@@ -108,7 +111,7 @@ TEST(TelemetryWorker, IntervalHasAFloor) {
         TelemetryWorker w(src, c.given);
         EXPECT_EQ(w.interval_ms(), c.expected) << c.given;
     }
-    EXPECT_EQ(TelemetryWorker(src).interval_ms(), 1500);
+    EXPECT_EQ(TelemetryWorker(src).interval_ms(), vyr::settings::kRefreshMsDefault);
 }
 
 TEST(TelemetryWorker, PauseAfterACycle) {
@@ -133,6 +136,31 @@ TEST(TelemetryWorker, PauseAfterACycle) {
         EXPECT_EQ(h.pauses[1], c.pause_ms) << c.reading_ms;
         EXPECT_EQ(h.source->snapshots, 3) << c.reading_ms;
     }
+}
+
+TEST(TelemetryWorker, AHugePeriodIsALongPauseNeverAWrappedOne) {
+    // (interval, readings' ms) -> the pause: held at the largest whole number
+    // of steps, never past the end of the range.
+    constexpr long long kMax = LLONG_MAX;
+    constexpr long long kLongest = kMax / 50 * 50;
+    struct Case {
+        long long interval, elapsed, pause;
+    } cases[] = {
+        {10000000000000LL, 0, 10000000000000LL},
+        {10000000000000LL, 130, 9999999999900LL},
+        {kMax, 0, kLongest},
+        {kMax - 10, 0, kLongest},
+        {kMax, -5, kLongest},  // a clock that went back
+        {kMax, kMax, 200},
+        {LLONG_MIN, 5, 200},
+        {1500, LLONG_MIN, kLongest},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(TelemetryWorker::pause_ms_for(c.interval, c.elapsed), c.pause) << c.interval << " " << c.elapsed;
+        EXPECT_GE(TelemetryWorker::sleep_ms_for(c.interval, c.elapsed), 200);
+    }
+    EXPECT_EQ(TelemetryWorker::sleep_ms_for(kMax, -5), kMax);
+    EXPECT_EQ(TelemetryWorker::sleep_ms_for(LLONG_MIN, 5), 200);
 }
 
 TEST(TelemetryWorker, CyclesStartOneIntervalApart) {
@@ -296,24 +324,30 @@ TEST(TelemetryWorker, RunsOnItsOwnThreadAndJoinsAfterStop) {
 }
 
 TEST(TelemetryWorker, AStopEndsALongPauseAtOnceAndTheSourceSeesTheThreadEnd) {
-    // A pause of an hour: only an interrupted wait lets the thread end.
-    auto src = std::make_shared<FakeSource>();
-    TelemetryWorker w(src, 3600 * 1000);
-    std::atomic<int> frames{0};
-    QObject::connect(&w, &TelemetryWorker::snapshot_ready, &w,
-                     [&](const TelemetryFramePtr&) { ++frames; }, Qt::DirectConnection);
-    w.start();
-    while (frames.load() < 1) std::this_thread::yield();
-    w.stop();
-    ASSERT_TRUE(w.wait(60000));
-    EXPECT_EQ(src->snapshots, 1);
-    // The source heard of the thread before its reading and after it, on that thread.
-    ASSERT_EQ(src->calls.size(), 3u);
-    EXPECT_EQ(src->calls[0].first, 's');
-    EXPECT_EQ(src->calls[1].first, 'r');
-    EXPECT_EQ(src->calls[2].first, 'f');
-    for (const auto& call : src->calls) EXPECT_EQ(call.second, src->calls[1].second);
-    EXPECT_NE(src->calls[1].second, std::this_thread::get_id());
+    // Pauses of an hour, of 317 years and of the whole range: the worker
+    // takes one reading and waits (a wait that came back at once would read
+    // again and again); only an interrupted wait lets the thread end.
+    for (const long long interval : {3600LL * 1000, 10000000000000LL, LLONG_MAX}) {
+        SCOPED_TRACE(interval);
+        auto src = std::make_shared<FakeSource>();
+        TelemetryWorker w(src, interval);
+        std::atomic<int> frames{0};
+        QObject::connect(&w, &TelemetryWorker::snapshot_ready, &w,
+                         [&](const TelemetryFramePtr&) { ++frames; }, Qt::DirectConnection);
+        w.start();
+        while (frames.load() < 1) std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        w.stop();
+        ASSERT_TRUE(w.wait(60000));
+        EXPECT_EQ(src->snapshots, 1);
+        // The source heard of the thread before its reading and after it, on that thread.
+        ASSERT_EQ(src->calls.size(), 3u);
+        EXPECT_EQ(src->calls[0].first, 's');
+        EXPECT_EQ(src->calls[1].first, 'r');
+        EXPECT_EQ(src->calls[2].first, 'f');
+        for (const auto& call : src->calls) EXPECT_EQ(call.second, src->calls[1].second);
+        EXPECT_NE(src->calls[1].second, std::this_thread::get_id());
+    }
 
     // A worker stopped before it starts never tells the source of a thread.
     auto idle = std::make_shared<FakeSource>();

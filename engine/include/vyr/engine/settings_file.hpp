@@ -9,8 +9,12 @@ namespace vyr::engine::files {
 // Replaces the file at `path` with `content`: the bytes go to a new file in
 // the same folder, are flushed to the disk, and the new file is renamed over
 // the old one, so a crash leaves either the old or the new file, never a
-// truncated one. An existing file's permission bits are kept.
-// Returns 0 or the errno of the failed step (the old file is then untouched).
+// truncated one. An existing file's permission bits are kept. A link at
+// `path` stays: the file it leads to is replaced, or created when it is not
+// there yet. Where no new file can be made in the folder, the text is
+// written over the file itself, which is cut to its new length only after.
+// Returns 0 or the errno of the failed step (the old file is then untouched,
+// except after a failed write over the file itself).
 int replace_atomically(const std::string& path, std::string_view content);
 
 // Reads the whole file at `path` (a link is followed) into `content`, when it
@@ -21,7 +25,8 @@ int read_regular_file(const std::string& path, std::string& content);
 // Moves the file at `path` aside to `backup` (replacing an older backup).
 // Something that holds no content of its own (a FIFO, a device, a socket, a
 // folder, or a link to one of them) never takes the place of a backup that is
-// there already: that is EEXIST, and `path` stays where it is.
+// there already: that is EEXIST, and `path` stays where it is. A link to a
+// regular file stays too: `backup` becomes a copy of that file's content.
 // Returns 0, also when there is no file at `path`, or the errno of the failure.
 int keep_as_backup(const std::string& path, const std::string& backup);
 

@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "vyr/int_text.hpp"
+
 namespace vyr::engine::text {
 
 // Bytes to code points, undecodable bytes as U+DC80 + byte.
@@ -37,10 +39,10 @@ std::u32string lower(std::u32string_view text);  // str.lower(), final sigma inc
 std::u32string strip(std::u32string_view text);  // str.strip()
 std::vector<std::u32string_view> split(std::u32string_view text);  // str.split()
 
-// int(text) for a text without surrounding blanks: sign, decimal digits of any
-// script, single underscores between digits. Values beyond the 64-bit range
-// saturate.
-std::optional<long long> parse_int(std::u32string_view text);
+// int(text), the runtime's rule (vyr/int_text.hpp): a sign, decimal digits of
+// any script, single underscores between digits; values beyond the 64-bit
+// range saturate.
+inline std::optional<long long> parse_int(std::u32string_view text) { return int_text::parse(text); }
 
 // A text lower-cased once, for substring tests against a lower-cased needle.
 class Folded {

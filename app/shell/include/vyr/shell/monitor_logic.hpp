@@ -148,7 +148,7 @@ inline constexpr AlphaLevel kAlphaLevels[] = {
 };
 
 // The worker period from the stored "refresh_ms": its whole-number value,
-// or 1500 when the value has none (so a bad entry cannot stop every start).
+// or the default period when the value has none (so a bad entry cannot stop every start).
 long long refresh_interval_from(const SettingValue& refresh_ms);
 
 // The tray tool tip for one snapshot.

@@ -16,6 +16,7 @@
 #include <QThread>
 
 #include "vyr/records.hpp"
+#include "vyr/settings_defaults.hpp"
 
 namespace vyr::shell {
 
@@ -73,12 +74,13 @@ public:
     // worker's own returns early, at once, when stop() is called.
     using Sleeper = std::function<void(long long)>;
 
-    static constexpr long long kMinIntervalMs = 800;
+    static constexpr long long kMinIntervalMs = vyr::settings::kRefreshMsFloor;
     static constexpr long long kMinPauseMs = 200;
     static constexpr int kStepMs = 50;
 
-    explicit TelemetryWorker(std::shared_ptr<TelemetrySource> source, long long interval_ms = 1500,
-                             Clock clock = {}, Sleeper sleeper = {});
+    explicit TelemetryWorker(std::shared_ptr<TelemetrySource> source,
+                             long long interval_ms = vyr::settings::kRefreshMsDefault, Clock clock = {},
+                             Sleeper sleeper = {});
     ~TelemetryWorker() override;
 
     long long interval_ms() const { return interval_ms_; }
@@ -93,7 +95,8 @@ public:
     // The pause that follows a cycle whose readings took `elapsed_ms`: what
     // is left of the interval, at least 200 ms ...
     static long long sleep_ms_for(long long interval_ms, long long elapsed_ms);
-    // ... taken in whole 50 ms steps (1370 -> 1400, 201 -> 250).
+    // ... taken in whole 50 ms steps (1370 -> 1400, 201 -> 250). Both hold
+    // a result beyond the 64-bit range at its end.
     static long long pause_ms_for(long long interval_ms, long long elapsed_ms);
 
     // The loop itself, on the calling thread; `run` calls it on the worker thread.
@@ -109,6 +112,7 @@ private:
     void sample();
     // Waits `ms` milliseconds or until stop(), whichever comes first.
     void wait_unless_stopped(long long ms);
+    static constexpr long long kWaitSliceMs = 24LL * 60 * 60 * 1000;  // the longest single wait
 
     std::shared_ptr<TelemetrySource> source_;
     const long long interval_ms_;
