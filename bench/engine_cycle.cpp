@@ -6,12 +6,13 @@
 //   - the two floors of proc_read_floor.cpp, which only read what a cycle
 //     must read (the four files of every process and the system files), the
 //     least any implementation can spend: opening, reading and closing every
-//     file each cycle, and keeping the files open and reading them at offset
-//     0; built into this program, each runs right after a core cycle;
+//     file each cycle (built into this program, it runs right after the core
+//     cycles), and keeping the files open and reading them at offset 0 (the
+//     floor program in a process of its own);
 //   - the engine module as the telemetry worker calls it, both ways;
 //   - the classic Python library doing the same work (Debian's python3-psutil).
-// Each round runs the cores and the floors cycle by cycle, then the three
-// Python programs (their order turns), so all meet the same machine; the
+// Each round runs the cores and the first floor cycle by cycle, then the
+// kept floor and the three Python programs (their order turns), so all meet the same machine; the
 // figures and their ratios are printed as minimum, median and maximum over
 // the rounds. With --extra N, N sleeping child processes are started first
 // and are listed by all of them.
@@ -90,6 +91,7 @@ std::string quoted(const std::string& s) { return "'" + s + "'"; }
 // The bound of the files the engine keeps open; 0 opens every file afresh.
 constexpr const char* kKeptVariable = "VYR_PROC_FILES_KEPT";
 
+
 // The C++ core, kept from round to round as the worker keeps its engine;
 // with `keep_files` false, its platform opens every process file afresh.
 class Core {
@@ -130,11 +132,11 @@ const char* const kNames[kWho] = {"C++ core",         "C++ core, files opened ea
                                   "psutil in Python"};
 const char* const kShort[kWho] = {"core", "core-open", "floor", "floor-kept", "module", "module-open", "psutil"};
 
-// Both cores and both floors, one cycle of each in turn.
-void measure_cores_and_floors(Core& kept, Core& open_each_time, KeptFloor& kept_floor, int cycles, Measure* m) {
+// Both cores and the floor that opens each time, one cycle of each in turn.
+void measure_cores_and_floor(Core& kept, Core& open_each_time, int cycles, Measure* m) {
     const int proc_dir = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     double spent[kWho] = {};
-    long floor_processes = proc_read_floor_cycle(proc_dir), kept_processes = kept_floor.cycle(proc_dir);
+    long floor_processes = proc_read_floor_cycle(proc_dir);
     for (int i = 0; i < cycles; ++i) {
         double t = thread_cpu_us();
         auto lap = [&](Who who) {
@@ -144,8 +146,6 @@ void measure_cores_and_floors(Core& kept, Core& open_each_time, KeptFloor& kept_
         };
         kept.cycle();
         lap(kCore);
-        kept_processes = kept_floor.cycle(proc_dir);
-        lap(kFloorKept);
         open_each_time.cycle();
         lap(kCoreOpen);
         floor_processes = proc_read_floor_cycle(proc_dir);
@@ -155,7 +155,6 @@ void measure_cores_and_floors(Core& kept, Core& open_each_time, KeptFloor& kept_
     m[kCore] = {spent[kCore] / cycles, kept.processes(), true};
     m[kCoreOpen] = {spent[kCoreOpen] / cycles, open_each_time.processes(), true};
     m[kFloor] = {spent[kFloor] / cycles, floor_processes, floor_processes > 0};
-    m[kFloorKept] = {spent[kFloorKept] / cycles, kept_processes, kept_processes > 0};
 }
 
 // The kernel's slab memory in kB (the "Slab:" line of /proc/meminfo).
@@ -233,11 +232,11 @@ Spread spread(std::vector<double> v) {
 
 void print_row(const char* label, const std::vector<double>& values, int places, const char* unit) {
     if (values.empty()) {
-        std::printf("  %-44s not measured\n", label);
+        std::printf("  %-52s not measured\n", label);
         return;
     }
     const Spread s = spread(values);
-    std::printf("  %-44s %9s %9s %9s  %s\n", label, fixed(s.min, places).c_str(), fixed(s.median, places).c_str(),
+    std::printf("  %-52s %9s %9s %9s  %s\n", label, fixed(s.min, places).c_str(), fixed(s.median, places).c_str(),
                 fixed(s.max, places).c_str(), unit);
 }
 
@@ -268,21 +267,23 @@ int main(int argc, char** argv) {
     // The shell hands over to the program (exec), so that no process more
     // than the program itself is listed beside the ones the core and the
     // floor see.
-    const std::string module = "env PYTHONPATH=" + quoted(VYR_DIST_DIR) + " " + quoted(VYR_TARGET_PYTHON) + " " +
+    const std::string module = "PYTHONPATH=" + quoted(VYR_DIST_DIR) + " " + quoted(VYR_TARGET_PYTHON) + " " +
                                quoted(std::string(VYR_BENCH_DIR) + "/engine_cycle_module.py") + " " + n;
     std::string commands[kWho];
-    commands[kModule] = "exec " + module;
-    commands[kModuleOpen] = "exec " + std::string(kKeptVariable) + "=0 " + module;
+    commands[kModule] = "exec env " + module;
+    commands[kModuleOpen] = "exec env " + std::string(kKeptVariable) + "=0 " + module;
+    // The kept floor in a process of its own: its files and the kept core's
+    // together could pass the descriptor limit.
+    commands[kFloorKept] = "exec " + quoted(VYR_FLOOR_PROGRAM) + " " + n + " --kept";
     commands[kPsutil] = "exec /usr/bin/python3 " + quoted(std::string(VYR_BENCH_DIR) + "/engine_cycle_psutil.py") +
                         " " + n;
-    const Who children[] = {kModule, kModuleOpen, kPsutil};
+    const Who children[] = {kFloorKept, kModule, kModuleOpen, kPsutil};
 
     std::printf("engine cycle (snapshot + process list over all processes): %d rounds of %d cycles, "
                 "%zu extra sleeping processes\n",
                 rounds, cycles, sleepers.size());
     print_kept_cost();
     Core kept(true), open_each_time(false);
-    KeptFloor kept_floor;
     std::vector<double> per_process[kWho], per_cycle[kWho], processes[kWho];
     struct Ratio {
         const char* label;
@@ -302,9 +303,9 @@ int main(int argc, char** argv) {
     };
     for (int r = 0; r < rounds; ++r) {
         Measure m[kWho];
-        measure_cores_and_floors(kept, open_each_time, kept_floor, cycles, m);
-        for (int i = 0; i < 3; ++i) {  // the order turns from round to round
-            const Who who = children[(i + r) % 3];
+        measure_cores_and_floor(kept, open_each_time, cycles, m);
+        for (int i = 0; i < 4; ++i) {  // the order turns from round to round
+            const Who who = children[(i + r) % 4];
             m[who] = run_child(commands[who]);
         }
         for (int who = 0; who < kWho; ++who) {
@@ -323,7 +324,7 @@ int main(int argc, char** argv) {
     }
 
     std::printf("CPU time per cycle and per process (the ids under /proc), over the rounds\n");
-    std::printf("  %-44s %9s %9s %9s\n", "", "min", "median", "max");
+    std::printf("  %-52s %9s %9s %9s\n", "", "min", "median", "max");
     for (int who = 0; who < kWho; ++who) {
         const std::string label = std::string(kNames[who]);
         print_row((label + ", per process").c_str(), per_process[who], 2, "us");
