@@ -8,11 +8,16 @@ that no popup opens), then with the process inspector open. While the
 inspector is open, btop runs beside it in a pseudo terminal of a fixed size,
 with its update_ms set to the monitor's refresh through a config file in a
 private XDG_CONFIG_HOME, and both processes are measured over the same span.
-Each round starts a fresh monitor; the figures of every round are printed,
-then min / median / max over the rounds, ratios included.
+Each round starts the monitor twice, fresh each time: as it runs, keeping
+the files of every process open between lists, and with
+VYR_PROC_FILES_KEPT=0, opening every file afresh; btop runs beside each.
+With --extra N, N sleeping processes are started first and run through all
+rounds. The figures of every round are printed, then min / median / max over
+the rounds, ratios included.
 
     python3 bench/app_cpu.py [--dist build/dist] [--rounds 3] [--seconds 60]
                              [--settle 5] [--refresh-ms 1500] [--term 200x60]
+                             [--extra 0]
 """
 import argparse
 import json
@@ -105,7 +110,7 @@ class Btop:
             self.script.wait()
 
 
-def one_round(session, args, cols, rows):
+def one_run(session, args, cols, rows, extra_env):
     home = tempfile.mkdtemp(prefix="vyr_bench_home_")
     btop = None
     try:
@@ -116,7 +121,7 @@ def one_round(session, args, cols, rows):
         # The pointer away from where the capsule appears: the previous round
         # left it on its capsule, and a pointer resting there opens the popup.
         session.pointer_to(0, 0)
-        m = Monitor(session, os.path.abspath(args.dist), home)
+        m = Monitor(session, os.path.abspath(args.dist), home, extra_env)
         main_window = m.main_window()
         if main_window is None:
             sys.exit("the monitor did not start: %s" % (m.stop(),))
@@ -145,15 +150,45 @@ def one_round(session, args, cols, rows):
         shutil.rmtree(home, ignore_errors=True)
 
 
-ROWS = [
-    ("capsule", "monitor, capsule only", "%6.2f %%"),
-    ("capsule_rss", "  peak RSS", "%6.1f MB"),
-    ("inspector", "monitor, inspector open", "%6.2f %%"),
-    ("inspector_rss", "  peak RSS", "%6.1f MB"),
-    ("btop", "btop, same span", "%6.2f %%"),
-    ("btop_rss", "  peak RSS", "%6.1f MB"),
-    ("ratio", "inspector open / btop", "%6.2f"),
-]
+# The monitor keeping its process files open, and opening them afresh.
+RUNS = [("", "kept", None), ("open_", "opening", {"VYR_PROC_FILES_KEPT": "0"})]
+
+
+def one_round(session, args, cols, rows):
+    r = {}
+    for prefix, _, env in RUNS:
+        r.update({prefix + k: v for k, v in one_run(session, args, cols, rows, env).items()})
+    r["kept_ratio"] = r["inspector"] / r["open_inspector"] if r["open_inspector"] > 0 else float("inf")
+    return r
+
+
+ROWS = []
+for _prefix, _name, _env in RUNS:
+    ROWS += [
+        (_prefix + "capsule", "%s: monitor, capsule only" % _name, "%6.2f %%"),
+        (_prefix + "capsule_rss", "  peak RSS", "%6.1f MB"),
+        (_prefix + "inspector", "%s: monitor, inspector open" % _name, "%6.2f %%"),
+        (_prefix + "inspector_rss", "  peak RSS", "%6.1f MB"),
+        (_prefix + "btop", "%s: btop, same span" % _name, "%6.2f %%"),
+        (_prefix + "btop_rss", "  peak RSS", "%6.1f MB"),
+        (_prefix + "ratio", "%s: inspector open / btop" % _name, "%6.2f"),
+    ]
+ROWS.append(("kept_ratio", "inspector open, kept / opening", "%6.2f"))
+
+
+class Sleepers:
+    """`count` sleeping processes for the span of the benchmark."""
+
+    def __init__(self, count):
+        self.procs = [subprocess.Popen(["sleep", "infinity"], stdin=subprocess.DEVNULL,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                      for _ in range(count)]
+
+    def stop(self):
+        for p in self.procs:
+            p.kill()
+        for p in self.procs:
+            p.wait()
 
 
 def main():
@@ -164,6 +199,7 @@ def main():
     ap.add_argument("--settle", type=float, default=5.0)
     ap.add_argument("--refresh-ms", type=int, default=1500)
     ap.add_argument("--term", default="200x60", help="btop's terminal, COLSxROWS")
+    ap.add_argument("--extra", type=int, default=0, help="sleeping processes to start first")
     args = ap.parse_args()
     if not have_tools():
         sys.exit("needs Xvfb, openbox, xdotool and imagemagick")
@@ -172,6 +208,7 @@ def main():
     cols, rows = (int(v) for v in args.term.lower().split("x"))
 
     results = []
+    sleepers = Sleepers(args.extra)
     session = X11Session()
     try:
         for n in range(args.rounds):
@@ -181,14 +218,15 @@ def main():
                 "%s %s" % (label.strip(), fmt % r[key]) for key, label, fmt in ROWS), flush=True)
     finally:
         session.close()
+        sleepers.stop()
 
     print()
-    print("share of one core over %.0f s per round, %d rounds, refresh %d ms, btop in %dx%d"
-          % (args.seconds, len(results), args.refresh_ms, cols, rows))
-    print("%-26s %10s %10s %10s" % ("", "min", "median", "max"))
+    print("share of one core over %.0f s per round, %d rounds, refresh %d ms, btop in %dx%d, "
+          "%d extra sleeping processes" % (args.seconds, len(results), args.refresh_ms, cols, rows, args.extra))
+    print("%-36s %10s %10s %10s" % ("", "min", "median", "max"))
     for key, label, fmt in ROWS:
         vals = [r[key] for r in results]
-        print("%-26s %10s %10s %10s" % (label, fmt % min(vals), fmt % statistics.median(vals),
+        print("%-36s %10s %10s %10s" % (label, fmt % min(vals), fmt % statistics.median(vals),
                                         fmt % max(vals)))
 
 

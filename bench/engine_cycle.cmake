@@ -8,8 +8,10 @@ if(TARGET vyr_engine_core)
   add_executable(engine_cycle_bench ${CMAKE_CURRENT_LIST_DIR}/engine_cycle.cpp
                                     ${CMAKE_CURRENT_LIST_DIR}/proc_read_floor.cpp)
   target_link_libraries(engine_cycle_bench PRIVATE vyr_engine_core)
+  add_dependencies(engine_cycle_bench proc_read_floor)
   target_compile_definitions(engine_cycle_bench PRIVATE
     VYR_FLOOR_IN_BENCH
+    VYR_FLOOR_PROGRAM="$<TARGET_FILE:proc_read_floor>"
     VYR_BENCH_DIR="${CMAKE_CURRENT_LIST_DIR}"
     VYR_DIST_DIR="${VYR_DIST_DIR}"
     VYR_TARGET_PYTHON="${Python_EXECUTABLE}")

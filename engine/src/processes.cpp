@@ -107,7 +107,7 @@ void take_command_line(ProcessRecord& rec, int rc, const std::string& data) {
 bool read_names(Platform& p, long long pid, const StatFields& stat, ProcessRecord& rec, std::string& buf) {
     int rc = 0;
     if (stat.kernel_thread) buf.clear();
-    else rc = p.read_process_file(pid, "cmdline", buf);
+    else rc = p.read_listed_process_file(pid, "cmdline", buf);
     if (process_gone(rc)) return false;
     if (rc != 0) trace_read_failure("process command line", pid, rc);
     if (!rec.cmdline_known || rec.cmdline_denied != (rc != 0) || (rc == 0 && rec.cmdline_raw != buf))
@@ -150,9 +150,10 @@ long long platform_io_total(Platform& p, long long pid) {
 
 // Bytes read plus written since the process started: the platform's own
 // counters on Windows, else the io file; 0 when they cannot be read.
-long long read_io_total(Platform& p, long long pid, bool windows, std::string& buf) {
+long long read_io_total(Platform& p, long long pid, bool windows, bool listed, std::string& buf) {
     if (windows) return platform_io_total(p, pid);
-    if (const int rc = p.read_process_file(pid, "io", buf); rc != 0) {
+    const int rc = listed ? p.read_listed_process_file(pid, "io", buf) : p.read_process_file(pid, "io", buf);
+    if (rc != 0) {
         trace_read_failure("process io", pid, rc);
         return 0;
     }
@@ -166,7 +167,7 @@ long long read_io_total(Platform& p, long long pid, bool windows, std::string& b
 // process ended meanwhile.
 std::optional<Counters> read_counters(Platform& p, long long pid, bool windows, std::string& buf) {
     Counters c;
-    const int src = p.read_process_file(pid, "status", buf);
+    const int src = p.read_listed_process_file(pid, "status", buf);
     if (process_gone(src)) return std::nullopt;
     if (src == 0) {
         const StatusFigures status = parse_status(buf);
@@ -181,7 +182,7 @@ std::optional<Counters> read_counters(Platform& p, long long pid, bool windows, 
                 if (const auto pages = bytes::to_int(f[1])) c.rss = py::sat_mul(*pages, sysconf(_SC_PAGESIZE));
         }
     }
-    c.total_io = read_io_total(p, pid, windows, buf);
+    c.total_io = read_io_total(p, pid, windows, true, buf);
     return c;
 }
 
@@ -326,13 +327,13 @@ SwapAndIo Engine::read_proc_swap_and_io(Platform& platform, long long pid) {
         else
             trace_read_failure("process swap", pid, rc);
     }
-    r.total_io_bytes = read_io_total(platform, pid, windows, data);
+    r.total_io_bytes = read_io_total(platform, pid, windows, false, data);
     return r;
 }
 
 void Engine::ProcTable::list_one(Platform& p, const ListFrame& frame, const SearchQuery& query, long long pid,
                                  std::vector<ProcessEntry>& rows) {
-    if (p.read_process_file(pid, "stat", buffer) != 0) return;  // ended before it was read
+    if (p.read_listed_process_file(pid, "stat", buffer) != 0) return;  // ended before it was read
     const std::optional<StatFields> stat = parse_stat(buffer);
     if (!stat) return;
     present.push_back(pid);

@@ -8,7 +8,7 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <sys/syscall.h>
+#include <sys/syscall.h>  // pidfd_open and pidfd_send_signal
 #include <sys/sysinfo.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -25,6 +25,7 @@
 
 #include "../bytes_util.hpp"
 #include "../pymath.hpp"
+#include "proc_file_cache.hpp"
 #include "proc_text.hpp"
 #include "vyr/numfmt.hpp"
 
@@ -33,6 +34,13 @@ extern char** environ;
 namespace vyr::engine {
 
 namespace {
+
+bool all_digits(const char* s) {
+    if (!*s) return false;
+    for (; *s; ++s)
+        if (*s < '0' || *s > '9') return false;
+    return true;
+}
 
 std::string errno_text(int err) {
     const char* d = strerrordesc_np(err);
@@ -44,39 +52,17 @@ std::string errno_text(int err) {
                       path);
 }
 
-// The files are opened, read and closed with plain system calls: the C
-// library's wrappers are cancellation points, and in a process that has had
-// threads each call of theirs pays two atomic operations for that, which the
-// engine, whose threads are never cancelled, has no use for.
-int open_plain(int dir, const char* path) {
-    return static_cast<int>(::syscall(SYS_openat, dir, path, O_RDONLY | O_CLOEXEC));
-}
-ssize_t read_plain(int fd, char* buf, std::size_t size) { return ::syscall(SYS_read, fd, buf, size); }
-void close_plain(int fd) { ::syscall(SYS_close, fd); }
+int read_fd(int fd, std::string& out) { return read_whole(fd, out, false, false); }
 
-// Reads a whole file. With `short_read_ends` a read that returns less than
-// asked ends the file: the kernel hands out a small process file in one read.
-int read_fd(int fd, std::string& out, bool short_read_ends = false) {
-    out.clear();
-    char buf[8192];
-    for (;;) {
-        const ssize_t n = read_plain(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        if (n == 0) return 0;
-        out.append(buf, static_cast<std::size_t>(n));
-        if (short_read_ends && static_cast<std::size_t>(n) < sizeof buf) return 0;
-    }
+// The files of processes kept open: VYR_PROC_FILES_KEPT when it is a whole
+// number (0 keeps none), else the cache's own bound.
+std::size_t kept_files_bound() {
+    const char* v = std::getenv("VYR_PROC_FILES_KEPT");
+    if (v && all_digits(v))
+        if (const auto n = numfmt::parse_integer(v); n && *n >= 0) return static_cast<std::size_t>(*n);
+    return ProcFileCache::kDefaultBound;
 }
 
-bool all_digits(const char* s) {
-    if (!*s) return false;
-    for (; *s; ++s)
-        if (*s < '0' || *s > '9') return false;
-    return true;
-}
 
 // Swap size and free swap in bytes: the meminfo lines, else (on the running
 // system only) the kernel's own figures.
@@ -114,19 +100,23 @@ std::shared_ptr<Platform> make_system_platform() { return std::make_shared<Linux
 
 LinuxPlatform::LinuxPlatform(std::string root) : root_(std::move(root)) {
     proc_fd_ = ::open((root_ + "/proc").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // Only the kernel's own files give their text afresh at every read of a
+    // kept file; a fixture tree's files are read the plain way.
+    if (root_.empty() && proc_fd_ >= 0) files_ = std::make_unique<ProcFileCache>(proc_fd_, kept_files_bound());
     clock_ticks_ = sysconf(_SC_CLK_TCK);
     if (clock_ticks_ <= 0) clock_ticks_ = 100;
 }
 
 LinuxPlatform::~LinuxPlatform() {
+    files_.reset();
     if (proc_fd_ >= 0) ::close(proc_fd_);
 }
 
 int LinuxPlatform::read_file(const std::string& path, std::string& out) const {
-    const int fd = open_plain(AT_FDCWD, (root_ + path).c_str());
+    const int fd = ::open((root_ + path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return errno;
     const int rc = read_fd(fd, out);
-    close_plain(fd);
+    ::close(fd);
     return rc;
 }
 
@@ -449,20 +439,41 @@ std::vector<long long> LinuxPlatform::pids() {
     }
     ::closedir(d);
     if (!std::is_sorted(out.begin(), out.end())) std::sort(out.begin(), out.end());  // /proc lists them in order
+    if (files_) files_->keep_only(out);  // the processes that have left
     return out;
 }
 
-int LinuxPlatform::read_process_file(long long pid, const char* name, std::string& out) {
-    char rel[64];  // "<pid>/<name>"
+namespace {
+
+// "<pid>/<name>" into `rel`; false when it does not fit.
+bool process_path(long long pid, const char* name, char (&rel)[64]) {
     const auto number = std::to_chars(rel, rel + 24, pid);
     const std::size_t nlen = std::strlen(name);
-    if (number.ec != std::errc() || (number.ptr - rel) + 1 + nlen + 1 > sizeof rel) return ENAMETOOLONG;
+    if (number.ec != std::errc() || static_cast<std::size_t>(number.ptr - rel) + 1 + nlen + 1 > sizeof rel)
+        return false;
     *number.ptr = '/';
     std::memcpy(number.ptr + 1, name, nlen + 1);
-    const int fd = proc_fd_ >= 0 ? open_plain(proc_fd_, rel) : open_plain(AT_FDCWD, (root_ + "/proc/" + rel).c_str());
+    return true;
+}
+
+}  // namespace
+
+int LinuxPlatform::read_listed_process_file(long long pid, const char* name, std::string& out) {
+    const int slot = files_ ? ProcFileCache::slot_of(name) : -1;
+    if (slot < 0) return read_process_file(pid, name, out);
+    char rel[64];
+    if (!process_path(pid, name, rel)) return ENAMETOOLONG;
+    return files_->read(pid, slot, rel, out);
+}
+
+int LinuxPlatform::read_process_file(long long pid, const char* name, std::string& out) {
+    char rel[64];
+    if (!process_path(pid, name, rel)) return ENAMETOOLONG;
+    const int fd = proc_fd_ >= 0 ? ::openat(proc_fd_, rel, O_RDONLY | O_CLOEXEC)
+                                 : ::open((root_ + "/proc/" + rel).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return errno;
-    const int rc = read_fd(fd, out, true);
-    close_plain(fd);
+    const int rc = read_whole(fd, out, true, false);
+    ::close(fd);
     return rc;
 }
 
@@ -500,6 +511,8 @@ std::string LinuxPlatform::user_name(long long uid) {
 }
 
 long LinuxPlatform::clock_ticks() { return clock_ticks_; }
+
+std::size_t LinuxPlatform::kept_process_files() const { return files_ ? files_->kept() : 0; }
 
 // --- signals -----------------------------------------------------------------
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -12,6 +13,8 @@
 #include "vyr/engine/platform.hpp"
 
 namespace vyr::engine {
+
+class ProcFileCache;
 
 class LinuxPlatform : public Platform {
 public:
@@ -40,9 +43,15 @@ public:
 
     std::vector<long long> pids() override;
     int read_process_file(long long pid, const char* name, std::string& out) override;
+    // Keeps the stat, status, io and cmdline files open between lists (see
+    // ProcFileCache); every other file is read as read_process_file reads it.
+    int read_listed_process_file(long long pid, const char* name, std::string& out) override;
     std::optional<IoTotals> process_io_counters(long long pid) override;
     std::string user_name(long long uid) override;
     long clock_ticks() override;
+    // The process files kept open between lists (the running system only;
+    // VYR_PROC_FILES_KEPT bounds them, 0 keeps none).
+    std::size_t kept_process_files() const;
 
     ProcessStatus open_process(long long pid, ProcessHandle& handle) override;
     ProcessStatus process_alive(const ProcessHandle& handle) override;
@@ -64,6 +73,7 @@ protected:
 private:
     std::string root_;
     int proc_fd_ = -1;  // root + "/proc", opened close-on-exec
+    std::unique_ptr<ProcFileCache> files_;  // below proc_fd_
     long clock_ticks_;
 
     struct DiskBytes {

@@ -163,6 +163,12 @@ public:
     // Reads the process file `name` ("stat", "status", "io", "cmdline") into
     // `out`. Returns 0 or the errno of the failure.
     virtual int read_process_file(long long pid, const char* name, std::string& out) = 0;
+    // The same read for the process list, which reads the files of every
+    // process at every list: the platform may keep them open from one list
+    // to the next.
+    virtual int read_listed_process_file(long long pid, const char* name, std::string& out) {
+        return read_process_file(pid, name, out);
+    }
     // The platform's own I/O counters of a process (the Windows step).
     virtual std::optional<IoTotals> process_io_counters(long long pid) = 0;
     virtual std::string user_name(long long uid) = 0;
