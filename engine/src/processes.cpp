@@ -365,6 +365,7 @@ void Engine::ProcTable::list_one(Platform& p, const ListFrame& frame, const Sear
 }
 
 std::vector<ProcessEntry> Engine::ProcTable::walk(Platform& p, const ListFrame& frame, const SearchQuery& query) {
+    p.refresh_user_names();
     const std::vector<long long> pids = p.pids();
     present.clear();
     present.reserve(pids.size());
