@@ -563,10 +563,10 @@ class Concurrency(unittest.TestCase):
             t = threading.Thread(target=reader)
             t.start()
             inits = 0
-            while not done.is_set():
+            while not done.is_set() and inits < 25:
                 e.__init__()
                 inits += 1
-                time.sleep(0.003)
+                time.sleep(0.01)
             t.join()
             print(len(lists), min(lists) > 0, inits > 0)
         """)
