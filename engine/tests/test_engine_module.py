@@ -556,7 +556,7 @@ class Concurrency(unittest.TestCase):
             done = threading.Event()
             lists = []
             def reader():
-                for _ in range(40):
+                for _ in range(15):
                     lists.append(len(e.collect_processes(limit=None)))
                     e.get_system_snapshot()
                 done.set()
@@ -570,7 +570,7 @@ class Concurrency(unittest.TestCase):
             t.join()
             print(len(lists), min(lists) > 0, inits > 0)
         """)
-        self.assertEqual((rc, out.strip()), (0, "40 True True"), err)
+        self.assertEqual((rc, out.strip()), (0, "15 True True"), err)
 
     def test_other_threads_run_while_the_engine_reads(self):
         import threading
