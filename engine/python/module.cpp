@@ -13,6 +13,7 @@
 #include <structmember.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -21,6 +22,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "vyr/engine/engine.hpp"
@@ -137,24 +139,26 @@ struct EngineObject {
     PyObject_HEAD
     PyObject* dict;
     PyObject* weakrefs;
-    core::Engine* engine;
+    // The core, shared with every call that is using it: an __init__ run
+    // again makes a new one, and the one a call holds lives until it returns.
+    std::shared_ptr<core::Engine> engine;
     PyObject* folder_records;  // the records of the last published scan
     std::size_t folder_generation;
 };
 
 EngineObject* as_engine(PyObject* self) { return reinterpret_cast<EngineObject*>(self); }
 
-core::Engine& engine_of(PyObject* self) {
-    core::Engine* e = as_engine(self)->engine;
+std::shared_ptr<core::Engine> engine_of(PyObject* self) {
+    std::shared_ptr<core::Engine> e = as_engine(self)->engine;
     if (!e) py::raise(PyExc_RuntimeError, "SystemMonitorEngine.__init__() has not run");
-    return *e;
+    return e;
 }
 
 PyObject* engine_new(PyTypeObject* type, PyObject*, PyObject*) {
     PyObject* self = type->tp_alloc(type, 0);
     if (!self) return nullptr;
     auto* o = as_engine(self);
-    o->engine = nullptr;
+    new (&o->engine) std::shared_ptr<core::Engine>();
     o->folder_records = nullptr;
     o->folder_generation = static_cast<std::size_t>(-1);
     return self;
@@ -171,11 +175,10 @@ int engine_init(PyObject* self, PyObject* args, PyObject* kwargs) {
         options.app_dir.assign(PyBytes_AS_STRING(app_bytes.get()),
                                static_cast<std::size_t>(PyBytes_GET_SIZE(app_bytes.get())));
 
-        std::unique_ptr<core::Engine> created;
-        core_call([&] { created = std::make_unique<core::Engine>(system_platform(), core::system_clock(), options); });
+        std::shared_ptr<core::Engine> created;
+        core_call([&] { created = std::make_shared<core::Engine>(system_platform(), core::system_clock(), options); });
         auto* o = as_engine(self);
-        delete o->engine;
-        o->engine = created.release();
+        o->engine = std::move(created);
         Py_CLEAR(o->folder_records);
         o->folder_generation = static_cast<std::size_t>(-1);
     });
@@ -202,17 +205,16 @@ void engine_dealloc(PyObject* self) {
     auto* o = as_engine(self);
     if (o->weakrefs) PyObject_ClearWeakRefs(self);
     engine_clear(self);
-    delete o->engine;
-    o->engine = nullptr;
+    o->engine.~shared_ptr();
     type->tp_free(self);
     Py_DECREF(type);
 }
 
 PyObject* engine_snapshot(PyObject* self, PyObject*) {
     return py::entry([&] {
-        core::Engine& e = engine_of(self);
+        const auto e = engine_of(self);
         SystemMetricsSnapshot snap;
-        core_call([&] { snap = e.get_system_snapshot(); });
+        core_call([&] { snap = e->get_system_snapshot(); });
         return G.records->build(snap);
     });
 }
@@ -259,6 +261,46 @@ long long row_limit_of(PyObject* limit) {
     return keep;
 }
 
+// The record of each row, made as the listing's per-process guard runs:
+// a row whose record cannot be made (an __init__ or an attribute setting
+// that refuses its values) is left out like a process that cannot be read,
+// and the others stay. An exit request or an interrupt passes on.
+Ref guarded_record(const ProcessEntry& row) {
+    Ref record;
+    py::contain(kTrace, "process record", [&] { record = G.records->build(row); });
+    return record;
+}
+
+// The process list: the records of the rows in the order of `sort_key`, left
+// out where one cannot be made, cut to `keep` rows.
+Ref process_records(std::vector<ProcessEntry> rows, const std::string& sort_key, long long keep) {
+    const std::vector<std::size_t> order = core::Engine::arrange_processes(rows, sort_key, LLONG_MAX);
+    Ref list = py::checked(PyList_New(0));
+    for (const std::size_t i : order) {
+        if (keep >= 0 && PyList_GET_SIZE(list.get()) >= keep) break;
+        if (Ref record = guarded_record(rows[i])) py::check(PyList_Append(list.get(), record.get()));
+    }
+    // A negative limit drops the last rows of those made.
+    if (keep < 0) py::check(PyList_SetSlice(list.get(), std::max<Py_ssize_t>(0, PyList_GET_SIZE(list.get()) + keep),
+                                            PyList_GET_SIZE(list.get()), nullptr));
+    return list;
+}
+
+// The process list by program: only the rows whose records can be made take
+// part in the groups, whose records are then made in the order of `sort_key`.
+Ref group_records(std::vector<ProcessEntry> rows, const std::string& sort_key, long long keep) {
+    std::vector<ProcessEntry> members;
+    members.reserve(rows.size());
+    for (ProcessEntry& row : rows)
+        if (guarded_record(row)) members.push_back(std::move(row));
+    std::vector<ProcessEntry> groups = core::Engine::group_processes(std::move(members));
+    const std::vector<std::size_t> order = core::Engine::arrange_processes(groups, sort_key, keep);
+    Ref list = py::checked(PyList_New(static_cast<Py_ssize_t>(order.size())));
+    for (std::size_t i = 0; i < order.size(); ++i)
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), G.records->build(groups[order[i]]).release());
+    return list;
+}
+
 PyObject* engine_collect(PyObject* self, PyObject* args, PyObject* kwargs) {
     PyObject* sort_by = nullptr;
     PyObject* search_query = nullptr;
@@ -266,7 +308,7 @@ PyObject* engine_collect(PyObject* self, PyObject* args, PyObject* kwargs) {
     PyObject* limit = nullptr;
     static const char* kwlist[] = {"sort_by", "search_query", "group_by_app", "limit", nullptr};
     return py::entry([&] {
-        core::Engine& e = engine_of(self);
+        const auto e = engine_of(self);
         if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OOOO:collect_processes", const_cast<char**>(kwlist),
                                          &sort_by, &search_query, &group_by_app, &limit))
             throw py::Error();
@@ -275,25 +317,25 @@ PyObject* engine_collect(PyObject* self, PyObject* args, PyObject* kwargs) {
         const bool group = py::check(PyObject_IsTrue(group_by_app)) != 0;
         const long long keep = row_limit_of(limit);
         std::vector<ProcessEntry> rows;
-        core_call([&] { rows = e.collect_processes(sort_key, query, group, keep); });
-        return record_list(rows);
+        core_call([&] { rows = e->list_processes(query); });
+        return group ? group_records(std::move(rows), sort_key, keep) : process_records(std::move(rows), sort_key, keep);
     });
 }
 
 PyObject* engine_trigger(PyObject* self, PyObject*) {
     return py::entry([&] {
-        core::Engine& e = engine_of(self);
-        core_call([&] { e.trigger_folder_scan_async(); });
+        const auto e = engine_of(self);
+        core_call([&] { e->trigger_folder_scan_async(); });
         return Ref::borrow(Py_None);
     });
 }
 
 // The records of the last finished scan; the same objects until the next one.
 PyObject* folder_records(PyObject* self) {
-    core::Engine& e = engine_of(self);
+    const auto e = engine_of(self);
     auto* o = as_engine(self);
     std::vector<FolderUsageInfo> list;
-    const std::size_t generation = e.get_folder_usages(list);
+    const std::size_t generation = e->get_folder_usages(list);
     if (!o->folder_records || generation != o->folder_generation) {
         Py_XSETREF(o->folder_records, record_list(list).release());
         o->folder_generation = generation;
@@ -310,18 +352,18 @@ PyObject* engine_folder_usages(PyObject* self, PyObject*) {
 
 PyObject* engine_format_uptime(PyObject* self, PyObject*) {
     return py::entry([&] {
-        core::Engine& e = engine_of(self);
+        const auto e = engine_of(self);
         std::string out;
-        core_call([&] { out = e.format_uptime(); });
+        core_call([&] { out = e->format_uptime(); });
         return text(out);
     });
 }
 
 PyObject* engine_primary_disk(PyObject* self, PyObject*) {
     return py::entry([&] {
-        core::Engine& e = engine_of(self);
+        const auto e = engine_of(self);
         core::PrimaryDisk disk;
-        core_call([&] { disk = e.resolve_primary_disk(); });
+        core_call([&] { disk = e->resolve_primary_disk(); });
         Ref usage = disk_usage_tuple(disk.usage);
         Ref mount = text(disk.mount);
         Ref device = text(disk.device);
@@ -331,9 +373,9 @@ PyObject* engine_primary_disk(PyObject* self, PyObject*) {
 
 PyObject* engine_get_partitions(PyObject* self, PyObject*) {
     return py::entry([&] {
-        core::Engine& e = engine_of(self);
+        const auto e = engine_of(self);
         std::vector<DiskPartitionInfo> parts;
-        core_call([&] { parts = e.get_partitions(); });
+        core_call([&] { parts = e->get_partitions(); });
         return record_list(parts);
     });
 }
@@ -431,15 +473,24 @@ PyObject* engine_terminate(PyObject*, PyObject* args, PyObject* kwargs) {
                                      &force_obj, &expected))
         return nullptr;
     return py::entry([&] {
-        const bool force = py::check(PyObject_IsTrue(force_obj)) != 0;
         const std::optional<std::string> expected_name = expected_name_of(expected);
         const PidArgument pid = read_pid_argument(pid_obj);
         if (!pid.call_engine) return py::checked(PyTuple_Pack(2, Py_False, pid.message.get()));
+        // The truth of `force` is asked once the process is open and its name
+        // read; a truth test that fails ends the call like a failed signal.
+        auto force = [force_obj] {
+            py::GilScope gil;
+            return py::check(PyObject_IsTrue(force_obj)) != 0;
+        };
         core::TerminateResult result;
         auto platform = system_platform();
         try {
             py::GilRelease nogil;
             result = core::Engine::terminate_process(*platform, pid.pid, force, expected_name, pid.text);
+        } catch (const py::Error& e) {
+            if (!e.ordinary()) throw;
+            Ref message = py::checked(PyUnicode_FromFormat("Hata: %S", e.value()));
+            return py::checked(PyTuple_Pack(2, Py_False, message.get()));
         } catch (const std::bad_alloc&) {
             throw;
         } catch (const std::exception& ex) {
@@ -452,17 +503,44 @@ PyObject* engine_terminate(PyObject*, PyObject* args, PyObject* kwargs) {
     });
 }
 
+// The process whose files "/proc/" + format(obj) + "/..." name: the id when
+// that text is the plain decimal of one (an int, or any object written so),
+// else none (5.0, None, "abc", an id beyond the kernel's range); a text that
+// cannot be made names no process either.
+std::optional<long long> proc_dir_pid(PyObject* obj) {
+    std::optional<long long> pid;
+    py::contain(kTrace, "process id argument", [&] {
+        Ref blank = py::checked(PyUnicode_FromString(""));
+        Ref shown = py::checked(PyObject_Format(obj, blank.get()));
+        Py_ssize_t n = 0;
+        const char* text = PyUnicode_AsUTF8AndSize(shown.get(), &n);
+        if (!text) throw py::Error();
+        const std::string_view digits(text, static_cast<std::size_t>(n));
+        if (digits.empty() || digits.size() > 10 || (digits[0] == '0' && digits.size() > 1)) return;
+        long long value = 0;
+        for (const char c : digits) {
+            if (c < '0' || c > '9') return;
+            value = value * 10 + (c - '0');
+        }
+        if (value <= INT_MAX) pid = value;
+    });
+    return pid;
+}
+
 PyObject* engine_swap_and_io(PyObject*, PyObject* args, PyObject* kwargs) {
-    long long pid = 0;
+    PyObject* pid_obj = nullptr;
     static const char* kwlist[] = {"pid", nullptr};
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "L:_read_proc_swap_and_io", const_cast<char**>(kwlist), &pid))
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:_read_proc_swap_and_io", const_cast<char**>(kwlist), &pid_obj))
         return nullptr;
     return py::entry([&] {
         core::SwapAndIo r;
+        // An argument that names no process reads nothing: its figures are zero.
+        const std::optional<long long> pid = proc_dir_pid(pid_obj);
+        if (!pid) return py::checked(Py_BuildValue("(dL)", r.swap_mb, r.total_io_bytes));
         auto platform = system_platform();
         try {
             py::GilRelease nogil;
-            r = core::Engine::read_proc_swap_and_io(*platform, pid);
+            r = core::Engine::read_proc_swap_and_io(*platform, *pid);
         } catch (const std::bad_alloc&) {
             throw;
         } catch (const std::exception& e) {
@@ -475,16 +553,16 @@ PyObject* engine_swap_and_io(PyObject*, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* get_cpu_logical(PyObject* self, void*) {
-    return py::entry([&] { return py::checked(PyLong_FromLong(engine_of(self).cpu_count_logical())); });
+    return py::entry([&] { return py::checked(PyLong_FromLong(engine_of(self)->cpu_count_logical())); });
 }
 PyObject* get_cpu_physical(PyObject* self, void*) {
-    return py::entry([&] { return py::checked(PyLong_FromLong(engine_of(self).cpu_count_physical())); });
+    return py::entry([&] { return py::checked(PyLong_FromLong(engine_of(self)->cpu_count_physical())); });
 }
 PyObject* get_folder_list(PyObject* self, void*) {
     return py::entry([&] { return Ref::borrow(folder_records(self)); });
 }
 PyObject* get_last_scan(PyObject* self, void*) {
-    return py::entry([&] { return py::checked(PyFloat_FromDouble(engine_of(self).last_folder_scan())); });
+    return py::entry([&] { return py::checked(PyFloat_FromDouble(engine_of(self)->last_folder_scan())); });
 }
 
 PyMethodDef engine_methods[] = {

@@ -283,15 +283,10 @@ std::vector<std::size_t> order_rows(const std::vector<ProcessEntry>& rows, const
     return order;
 }
 
-// The first `limit` rows in `order`; a negative limit drops the last -limit.
-std::vector<ProcessEntry> cut(std::vector<ProcessEntry>& rows, const std::vector<std::size_t>& order,
-                              long long limit) {
-    const long long count = static_cast<long long>(rows.size());
-    const long long keep = limit >= 0 ? std::min(limit, count) : std::max(0LL, count + limit);
-    std::vector<ProcessEntry> out;
-    out.reserve(static_cast<std::size_t>(keep));
-    for (long long i = 0; i < keep; ++i) out.push_back(std::move(rows[order[static_cast<std::size_t>(i)]]));
-    return out;
+// How many rows of `count` a limit keeps; a negative limit drops the last -limit.
+std::size_t kept_rows(std::size_t count, long long limit) {
+    const long long n = static_cast<long long>(count);
+    return static_cast<std::size_t>(limit >= 0 ? std::min(limit, n) : std::max(0LL, n + limit));
 }
 
 // The figures of the machine that every process of one list shares.
@@ -367,6 +362,7 @@ void Engine::ProcTable::list_one(Platform& p, const ListFrame& frame, const Sear
 }
 
 std::vector<ProcessEntry> Engine::ProcTable::walk(Platform& p, const ListFrame& frame, const SearchQuery& query) {
+    p.refresh_user_names();
     const std::vector<long long> pids = p.pids();
     present.clear();
     present.reserve(pids.size());
@@ -390,8 +386,7 @@ void Engine::ProcTable::forget_gone() {
     }
 }
 
-std::vector<ProcessEntry> Engine::collect_processes(std::string_view sort_by, const SearchQuery& query,
-                                                    bool group_by_app, long long limit) {
+std::vector<ProcessEntry> Engine::list_processes(const SearchQuery& query) {
     std::lock_guard<std::mutex> lock(sample_mutex_);
     // A list that follows its cycle's snapshot takes the memory totals the
     // snapshot has just read. The window is shorter than the telemetry
@@ -405,9 +400,27 @@ std::vector<ProcessEntry> Engine::collect_processes(std::string_view sort_by, co
     const ListFrame frame = list_frame(*platform_, *clock_, cpu_count_logical_, snapshot_totals);
     std::vector<ProcessEntry> rows = procs_->walk(*platform_, frame, query);
     procs_->forget_gone();
+    return rows;
+}
+
+std::vector<ProcessEntry> Engine::group_processes(std::vector<ProcessEntry> rows) { return group_by_program(rows); }
+
+std::vector<std::size_t> Engine::arrange_processes(const std::vector<ProcessEntry>& rows, std::string_view sort_by,
+                                                   long long limit) {
+    std::vector<std::size_t> order = order_rows(rows, sort_key_for(sort_by));
+    order.resize(kept_rows(order.size(), limit));
+    return order;
+}
+
+std::vector<ProcessEntry> Engine::collect_processes(std::string_view sort_by, const SearchQuery& query,
+                                                    bool group_by_app, long long limit) {
+    std::vector<ProcessEntry> rows = list_processes(query);
     if (group_by_app) rows = group_by_program(rows);
-    const std::vector<std::size_t> order = order_rows(rows, sort_key_for(sort_by));
-    return cut(rows, order, limit);
+    const std::vector<std::size_t> order = arrange_processes(rows, sort_by, limit);
+    std::vector<ProcessEntry> out;
+    out.reserve(order.size());
+    for (const std::size_t i : order) out.push_back(std::move(rows[i]));
+    return out;
 }
 
 SearchQuery SearchQuery::from_text(std::string_view utf8) {

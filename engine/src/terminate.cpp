@@ -68,6 +68,12 @@ ProcessHandle& ProcessHandle::operator=(ProcessHandle&& other) noexcept {
 TerminateResult Engine::terminate_process(Platform& platform, long long pid, bool force,
                                           const std::optional<std::string>& expected_name,
                                           const std::string& pid_text) {
+    return terminate_process(platform, pid, [force] { return force; }, expected_name, pid_text);
+}
+
+TerminateResult Engine::terminate_process(Platform& platform, long long pid, const std::function<bool()>& force,
+                                          const std::optional<std::string>& expected_name,
+                                          const std::string& pid_text) {
     const std::string shown = pid_text.empty() ? numfmt::integer(pid) : pid_text;
     // 0 and negative ids address process groups (our own, or every process
     // of the user): refused before anything is opened.
@@ -101,10 +107,11 @@ TerminateResult Engine::terminate_process(Platform& platform, long long pid, boo
     if (const ProcessStatus st = platform.process_alive(handle); !st.ok()) return failed(st, shown);
     if (expected_name && *expected_name != name) return {false, gone(shown), ProcessError::gone};
 
-    if (const ProcessStatus st = platform.signal_process(handle, force ? SIGKILL : SIGTERM); !st.ok())
+    const bool kill = force();
+    if (const ProcessStatus st = platform.signal_process(handle, kill ? SIGKILL : SIGTERM); !st.ok())
         return failed(st, shown);
     const std::string head = "'" + name + "' (PID " + shown + ") ";
-    if (force) return {true, head + "zorla kapatıldı (SIGKILL)."};
+    if (kill) return {true, head + "zorla kapatıldı (SIGKILL)."};
     return {true, head + "sonlandırma sinyali gönderildi (SIGTERM)."};
 }
 

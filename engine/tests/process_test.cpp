@@ -160,6 +160,32 @@ TEST_F(ProcessTest, EveryListReadsTheCommandLineAndTheOwnerAfresh) {
     }
 }
 
+// The names of the users follow the user database: a user added, renamed
+// or removed while the engine runs shows so from the next listing on.
+TEST_F(ProcessTest, UserNamesFollowTheUserDatabase) {
+    FakeProcess p{20, "cron", {"/usr/sbin/cron"}};
+    p.uid = 4242;
+    add(p);
+    const std::string base = "root:x:0:0:root:/root:/bin/sh\nayse:x:1000:1000::/home/ayse:/bin/sh\n";
+    const struct {
+        const char* passwd_more;
+        const char* shown;
+    } steps[] = {
+        {"", "4242"},
+        {"deniz:x:4242:4242::/home/deniz:/bin/sh\n", "deniz"},
+        {"ozan:x:4242:4242::/home/ozan:/bin/sh\n", "ozan"},
+        {"", "4242"},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.shown);
+        tree.write("etc/passwd", base + step.passwd_more);
+        const auto rows = list();
+        ASSERT_NE(find(rows, 20), nullptr);
+        EXPECT_EQ(find(rows, 20)->username, step.shown);
+        EXPECT_EQ(find(list(), 20)->username, step.shown);  // and in the listing after
+    }
+}
+
 TEST_F(ProcessTest, NamesCommandLinesAndFilters) {
     const std::string long_args(130, 'x');
     add({10, "Claude-Helper", {"/opt/helper"}});                         // excluded by its name

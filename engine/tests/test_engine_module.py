@@ -323,6 +323,91 @@ class ProcessList(unittest.TestCase):
         self.assertIsInstance(swap, float)
         self.assertIsInstance(io, int)
         self.assertEqual(self.engine._read_proc_swap_and_io(2 ** 30), (0.0, 0))
+        # Values that name no process folder read nothing, and never fail.
+        for value in (2 ** 70, -1, "abc", "", 5.0, None, True, object()):
+            with self.subTest(value=value):
+                self.assertEqual(engine.SystemMonitorEngine._read_proc_swap_and_io(value), (0.0, 0))
+        with self.assertRaises(TypeError):
+            engine.SystemMonitorEngine._read_proc_swap_and_io()
+
+    def replace_in_class(self, owner, name, value):
+        """Sets a class attribute, given back (or taken away) at the test's end."""
+        missing = object()
+        old = owner.__dict__.get(name, missing)
+        setattr(owner, name, value)
+        self.addCleanup(lambda: delattr(owner, name) if old is missing else setattr(owner, name, old))
+
+    def test_a_row_whose_record_is_refused_is_left_out(self):
+        # An __init__ or an attribute setting that refuses one process's
+        # values leaves out that process alone, in every form of the list.
+        refused = self.children[0].pid
+        kept = self.children[1].pid
+        plain_init = engine.ProcessEntry.__init__
+
+        def init(record, **values):
+            if values["pid"] == refused:
+                raise ValueError("refused")
+            plain_init(record, **values)
+
+        def setattr_(record, name, value):
+            if name == "pid" and value == refused:
+                raise ValueError("refused")
+            object.__setattr__(record, name, value)
+
+        e = self.engine
+        for name, value in (("__init__", init), ("__setattr__", setattr_)):
+            with self.subTest(name):
+                self.replace_in_class(engine.ProcessEntry, name, value)
+                self.assertEqual([r.pid for r in e.collect_processes(search_query=self.probe_name)], [kept])
+                # the limit counts the rows that were made
+                self.assertEqual([r.pid for r in e.collect_processes("cpu", self.probe_name, False, 1)], [kept])
+                self.assertEqual([r.pid for r in e.collect_processes("cpu", self.probe_name, False, -1)], [])
+                everyone = e.collect_processes(limit=None)
+                self.assertNotIn(refused, [r.pid for r in everyone])
+                self.assertIn(kept, [r.pid for r in everyone])
+                grouped = e.collect_processes(search_query=self.probe_name, group_by_app=True)
+                self.assertEqual([(r.pid, r.process_count, r.display_name) for r in grouped],
+                                 [(kept, 1, self.probe_name)])
+                self.doCleanups()
+                self.assertEqual(len(e.collect_processes(search_query=self.probe_name)), 2)
+
+    def test_an_exit_request_from_a_record_passes_on(self):
+        def init(record, **values):
+            raise KeyboardInterrupt
+
+        self.replace_in_class(engine.ProcessEntry, "__init__", init)
+        with self.assertRaises(KeyboardInterrupt):
+            self.engine.collect_processes(search_query=self.probe_name)
+
+    def test_records_are_made_by_the_class_the_module_carries(self):
+        class Subclass(engine.ProcessEntry):
+            pass
+
+        class Plain:
+            def __init__(self, **values):
+                self.__dict__.update(values)
+
+        plain_snapshot = type("OtherSnapshot", (Plain,), {})
+        for name, cls in (("ProcessEntry", Subclass), ("ProcessEntry", Plain),
+                          ("SystemMetricsSnapshot", plain_snapshot)):
+            with self.subTest(cls=cls.__name__):
+                original = getattr(engine, name)
+                setattr(engine, name, cls)
+                try:
+                    if name == "ProcessEntry":
+                        rows = (self.engine.collect_processes(search_query=self.probe_name)
+                                + self.engine.collect_processes(search_query=self.probe_name,
+                                                                group_by_app=True))
+                        self.assertEqual(len(rows), 3)
+                        self.assertTrue(all(type(r) is cls for r in rows), rows)
+                        self.assertEqual({r.name for r in rows}, {self.probe_name})
+                    else:
+                        snapshot = self.engine.get_system_snapshot()
+                        self.assertIs(type(snapshot), cls)
+                        self.assertTrue(all(type(p) is engine.DiskPartitionInfo for p in snapshot.partitions))
+                finally:
+                    setattr(engine, name, original)
+        self.assertIs(type(self.engine.collect_processes(limit=1)[0]), engine.ProcessEntry)
 
 
 class FolderScan(unittest.TestCase):
@@ -426,6 +511,30 @@ class Termination(unittest.TestCase):
         self.assertEqual(lines[1], "True [%d]" % signal.SIGTERM)
         self.assertRegex(lines[2], r"^'python[^']*' \(PID None\) sonlandırma sinyali gönderildi \(SIGTERM\)\.$")
 
+    def test_a_force_without_a_truth(self):
+        # Whether to kill is asked once the process is open and named: a
+        # truth test that fails ends the call with its text and no signal.
+        class NoTruth:
+            def __init__(self, error):
+                self.error = error
+
+            def __bool__(self):
+                raise self.error
+
+        term = engine.SystemMonitorEngine.terminate_process
+        c = self.child()
+        self.assertEqual(term(c.pid, NoTruth(ValueError("no truth"))), (False, "Hata: no truth"))
+        self.assertEqual(term(c.pid, force=NoTruth(RuntimeError())), (False, "Hata: "))
+        with self.assertRaises(KeyboardInterrupt):
+            term(c.pid, NoTruth(KeyboardInterrupt()))
+        self.assertIsNone(c.poll())
+        c.kill()
+        c.wait()
+        for pid, message in ((c.pid, "PID %d artık çalışmıyor." % c.pid),
+                             (0, "Hata: Geçersiz PID: 0 (pozitif bir tam sayı olmalı)."),
+                             ("abc", "Hata: '<' not supported between instances of 'str' and 'int'")):
+            self.assertEqual(term(pid, NoTruth(ValueError("no truth"))), (False, message))
+
     def test_confirmed_name(self):
         term = engine.SystemMonitorEngine().terminate_process
         c = self.child()
@@ -437,6 +546,32 @@ class Termination(unittest.TestCase):
 
 
 class Concurrency(unittest.TestCase):
+    def test_init_again_while_a_list_is_read(self):
+        # A second __init__ makes a new core; the call that is still reading
+        # with the old one finishes with it.
+        rc, out, err = run_fresh("""
+            import threading, time
+            import engine
+            e = engine.SystemMonitorEngine()
+            done = threading.Event()
+            lists = []
+            def reader():
+                for _ in range(15):
+                    lists.append(len(e.collect_processes(limit=None)))
+                    e.get_system_snapshot()
+                done.set()
+            t = threading.Thread(target=reader)
+            t.start()
+            inits = 0
+            while not done.is_set() and inits < 25:
+                e.__init__()
+                inits += 1
+                time.sleep(0.01)
+            t.join()
+            print(len(lists), min(lists) > 0, inits > 0)
+        """)
+        self.assertEqual((rc, out.strip()), (0, "15 True True"), err)
+
     def test_other_threads_run_while_the_engine_reads(self):
         import threading
         e = engine.SystemMonitorEngine()

@@ -6,8 +6,8 @@
 // by its place among the runtime's fields (dataclasses.fields): a field
 // filled from, or read into, another member of the same type fails.
 //
-// The builder makes the records of a plain dataclass without calling it;
-// what it makes is what the class makes when called with the same values.
+// The builder calls the class that the module carries at that moment; what
+// it makes is what that class makes when called with the same values.
 #include <Python.h>
 
 #include <gtest/gtest.h>
@@ -109,7 +109,7 @@ struct Runtime {
     // The field names of the runtime's record type R, in order.
     template <typename R>
     std::vector<std::string> field_names() {
-        Ref fields = py::checked(PyObject_CallOneArg(fields_fn.get(), types.type<R>()));
+        Ref fields = py::checked(PyObject_CallOneArg(fields_fn.get(), types.type<R>().get()));
         std::vector<std::string> names;
         for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(fields.get()); ++i) {
             Ref name = py::checked(PyObject_GetAttrString(PyTuple_GET_ITEM(fields.get(), i), "name"));
@@ -156,7 +156,7 @@ Ref record_by_place(int record) {
     for (std::size_t place = 0; place < names.size(); ++place)
         py::check(PyDict_SetItemString(kwargs.get(), names[place].c_str(), python_value_at<R>(record, place).get()));
     Ref no_args = py::checked(PyTuple_New(0));
-    return py::checked(PyObject_Call(rt.types.type<R>(), no_args.get(), kwargs.get()));
+    return py::checked(PyObject_Call(rt.types.type<R>().get(), no_args.get(), kwargs.get()));
 }
 
 // The engine's builder puts each member's value in the runtime's field of
@@ -280,7 +280,7 @@ TEST(SystemText, WhatTheDecoderMakes) {
     }
 }
 
-// ---- records built directly, as their classes make them ------------------------
+// ---- records as their classes make them ----------------------------------------
 
 // Python helpers of these tests, in a namespace of their own (kept for the
 // life of the test program).
@@ -385,9 +385,8 @@ template <typename R>
 void expect_built_as_made(int record) {
     SCOPED_TRACE(rf::Record<R>::name);
     Runtime& rt = Runtime::get();
-    EXPECT_TRUE(rt.types.direct<R>());
     Ref built = rt.types.build(filled<R>(record));
-    Ref made = made_by<R>(rt.types.type<R>(), record);
+    Ref made = made_by<R>(rt.types.type<R>().get(), record);
     expect_as_made(built.get(), made.get());
     // Each build has lists, and records in them, of its own.
     Ref again = rt.types.build(filled<R>(record));
@@ -404,8 +403,7 @@ TEST(RecordBuilder, MakesWhatTheClassMakesOfTheSameValues) {
     expect_built_as_made<vyr::ProcessEntry>(4);
 }
 
-// The runtime's value of a member as the builder always gave it: a new
-// object of its own.
+// The runtime's value of a member: a new object of its own.
 Ref own_object(double v) { return py::checked(PyFloat_FromDouble(v)); }
 Ref own_object(long long v) { return py::checked(PyLong_FromLongLong(v)); }
 Ref own_object(const std::string& v) { return py::system_text(v); }
@@ -425,7 +423,7 @@ Ref made_from_own_objects(const vyr::ProcessEntry& p) {
             field.member);
     }
     Ref no_args = py::checked(PyTuple_New(0));
-    return py::checked(PyObject_Call(Runtime::get().types.type<vyr::ProcessEntry>(), no_args.get(), kwargs.get()));
+    return py::checked(PyObject_Call(Runtime::get().types.type<vyr::ProcessEntry>().get(), no_args.get(), kwargs.get()));
 }
 
 TEST(RecordBuilder, FiguresAndTextsAtTheirEdges) {
@@ -439,13 +437,11 @@ TEST(RecordBuilder, FiguresAndTextsAtTheirEdges) {
     p.swap_mb = std::numeric_limits<double>::infinity();
     p.name = "";
     p.display_name = "x";
-    p.username = std::string(120, 'u') + "\xc4\x9f";  // longer than any text given out again
+    p.username = std::string(120, 'u') + "\xc4\x9f";
     p.status = "\xc3\xa7";
     p.cmdline = "/bin/a " + std::string(300, 'b') + " \xff";
     {
         SCOPED_TRACE("edges");
-        expect_as_made(rt.types.build(p).get(), made_from_own_objects(p).get());
-        // The same values once more, now that they have been seen.
         expect_as_made(rt.types.build(p).get(), made_from_own_objects(p).get());
     }
     // A NaN is a new object in each record, as the class gets it: two
@@ -458,21 +454,21 @@ TEST(RecordBuilder, FiguresAndTextsAtTheirEdges) {
     EXPECT_FALSE(equal(made_from_own_objects(p).get(), made_from_own_objects(p).get()));
 }
 
-// The classes that are more than their fields are called; the builder
-// follows changes of a class after it has decided.
-TEST(RecordBuilder, CallsTheClassesThatAreMoreThanTheirFields) {
+// Whatever the class is, its records are what it makes of the values: a
+// class that is more than its fields, and one whose __init__ is replaced
+// after the builder was made, and given back.
+TEST(RecordBuilder, RecordsOfAnyClass) {
     struct Case {
         const char* name;
         const char* process_class;
-        bool direct;
     };
     const Case cases[] = {
-        {"a plain copy", "copy_of(engine.ProcessEntry)", true},
-        {"frozen", "copy_of(engine.ProcessEntry, frozen=True)", false},
-        {"with slots", "copy_of(engine.ProcessEntry, slots=True)", false},
-        {"with __post_init__", "copy_of(engine.ProcessEntry, namespace={'__post_init__': post_init})", false},
-        {"with an __init__ of its own", "copy_of(engine.ProcessEntry, namespace={'__init__': own_init})", false},
-        {"with a field more", "copy_of(engine.ProcessEntry, [('note', str, dataclasses.field(default='-'))])", false},
+        {"a plain copy", "copy_of(engine.ProcessEntry)"},
+        {"frozen", "copy_of(engine.ProcessEntry, frozen=True)"},
+        {"with slots", "copy_of(engine.ProcessEntry, slots=True)"},
+        {"with __post_init__", "copy_of(engine.ProcessEntry, namespace={'__post_init__': post_init})"},
+        {"with an __init__ of its own", "copy_of(engine.ProcessEntry, namespace={'__init__': own_init})"},
+        {"with a field more", "copy_of(engine.ProcessEntry, [('note', str, dataclasses.field(default='-'))])"},
     };
     vyr::apppy::GilScope gil;
     for (const Case& c : cases) {
@@ -480,29 +476,33 @@ TEST(RecordBuilder, CallsTheClassesThatAreMoreThanTheirFields) {
         Ref cls = evaluated(c.process_class);
         Ref ns = helper_call("records_with", {cls.get()});
         const py::RecordTypes types = py::RecordTypes::of_module(ns.get());
-        EXPECT_EQ(types.direct<vyr::ProcessEntry>(), c.direct);
-        EXPECT_TRUE(types.direct<vyr::DiskPartitionInfo>());
         expect_as_made(types.build(filled<vyr::ProcessEntry>(6)).get(), made_by<vyr::ProcessEntry>(cls.get(), 6).get());
     }
 
-    // A plain class whose __init__ is replaced later, and then given back.
     Ref cls = evaluated("copy_of(engine.ProcessEntry)");
     Ref ns = helper_call("records_with", {cls.get()});
     const py::RecordTypes types = py::RecordTypes::of_module(ns.get());
-    ASSERT_TRUE(types.direct<vyr::ProcessEntry>());
+    expect_as_made(types.build(filled<vyr::ProcessEntry>(7)).get(), made_by<vyr::ProcessEntry>(cls.get(), 7).get());
     Ref plain_init = py::checked(PyObject_GetAttrString(cls.get(), "__init__"));
     Ref replaced = py::checked(PyRun_String(
         "lambda init: lambda self, **values: (init(self, **values), setattr(self, 'checked', True))[0]",
         Py_eval_input, helpers(), helpers()));
     Ref wrapped = py::checked(PyObject_CallOneArg(replaced.get(), plain_init.get()));
     py::check(PyObject_SetAttrString(cls.get(), "__init__", wrapped.get()));
-    EXPECT_FALSE(types.direct<vyr::ProcessEntry>());
     Ref built = types.build(filled<vyr::ProcessEntry>(7));
     EXPECT_TRUE(PyObject_HasAttrString(built.get(), "checked"));
     expect_as_made(built.get(), made_by<vyr::ProcessEntry>(cls.get(), 7).get());
     py::check(PyObject_SetAttrString(cls.get(), "__init__", plain_init.get()));
-    EXPECT_TRUE(types.direct<vyr::ProcessEntry>());
-    expect_as_made(types.build(filled<vyr::ProcessEntry>(7)).get(), made_by<vyr::ProcessEntry>(cls.get(), 7).get());
+    built = types.build(filled<vyr::ProcessEntry>(7));
+    EXPECT_FALSE(PyObject_HasAttrString(built.get(), "checked"));
+    expect_as_made(built.get(), made_by<vyr::ProcessEntry>(cls.get(), 7).get());
+
+    // Another class put in the module's place makes the records from then on.
+    Ref other = evaluated("copy_of(engine.ProcessEntry, namespace={'__post_init__': post_init})");
+    py::check(PyObject_SetAttrString(ns.get(), "ProcessEntry", other.get()));
+    built = types.build(filled<vyr::ProcessEntry>(8));
+    EXPECT_EQ(Py_TYPE(built.get()), reinterpret_cast<PyTypeObject*>(other.get()));
+    expect_as_made(built.get(), made_by<vyr::ProcessEntry>(other.get(), 8).get());
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 
 #include <array>
 #include <cstddef>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -21,28 +20,17 @@
 
 namespace vyr::py {
 
-// One record type of the runtime and the names of its fields, in order.
+// One record type: its name in the module and the names of its fields, in
+// order (interned str, for calls by keyword and for attributes).
 struct RecordClass {
-    Ref type;
-    Ref field_names;  // a tuple of interned str, for calls by keyword and for attributes
-    // Whether its records are made directly (RecordTypes::direct), as decided
-    // for the class at its version tag `version`; 0: the class has no tag to
-    // follow, and its records are made by calls.
-    bool direct = false;
-    unsigned int version = 0;
-    // Where a direct record keeps each field among its attribute values, as
-    // learned for the class's shared keys `shared_keys` (py_records.cpp);
-    // empty: the fields are set by name.
-    std::vector<unsigned char> places;
-    const void* shared_keys = nullptr;
+    Ref name;
+    Ref field_names;
 };
 
-// The values that a RecordTypes gives out again (py_records.cpp).
-class RecurringValues;
-
-// The four record types.
+// The four record types, as a module carries them.
 class RecordTypes {
 public:
+    RecordTypes() = default;
     // Defines the records as dataclasses of the module `module` (named in
     // their __module__) and adds each to it under its name, in the order a
     // partition, a folder, a snapshot, a process.
@@ -50,28 +38,18 @@ public:
     // The record types that `module` carries under the records' names.
     static RecordTypes of_module(PyObject* module);
 
-    // The type of record R.
+    // The type of record R: what the module carries under its name now.
     template <typename R>
-    PyObject* type() const;
-    // A new record of the runtime with every field of `record`: what the
-    // class makes when called with them by name. A text or a number may be
-    // an object given out before for the same value (str, float and int
-    // objects never change); every list is new.
+    Ref type() const;
+    // A new record of the runtime with every field of `record`: that type
+    // called with them by name (every value, list and partition new), so a
+    // class replaced in the module, or one whose __init__ was replaced, makes
+    // every record from then on.
     template <typename R>
     Ref build(const R& record) const;
-    // Whether build() makes records of R directly: a new instance of the
-    // class (object.__new__) with each field stored as an attribute in field
-    // order (by name, or straight into the places that storing by name puts
-    // them), without a call of its __init__. Only for a plain dataclass: the
-    // object's own __new__ and attribute setting, instance attributes kept by
-    // the runtime (no slots), not frozen, no __post_init__, exactly the
-    // fields of the table, each taken by __init__, and an __init__ that
-    // stores exactly its arguments in order, which a probe call checks.
-    // Decided again whenever the class changes; any other class is called.
-    template <typename R>
-    bool direct() const;
 
 private:
+    explicit RecordTypes(PyObject* module);
     // The place of record R in `classes_`: the order of definition.
     template <typename R>
     static constexpr std::size_t index_of() {
@@ -87,13 +65,9 @@ private:
     Ref value(const std::string& v) const;
     Ref value(const std::vector<double>& v) const;
     Ref value(const std::vector<DiskPartitionInfo>& v) const;
-    // Decides `direct` for the class as it is now.
-    static void decide(RecordClass& cls);
-    // The record class at `index`, decided again when it has changed since.
-    RecordClass& current(std::size_t index) const;
 
-    mutable std::array<RecordClass, 4> classes_;  // `direct` follows the classes
-    std::shared_ptr<RecurringValues> recurring_;
+    Ref module_;
+    std::array<RecordClass, 4> classes_;
 };
 
 // Record R read back from an object of the runtime, every field taken by its

@@ -488,12 +488,15 @@ std::string LinuxPlatform::user_name(long long uid) {
     auto it = users_.find(uid);
     if (it != users_.end()) return it->second;
     std::string name = numfmt::integer(uid);
+    bool found = false;
     if (root_.empty()) {
         struct passwd pw{};
         struct passwd* result = nullptr;
         std::vector<char> buf(16384);
-        if (getpwuid_r(static_cast<uid_t>(uid), &pw, buf.data(), buf.size(), &result) == 0 && result)
+        if (getpwuid_r(static_cast<uid_t>(uid), &pw, buf.data(), buf.size(), &result) == 0 && result) {
             name = result->pw_name;
+            found = true;
+        }
     } else {
         std::string data;
         if (read_file("/etc/passwd", data) == 0) {
@@ -501,13 +504,33 @@ std::string LinuxPlatform::user_name(long long uid) {
                 const auto f = bytes::split_on(line, ':');
                 if (f.size() >= 3 && bytes::to_int(f[2]) == uid) {
                     name = std::string(f[0]);
+                    found = true;
                     break;
                 }
             }
         }
     }
+    if (!found) unnamed_uids_.insert(uid);
     users_[uid] = name;
     return name;
+}
+
+void LinuxPlatform::refresh_user_names() {
+    std::array<long long, 7> file{};
+    struct stat st{};
+    if (::stat((root_ + "/etc/passwd").c_str(), &st) == 0)
+        file = {static_cast<long long>(st.st_dev),         static_cast<long long>(st.st_ino),
+                static_cast<long long>(st.st_size),        static_cast<long long>(st.st_mtim.tv_sec),
+                static_cast<long long>(st.st_mtim.tv_nsec), static_cast<long long>(st.st_ctim.tv_sec),
+                static_cast<long long>(st.st_ctim.tv_nsec)};
+    std::lock_guard<std::mutex> lock(users_mutex_);
+    if (file != users_file_) {
+        users_.clear();
+        users_file_ = file;
+    } else {
+        for (const long long uid : unnamed_uids_) users_.erase(uid);
+    }
+    unnamed_uids_.clear();
 }
 
 long LinuxPlatform::clock_ticks() { return clock_ticks_; }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -82,6 +83,16 @@ public:
     // rows, a negative n drops the last -n rows.
     std::vector<ProcessEntry> collect_processes(std::string_view sort_by, const SearchQuery& query,
                                                 bool group_by_app, long long limit);
+    // The same list in its stages, for a caller that makes each row into an
+    // object of its own before the rows are grouped and sorted, and leaves
+    // out the rows it could not make: the rows of the listed processes that
+    // pass the filters, in listing order (the per-process state moves on as
+    // in collect_processes); the rows of one program merged into one; the
+    // places of the rows to return, sorted by `sort_by` and cut to `limit`.
+    std::vector<ProcessEntry> list_processes(const SearchQuery& query);
+    static std::vector<ProcessEntry> group_processes(std::vector<ProcessEntry> rows);
+    static std::vector<std::size_t> arrange_processes(const std::vector<ProcessEntry>& rows, std::string_view sort_by,
+                                                      long long limit);
 
     // --- folder scan
     void trigger_folder_scan_async();
@@ -101,6 +112,12 @@ public:
     // decimal of `pid` when empty); an id beyond the range of `pid` comes
     // saturated, with its own text.
     static TerminateResult terminate_process(Platform& platform, long long pid, bool force,
+                                             const std::optional<std::string>& expected_name = {},
+                                             const std::string& pid_text = {});
+    // The same with the choice of the kill asked for only once the process
+    // is open and its name read, right before the signal; what `force`
+    // throws leaves the call with no signal sent.
+    static TerminateResult terminate_process(Platform& platform, long long pid, const std::function<bool()>& force,
                                              const std::optional<std::string>& expected_name = {},
                                              const std::string& pid_text = {});
 

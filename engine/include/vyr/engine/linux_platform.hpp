@@ -4,9 +4,11 @@
 // calls that do not go through files (disk usage, signals).
 #pragma once
 
+#include <array>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -48,6 +50,7 @@ public:
     int read_listed_process_file(long long pid, const char* name, std::string& out) override;
     std::optional<IoTotals> process_io_counters(long long pid) override;
     std::string user_name(long long uid) override;
+    void refresh_user_names() override;
     long clock_ticks() override;
     // The process files kept open between lists (the running system only;
     // VYR_PROC_FILES_KEPT bounds them, 0 keeps none).
@@ -91,6 +94,10 @@ private:
 
     std::mutex users_mutex_;
     std::map<long long, std::string> users_;
+    std::set<long long> unnamed_uids_;  // kept as their numbers until the next listing
+    // root + /etc/passwd as its names were taken: device, inode, size,
+    // modification and change times; all zero when it could not be read.
+    std::array<long long, 7> users_file_{};
 };
 
 }  // namespace vyr::engine

@@ -172,6 +172,10 @@ public:
     // The platform's own I/O counters of a process (the Windows step).
     virtual std::optional<IoTotals> process_io_counters(long long pid) = 0;
     virtual std::string user_name(long long uid) = 0;
+    // Called once at the start of each process listing: names kept by
+    // user_name() are dropped when the user database has changed since,
+    // and the uids that had none are looked up again.
+    virtual void refresh_user_names() {}
     virtual long clock_ticks() = 0;
 
     // --- signals
