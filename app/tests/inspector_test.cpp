@@ -807,6 +807,39 @@ private slots:
         QCOMPARE(shown, QStringLiteral("Komut: sh -c 'echo <b>x</b>'\nDurum: a < b > c"));
     }
 
+    // A text longer than 512 characters is cut, after whole characters, where
+    // it is laid out (cell and tool tip); the name the end action hands to the
+    // engine is the entry's own, whole and byte for byte.
+    void longAndUndecodableNames_data() {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("512 characters") << QByteArray(512, 'n') << QString(512, QLatin1Char('n'));
+        QTest::newRow("131000 characters") << QByteArray(131000, 'n') << QString(512, QLatin1Char('n')) + QChar(0x2026);
+        QTest::newRow("two-byte characters") << QByteArray("\xc3\xbc").repeated(600)
+                                             << QString(512, QChar(0xFC)) + QChar(0x2026);
+        QTest::newRow("not UTF-8") << QByteArray("\xff\x80" "bad") << QString::fromUtf8("\xff\x80" "bad");
+        QTest::newRow("Latin-1") << QByteArray("lat\xe9n1") << QString::fromUtf8("lat\xe9n1");
+    }
+    void longAndUndecodableNames() {
+        QFETCH(QByteArray, name);
+        QFETCH(QString, shown);
+        insp->show();
+        ProcessEntry e = proc(42, "x");
+        e.name = e.display_name = e.cmdline = name.toStdString();
+        fill({e, proc(43, "y")});
+        QCOMPARE(vyr::test::cell(table(), 0, 1).toString(), shown);
+        QTextDocument doc;
+        doc.setHtml(vyr::test::cell(table(), 0, 1, Qt::ToolTipRole).toString());
+        QCOMPARE(doc.toPlainText(), QStringLiteral("Komut: ") + shown + QStringLiteral("\nDurum: running"));
+        select_pid(42);
+        boxes.answer = QMessageBox::Yes;
+        QTest::mouseClick(button("Zorla Kapat"), Qt::LeftButton);
+        QCOMPARE(boxes.calls[0].text,
+                 QStringLiteral("'") + shown + QStringLiteral("' (PID: 42) işlemini zorla kapatmak istediğinize emin misiniz?"));
+        QCOMPARE(engine->terminations.size(), std::size_t(1));
+        QCOMPARE(engine->terminations[0].expected_name, name.toStdString());
+    }
+
     void selectionFollowsTheProcess_data() {
         QTest::addColumn<QList<qlonglong>>("before");
         QTest::addColumn<qlonglong>("selected");  // -1: none
