@@ -45,6 +45,8 @@ const QStringList kTabKeys{"workload", "cpu", "ram", "disk", "swap"};
 const QStringList kTabTitles{"Genel İş Yükü", "İşlemci (CPU)", "Bellek (RAM)", "Hafıza (Disk)", "Swap (Takas)"};
 const QString kHint =
     QStringLiteral("Yükün hangi program ve işlemlerden geldiği canlı listeleniyor (Kapatmak için ✕ veya Esc)");
+const QStringList kColumnTitles{"PID",     "Program / İşlem Adı", "Kullanıcı", "Genel Yük",
+                                "CPU %",   "RAM (MB / %)",        "Swap (MB)", "Disk G/Ç (Toplam)"};
 
 using vyr::test::face;
 
@@ -198,9 +200,7 @@ private slots:
         QCOMPARE(insp->container()->objectName(), QStringLiteral("InspectorContainer"));
         insp->show();
         QCOMPARE(lines(),
-                 (QStringList{"Canlı Kaynak ve İşlem Denetçisi",
-                              "Yükün hangi program ve işlemlerden geldiği canlı listeleniyor (Kapatmak için ✕ veya Esc)",
-                              "-", "-",
+                 (QStringList{"Canlı Kaynak ve İşlem Denetçisi", kHint, "-", "-",
                               "Sekmelere tıklayarak sıralamayı değiştirebilir, işlem sonlandırabilirsiniz."}));
         // The header's buttons, right of the heading, and the two actions.
         QPushButton* min = button("—");
@@ -219,24 +219,22 @@ private slots:
         QVERIFY(search_field()->text().isEmpty());
         QCOMPARE(group_box()->text(), QStringLiteral("Aynı Programları Grupla"));
         // The tabs, left to right, "Genel İş Yükü" in the active look.
-        const QStringList titles{"Genel İş Yükü", "İşlemci (CPU)", "Bellek (RAM)", "Hafıza (Disk)", "Swap (Takas)"};
         int last_x = -1;
-        for (const QString& title : titles) {
+        for (const QString& title : kTabTitles) {
             QPushButton* tab = vyr::test::with_text<QPushButton>(insp.get(), title);
             QVERIFY(tab);
             QCOMPARE(tab->height(), 30);
             QVERIFY(tab->x() > last_x);
             last_x = tab->x();
-            QCOMPARE(face(tab), QColor(title == titles[0] ? "#15803D" : "#FFFFFF"));
+            QCOMPARE(face(tab), QColor(title == kTabTitles[0] ? "#15803D" : "#FFFFFF"));
         }
-        // The table: eight labelled columns, no rows, no row numbers.
+        // The table: its labelled columns, no rows, no row numbers.
         QTableView* t = table();
         QCOMPARE(t->model()->rowCount(), 0);
         QStringList headers;
         for (int c = 0; c < t->model()->columnCount(); ++c)
             headers << t->model()->headerData(c, Qt::Horizontal).toString();
-        QCOMPARE(headers, (QStringList{"PID", "Program / İşlem Adı", "Kullanıcı", "Genel Yük", "CPU %", "RAM (MB / %)",
-                                       "Swap (MB)", "Disk G/Ç (Toplam)"}));
+        QCOMPARE(headers, kColumnTitles);
         QVERIFY(t->verticalHeader()->isHidden());
         QVERIFY(t->alternatingRowColors());
         QVERIFY(monitor->calls.isEmpty());
@@ -252,7 +250,7 @@ private slots:
         vyr::test::click_row(t, 0);
         vyr::test::click_row(t, 1);
         const auto chosen = t->selectionModel()->selectedIndexes();
-        QCOMPARE(chosen.size(), 8);
+        QCOMPARE(chosen.size(), kColumnTitles.size());
         for (const QModelIndex& i : chosen) QCOMPARE(i.row(), 1);
         const QRect name = t->visualRect(t->model()->index(1, 1));
         QTest::mouseDClick(t->viewport(), Qt::LeftButton, Qt::NoModifier, name.center());
@@ -757,12 +755,12 @@ private slots:
         QTableView* want = vyr::test::table_of(&fresh);
         QCOMPARE(got->model()->rowCount(), want->model()->rowCount());
         QApplication::processEvents();
-        for (int c = 0; c < 8; ++c) QCOMPARE(got->columnWidth(c), want->columnWidth(c));
+        for (int c = 0; c < kColumnTitles.size(); ++c) QCOMPARE(got->columnWidth(c), want->columnWidth(c));
         const int roles[] = {Qt::DisplayRole, Qt::ForegroundRole, Qt::FontRole, Qt::TextAlignmentRole,
                              Qt::ToolTipRole, Qt::UserRole, VyrProcessInspectorDialog::ProcessNameRole};
         for (int r = 0; r < want->model()->rowCount(); ++r) {
             QCOMPARE(got->rowHeight(r), want->rowHeight(r));
-            for (int c = 0; c < 8; ++c)
+            for (int c = 0; c < kColumnTitles.size(); ++c)
                 for (int role : roles)
                     QVERIFY2(vyr::test::cell(got, r, c, role) == vyr::test::cell(want, r, c, role),
                              qPrintable(QStringLiteral("row %1 column %2 role %3").arg(r).arg(c).arg(role)));
