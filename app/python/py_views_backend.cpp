@@ -115,7 +115,9 @@ vyr::app::TerminateResult PyViewsEngine::terminate_process(long long pid, bool f
     PyRef args = py::checked(Py_BuildValue("(L)", pid));
     PyRef kwargs = py::checked(PyDict_New());
     py::check(PyDict_SetItemString(kwargs.get(), "force", force ? Py_True : Py_False));
-    py::check(PyDict_SetItemString(kwargs.get(), "expected_name", text(expected_name).get()));
+    // The name's bytes as the engine's texts carry them (undecodable bytes as
+    // escapes), so that the engine gets back the very name it gave.
+    py::check(PyDict_SetItemString(kwargs.get(), "expected_name", py::system_text(expected_name).get()));
     PyRef pair = py::checked(PyObject_Call(method.get(), args.get(), kwargs.get()));
     PyRef fast = py::checked(PySequence_Fast(pair.get(), "a pair was expected"));
     if (PySequence_Fast_GET_SIZE(fast.get()) != 2) py::raise(PyExc_ValueError, "a pair was expected");

@@ -380,8 +380,8 @@ void VyrProcessInspectorDialog::_build_tools(QBoxLayout* layout) {
     layout->addLayout(tools_row);
 }
 
-// Eight read-only columns, whole-row single selection; the name column takes
-// the spare width, the others fit their contents.
+// The process table, whose columns it describes itself: whole-row single
+// selection, no editing, no row numbers.
 void VyrProcessInspectorDialog::_build_table(QBoxLayout* layout) {
     table = new ProcessTable();
     table->setFont(make_clean_font(10));
@@ -390,13 +390,6 @@ void VyrProcessInspectorDialog::_build_table(QBoxLayout* layout) {
     table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->verticalHeader()->setVisible(false);
-    table->setHorizontalHeaderLabels({QStringLiteral("PID"), QStringLiteral("Program / İşlem Adı"),
-                                      QStringLiteral("Kullanıcı"), QStringLiteral("Genel Yük"),
-                                      QStringLiteral("CPU %"), QStringLiteral("RAM (MB / %)"),
-                                      QStringLiteral("Swap (MB)"), QStringLiteral("Disk G/Ç (Toplam)")});
-    QHeaderView* hdr = table->horizontalHeader();
-    for (int c = 0; c < 8; ++c)
-        hdr->setSectionResizeMode(c, c == 1 ? QHeaderView::Stretch : QHeaderView::ResizeToContents);
     layout->addWidget(table, 1);
 }
 
@@ -462,12 +455,7 @@ int VyrProcessInspectorDialog::selected_row() const {
 std::optional<long long> VyrProcessInspectorDialog::_get_selected_pid() const {
     const int row = selected_row();
     if (row < 0) return std::nullopt;
-    const QTableWidgetItem* item = table->item(row, 0);
-    if (!item) return std::nullopt;
-    bool ok = false;
-    const qlonglong pid = item->data(Qt::UserRole).toLongLong(&ok);
-    if (!ok) return std::nullopt;
-    return pid;
+    return table->pid_of(row);
 }
 
 void VyrProcessInspectorDialog::_terminate_selected(bool force) {
@@ -482,8 +470,9 @@ void VyrProcessInspectorDialog::_terminate_selected(bool force) {
     const int row = selected_row();
     const QTableWidgetItem* name_item = table->item(row, 1);
     const QString pname = name_item ? name_item->text() : integer(*pid);
-    const std::string expected_name =
-        table->item(row, 0)->data(ProcessNameRole).toString().toStdString();
+    // The name as the engine gave it, byte for byte: the engine ends the
+    // process only while its name is still this one.
+    const std::string expected_name = table->name_of(row).value_or(std::string());
     const QString action_txt = force ? QStringLiteral("zorla kapatmak") : QStringLiteral("sonlandırmak");
     const QString question = QStringLiteral("'") + pname + QStringLiteral("' (PID: ") + integer(*pid) +
                              QStringLiteral(") işlemini ") + action_txt +

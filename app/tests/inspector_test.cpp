@@ -45,6 +45,8 @@ const QStringList kTabKeys{"workload", "cpu", "ram", "disk", "swap"};
 const QStringList kTabTitles{"Genel İş Yükü", "İşlemci (CPU)", "Bellek (RAM)", "Hafıza (Disk)", "Swap (Takas)"};
 const QString kHint =
     QStringLiteral("Yükün hangi program ve işlemlerden geldiği canlı listeleniyor (Kapatmak için ✕ veya Esc)");
+const QStringList kColumnTitles{"PID",     "Program / İşlem Adı", "Kullanıcı", "Genel Yük",
+                                "CPU %",   "RAM (MB / %)",        "Swap (MB)", "Disk G/Ç (Toplam)"};
 
 using vyr::test::face;
 
@@ -198,9 +200,7 @@ private slots:
         QCOMPARE(insp->container()->objectName(), QStringLiteral("InspectorContainer"));
         insp->show();
         QCOMPARE(lines(),
-                 (QStringList{"Canlı Kaynak ve İşlem Denetçisi",
-                              "Yükün hangi program ve işlemlerden geldiği canlı listeleniyor (Kapatmak için ✕ veya Esc)",
-                              "-", "-",
+                 (QStringList{"Canlı Kaynak ve İşlem Denetçisi", kHint, "-", "-",
                               "Sekmelere tıklayarak sıralamayı değiştirebilir, işlem sonlandırabilirsiniz."}));
         // The header's buttons, right of the heading, and the two actions.
         QPushButton* min = button("—");
@@ -219,24 +219,22 @@ private slots:
         QVERIFY(search_field()->text().isEmpty());
         QCOMPARE(group_box()->text(), QStringLiteral("Aynı Programları Grupla"));
         // The tabs, left to right, "Genel İş Yükü" in the active look.
-        const QStringList titles{"Genel İş Yükü", "İşlemci (CPU)", "Bellek (RAM)", "Hafıza (Disk)", "Swap (Takas)"};
         int last_x = -1;
-        for (const QString& title : titles) {
+        for (const QString& title : kTabTitles) {
             QPushButton* tab = vyr::test::with_text<QPushButton>(insp.get(), title);
             QVERIFY(tab);
             QCOMPARE(tab->height(), 30);
             QVERIFY(tab->x() > last_x);
             last_x = tab->x();
-            QCOMPARE(face(tab), QColor(title == titles[0] ? "#15803D" : "#FFFFFF"));
+            QCOMPARE(face(tab), QColor(title == kTabTitles[0] ? "#15803D" : "#FFFFFF"));
         }
-        // The table: eight labelled columns, no rows, no row numbers.
+        // The table: its labelled columns, no rows, no row numbers.
         QTableView* t = table();
         QCOMPARE(t->model()->rowCount(), 0);
         QStringList headers;
         for (int c = 0; c < t->model()->columnCount(); ++c)
             headers << t->model()->headerData(c, Qt::Horizontal).toString();
-        QCOMPARE(headers, (QStringList{"PID", "Program / İşlem Adı", "Kullanıcı", "Genel Yük", "CPU %", "RAM (MB / %)",
-                                       "Swap (MB)", "Disk G/Ç (Toplam)"}));
+        QCOMPARE(headers, kColumnTitles);
         QVERIFY(t->verticalHeader()->isHidden());
         QVERIFY(t->alternatingRowColors());
         QVERIFY(monitor->calls.isEmpty());
@@ -252,7 +250,7 @@ private slots:
         vyr::test::click_row(t, 0);
         vyr::test::click_row(t, 1);
         const auto chosen = t->selectionModel()->selectedIndexes();
-        QCOMPARE(chosen.size(), 8);
+        QCOMPARE(chosen.size(), kColumnTitles.size());
         for (const QModelIndex& i : chosen) QCOMPARE(i.row(), 1);
         const QRect name = t->visualRect(t->model()->index(1, 1));
         QTest::mouseDClick(t->viewport(), Qt::LeftButton, Qt::NoModifier, name.center());
@@ -682,16 +680,24 @@ private slots:
         insp->show();
         QVERIFY(QTest::qWaitForWindowExposed(insp.get()));
         fill(three());
-        QTest::qWait(50);
+        {
+            // Until the first fill is painted whole, however slow the machine.
+            vyr::test::PaintCounter settling(table()->viewport());
+            do {
+                settling.count = 0;
+                QTest::qWait(50);
+            } while (settling.count > 0);
+        }
         QAbstractItemModel* model = table()->model();
         QSet<QString> written;
-        connect(model, &QAbstractItemModel::dataChanged, this, [&](const QModelIndex& a, const QModelIndex& b) {
+        QObject listening;  // the connections end with it, whatever check fails
+        connect(model, &QAbstractItemModel::dataChanged, &listening, [&](const QModelIndex& a, const QModelIndex& b) {
             for (int r = a.row(); r <= b.row(); ++r)
                 for (int c = a.column(); c <= b.column(); ++c) written << QStringLiteral("%1,%2").arg(r).arg(c);
         });
         int rebuilt = 0;
-        connect(model, &QAbstractItemModel::modelReset, this, [&] { ++rebuilt; });
-        connect(model, &QAbstractItemModel::layoutChanged, this, [&] { ++rebuilt; });
+        connect(model, &QAbstractItemModel::modelReset, &listening, [&] { ++rebuilt; });
+        connect(model, &QAbstractItemModel::layoutChanged, &listening, [&] { ++rebuilt; });
         vyr::test::PaintCounter painted(table()->viewport());
         vyr::test::PaintCounter header_painted(table()->horizontalHeader()->viewport());
         fill(after);
@@ -708,7 +714,6 @@ private slots:
             for (const ProcessEntry& e : after) out << QString::number(e.pid);
             return out;
         }());
-        disconnect(model, nullptr, this, nullptr);
     }
 
     void aRefreshShowsWhatAFirstFillShows_data() {
@@ -757,12 +762,12 @@ private slots:
         QTableView* want = vyr::test::table_of(&fresh);
         QCOMPARE(got->model()->rowCount(), want->model()->rowCount());
         QApplication::processEvents();
-        for (int c = 0; c < 8; ++c) QCOMPARE(got->columnWidth(c), want->columnWidth(c));
+        for (int c = 0; c < kColumnTitles.size(); ++c) QCOMPARE(got->columnWidth(c), want->columnWidth(c));
         const int roles[] = {Qt::DisplayRole, Qt::ForegroundRole, Qt::FontRole, Qt::TextAlignmentRole,
                              Qt::ToolTipRole, Qt::UserRole, VyrProcessInspectorDialog::ProcessNameRole};
         for (int r = 0; r < want->model()->rowCount(); ++r) {
             QCOMPARE(got->rowHeight(r), want->rowHeight(r));
-            for (int c = 0; c < 8; ++c)
+            for (int c = 0; c < kColumnTitles.size(); ++c)
                 for (int role : roles)
                     QVERIFY2(vyr::test::cell(got, r, c, role) == vyr::test::cell(want, r, c, role),
                              qPrintable(QStringLiteral("row %1 column %2 role %3").arg(r).arg(c).arg(role)));
@@ -805,6 +810,39 @@ private slots:
         QString shown = doc.toPlainText();
         shown.replace(QChar(0x00A0), QLatin1Char(' '));
         QCOMPARE(shown, QStringLiteral("Komut: sh -c 'echo <b>x</b>'\nDurum: a < b > c"));
+    }
+
+    // A text longer than 512 characters is cut, after whole characters, where
+    // it is laid out (cell and tool tip); the name the end action hands to the
+    // engine is the entry's own, whole and byte for byte.
+    void longAndUndecodableNames_data() {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("512 characters") << QByteArray(512, 'n') << QString(512, QLatin1Char('n'));
+        QTest::newRow("131000 characters") << QByteArray(131000, 'n') << QString(512, QLatin1Char('n')) + QChar(0x2026);
+        QTest::newRow("two-byte characters") << QByteArray("\xc3\xbc").repeated(600)
+                                             << QString(512, QChar(0xFC)) + QChar(0x2026);
+        QTest::newRow("not UTF-8") << QByteArray("\xff\x80" "bad") << QString::fromUtf8("\xff\x80" "bad");
+        QTest::newRow("Latin-1") << QByteArray("lat\xe9n1") << QString::fromUtf8("lat\xe9n1");
+    }
+    void longAndUndecodableNames() {
+        QFETCH(QByteArray, name);
+        QFETCH(QString, shown);
+        insp->show();
+        ProcessEntry e = proc(42, "x");
+        e.name = e.display_name = e.cmdline = name.toStdString();
+        fill({e, proc(43, "y")});
+        QCOMPARE(vyr::test::cell(table(), 0, 1).toString(), shown);
+        QTextDocument doc;
+        doc.setHtml(vyr::test::cell(table(), 0, 1, Qt::ToolTipRole).toString());
+        QCOMPARE(doc.toPlainText(), QStringLiteral("Komut: ") + shown + QStringLiteral("\nDurum: running"));
+        select_pid(42);
+        boxes.answer = QMessageBox::Yes;
+        QTest::mouseClick(button("Zorla Kapat"), Qt::LeftButton);
+        QCOMPARE(boxes.calls[0].text,
+                 QStringLiteral("'") + shown + QStringLiteral("' (PID: 42) işlemini zorla kapatmak istediğinize emin misiniz?"));
+        QCOMPARE(engine->terminations.size(), std::size_t(1));
+        QCOMPARE(engine->terminations[0].expected_name, name.toStdString());
     }
 
     void selectionFollowsTheProcess_data() {

@@ -1,8 +1,14 @@
 // The inspector's end and kill actions through the runtime's engine object,
 // on the real application object: one engine call per confirmation, the
 // engine's message in the footer, and an error raised by the engine passed
-// to sys.excepthook with the footer left as it was.
+// to sys.excepthook with the footer left as it was; and, through the real
+// engine module, real processes ended and killed whatever bytes their names
+// are made of.
 #include <Python.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QLabel>
 #include <QPushButton>
@@ -11,9 +17,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <thread>
 
+#include "py_backend.hpp"
 #include "py_support.hpp"
 #include "py_views_backend.hpp"
 #include "test_support.hpp"
@@ -146,6 +158,117 @@ TEST(EngineAdapter, OneCallPerConfirmationAndErrorsReachTheHook) {
         EXPECT_EQ(repr_of("calls"), c.calls);
         EXPECT_EQ(repr_of("hooked"), c.hooked);
         EXPECT_EQ(footer().toStdString(), c.footer ? std::string(c.footer) : before.toStdString());
+    }
+}
+
+// A child process whose name (the kernel's command name) is `name`: /bin/sleep
+// started through a link of that name in a folder of its own, with HOME and
+// TMPDIR there. Killed and reaped at the end if it still runs.
+class NamedChild {
+public:
+    explicit NamedChild(const std::string& name) {
+        char dir_template[] = "/tmp/vyr-named-child-XXXXXX";
+        if (!mkdtemp(dir_template)) return;
+        dir_ = dir_template;
+        link_ = dir_ + "/" + name;
+        if (symlink("/bin/sleep", link_.c_str()) != 0) return;
+        const std::string home = "HOME=" + dir_, tmp = "TMPDIR=" + dir_;
+        char* argv[] = {const_cast<char*>(link_.c_str()), const_cast<char*>("60"), nullptr};
+        char* envp[] = {const_cast<char*>(home.c_str()), const_cast<char*>(tmp.c_str()), nullptr};
+        if (posix_spawn(&pid_, link_.c_str(), nullptr, nullptr, argv, envp) != 0) pid_ = -1;
+    }
+    ~NamedChild() {
+        if (pid_ > 0 && !reaped_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (!link_.empty()) unlink(link_.c_str());
+        if (!dir_.empty()) rmdir(dir_.c_str());
+    }
+    pid_t pid() const { return pid_; }
+    // Whether the child runs the program under `name` within 5 s (until its
+    // exec it has the name of this test).
+    bool runs_as(const std::string& name) const {
+        for (int i = 0; i < 500; ++i) {
+            std::ifstream in("/proc/" + std::to_string(pid_) + "/comm", std::ios::binary);
+            std::stringstream text;
+            text << in.rdbuf();
+            if (text.str() == name + "\n") return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+    // The signal that ended the child, 0 while it runs after 5 s.
+    int ending_signal() {
+        for (int i = 0; i < 500; ++i) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                reaped_ = true;
+                return WIFSIGNALED(status) ? WTERMSIG(status) : -1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return 0;
+    }
+
+private:
+    std::string dir_, link_;
+    pid_t pid_ = -1;
+    bool reaped_ = false;
+};
+
+TEST(EngineAdapter, EndsAndKillsProcessesWhoseNamesAreNotUtf8) {
+    struct NameCase {
+        const char* name;
+        bool force;
+        int signal;
+    };
+    const NameCase cases[] = {
+        {"\xff\x80" "bad", false, SIGTERM},
+        {"\xff\x80" "bad", true, SIGKILL},
+        {"lat\xe9n1", false, SIGTERM},
+        {"lat\xe9n1", true, SIGKILL},
+    };
+    PyRef engine_obj = [] {
+        GilScope gil;
+        PyRef module(PyImport_ImportModule("engine"));
+        PyRef cls(module ? PyObject_GetAttrString(module.get(), "SystemMonitorEngine") : nullptr);
+        PyRef obj(cls ? PyObject_CallNoArgs(cls.get()) : nullptr);
+        if (!obj) PyErr_Print();
+        return obj;
+    }();
+    ASSERT_TRUE(engine_obj);
+    vyr::apppy::PyTelemetrySource source(engine_obj.get());
+    vyr::apppy::PyViewsEngine engine(engine_obj.get());
+    vyr::test::FakeController monitor;
+    vyr::test::ScriptedBoxes boxes;
+    boxes.answer = QMessageBox::Yes;
+    for (const NameCase& c : cases) {
+        SCOPED_TRACE(std::string(c.force ? "kill " : "end ") + c.name);
+        NamedChild child(c.name);
+        ASSERT_GT(child.pid(), 0);
+        ASSERT_TRUE(child.runs_as(c.name));
+        // The row as the worker brings it: the engine's list, searched by pid.
+        std::vector<vyr::ProcessEntry> rows = source.processes("workload", std::to_string(child.pid()), false, 75);
+        vyr::app::VyrProcessInspectorDialog insp(&engine, &monitor.store, &monitor);
+        insp.set_message_boxes(&boxes);
+        insp.show();
+        insp.update_data(vyr::SystemMetricsSnapshot{}, rows);
+        QTableView* table = vyr::test::table_of(&insp);
+        int row = -1;
+        for (int r = 0; r < table->model()->rowCount(); ++r)
+            if (vyr::test::cell(table, r, 0, Qt::UserRole).toLongLong() == child.pid()) row = r;
+        ASSERT_GE(row, 0);
+        table->selectRow(row);
+
+        QTest::mouseClick(vyr::test::with_text<QPushButton>(&insp, c.force ? "Zorla Kapat" : "Sonlandır"),
+                          Qt::LeftButton);
+
+        EXPECT_EQ(child.ending_signal(), c.signal);
+        const QString footer = vyr::test::shown_texts(&insp).last();
+        EXPECT_TRUE(footer.endsWith(QStringLiteral(") ") + (c.force ? QStringLiteral("zorla kapatıldı (SIGKILL).")
+                                                                     : QStringLiteral("sonlandırma sinyali gönderildi (SIGTERM)."))))
+            << footer.toStdString();
     }
 }
 

@@ -31,8 +31,9 @@ class VyrProcessInspectorDialog : public QWidget {
     Q_OBJECT
 
 public:
-    // The item data role of a row's first cell that keeps the process name
-    // (the entry's `name`); the process id is under Qt::UserRole.
+    // The item data role of a row's first cell that keeps the process name:
+    // the entry's `name`, its bytes as a QByteArray (a name need not be valid
+    // UTF-8); the process id is under Qt::UserRole.
     static constexpr int ProcessNameRole = Qt::UserRole + 1;
 
     // A hidden top-level window; none of the three is owned.
