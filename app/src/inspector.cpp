@@ -482,7 +482,7 @@ void VyrProcessInspectorDialog::_terminate_selected(bool force) {
                          QMessageBox::No);
     if (ans != QMessageBox::Yes) return;
     const TerminateResult result = engine->terminate_process(*pid, force, expected_name);
-    lbl_footer->setText(qs(result.message));
+    lbl_footer->setText(laid_out(result.message));
 }
 
 std::pair<QString, QString> VyrProcessInspectorDialog::_summary_texts(const SystemMetricsSnapshot& snap) const {

@@ -47,25 +47,6 @@ struct Column {
 constexpr int kCentred = Qt::AlignCenter;
 constexpr int kRight = Qt::AlignRight | Qt::AlignVCenter;
 
-// Texts longer than this many characters are cut for their cells and tool
-// tips: laying a text out takes time along its whole length, and this many
-// characters are wider than any screen already.
-constexpr std::size_t kLaidOutChars = 512;
-
-// The first kLaidOutChars characters of a UTF-8 text, "…" after them when the
-// text goes on. Each byte that does not continue a sequence starts a
-// character (an invalid one shows as one); at most four bytes are taken per
-// character, so invalid text is bounded too.
-QString laid_out(const std::string& utf8) {
-    if (utf8.size() <= kLaidOutChars) return qs(utf8);
-    std::size_t chars = 0;
-    std::size_t end = 0;
-    for (; end < utf8.size() && end < 4 * kLaidOutChars; ++end)
-        if ((static_cast<unsigned char>(utf8[end]) & 0xC0) != 0x80 && chars++ == kLaidOutChars) break;
-    if (end == utf8.size()) return qs(utf8);
-    return qs(utf8.substr(0, end)) + QChar(0x2026);
-}
-
 QString io_text(const ProcessEntry& proc) {
     const QString total = fixed(proc.disk_total_mb, 0) + QStringLiteral(" MB)");
     if (proc.disk_rw_kb_s >= 1024) return fixed(proc.disk_rw_kb_s / 1024, 2) + QStringLiteral(" MB/s (") + total;

@@ -838,11 +838,14 @@ private slots:
         QCOMPARE(doc.toPlainText(), QStringLiteral("Komut: ") + shown + QStringLiteral("\nDurum: running"));
         select_pid(42);
         boxes.answer = QMessageBox::Yes;
+        // The engine's answer names the process in full; the footer lays out its first characters.
+        engine->result = {true, name.toStdString()};
         QTest::mouseClick(button("Zorla Kapat"), Qt::LeftButton);
         QCOMPARE(boxes.calls[0].text,
                  QStringLiteral("'") + shown + QStringLiteral("' (PID: 42) işlemini zorla kapatmak istediğinize emin misiniz?"));
         QCOMPARE(engine->terminations.size(), std::size_t(1));
         QCOMPARE(engine->terminations[0].expected_name, name.toStdString());
+        QCOMPARE(footer(), shown);
     }
 
     void selectionFollowsTheProcess_data() {

@@ -22,5 +22,8 @@ inline QString qs(const char* utf8) { return QString::fromUtf8(utf8); }
 // markup for rich text, so the text is escaped into rich text of its own
 // that keeps its blanks and lines (no wrapping, as with a plain tool tip).
 QString plain_tooltip(const QString& text);
+// A UTF-8 text as a view lays it out: its first 512 characters, then "…"
+// when it goes on, so a very long name costs no more than a short one.
+QString laid_out(const std::string& utf8);
 
 }  // namespace vyr::app
