@@ -204,7 +204,7 @@ def main():
     if not have_tools():
         sys.exit("needs Xvfb, openbox, xdotool and imagemagick")
     if not shutil.which("btop") or not shutil.which("script"):
-        sys.exit("needs btop and script (scripts/setup.sh installs btop)")
+        sys.exit("needs btop and script (./test.sh installs btop)")
     cols, rows = (int(v) for v in args.term.lower().split("x"))
 
     results = []

@@ -288,9 +288,32 @@ std::optional<StatFields> parse_stat(std::string_view stat) {
     return f;
 }
 
-std::vector<std::string> parse_cmdline(std::string_view data) {
+namespace {
+
+// The command line as a text-mode read gives it: "\r\n" and a lone "\r"
+// read as "\n". Copies only when there is a carriage return.
+std::string_view with_text_line_ends(std::string_view data, std::string& scratch) {
+    std::size_t cr = data.find('\r');
+    if (cr == std::string_view::npos) return data;
+    scratch.assign(data.data(), cr);
+    for (; cr < data.size(); ++cr) {
+        if (data[cr] != '\r') {
+            scratch += data[cr];
+            continue;
+        }
+        scratch += '\n';
+        if (cr + 1 < data.size() && data[cr + 1] == '\n') ++cr;
+    }
+    return scratch;
+}
+
+}  // namespace
+
+std::vector<std::string> parse_cmdline(std::string_view raw) {
     std::vector<std::string> out;
-    if (data.empty()) return out;  // a zombie or a kernel thread
+    if (raw.empty()) return out;  // a zombie or a kernel thread
+    std::string scratch;
+    std::string_view data = with_text_line_ends(raw, scratch);
     const char sep = data.back() == '\0' ? '\0' : ' ';
     if (data.back() == sep) data.remove_suffix(1);
     for (auto part : bytes::split_on(data, sep)) out.emplace_back(part);

@@ -1,6 +1,7 @@
 """Prints, as JSON, what the classic system-information library says about
-this machine. Run by the system interpreter (Debian's python3-psutil); the
-engine's live check compares its own figures with these."""
+this machine and about the processes whose ids are the arguments. Run by the
+system interpreter (Debian's python3-psutil); the engine's live check compares
+its own figures with these."""
 import json
 import sys
 
@@ -27,9 +28,12 @@ def main():
             out["usage"][p.mountpoint] = [u.total, u.used, u.free, u.percent]
         except OSError:
             pass
-    for proc in psutil.process_iter(["pid", "name", "username", "status", "cmdline",
-                                     "memory_info"]):
-        info = proc.info
+    for pid in sys.argv[1:]:
+        try:
+            info = psutil.Process(int(pid)).as_dict(["pid", "name", "username", "status",
+                                                     "cmdline", "memory_info"])
+        except psutil.NoSuchProcess:
+            continue
         cmdline = info["cmdline"]
         out["procs"][str(info["pid"])] = [
             info["name"], info["username"], info["status"],

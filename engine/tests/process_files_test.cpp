@@ -118,5 +118,27 @@ TEST(ProcessFiles, RoundingToTenthsAsTheRuntime) {
     }
 }
 
+// The command line as the runtime's text-mode read of the file splits it:
+// "\r\n" and a lone "\r" are line feeds before the split.
+TEST(ProcessFiles, CommandLineAsReadInTextMode) {
+    using Args = std::vector<std::string>;
+    const struct Case {
+        const char* name;
+        std::string data;
+        Args args;
+    } cases[] = {
+        {"arguments ending in NUL", std::string("sleep\0" "60\0", 9), {"sleep", "60"}},
+        {"a carriage return inside an argument", std::string("sh\0a\rb\0", 7), {"sh", "a\nb"}},
+        {"a carriage return and line feed", std::string("sh\0a\r\nb\0", 8), {"sh", "a\nb"}},
+        {"two carriage returns before a line feed", std::string("a\r\r\nb\0", 6), {"a\n\nb"}},
+        {"an argument that is a carriage return", std::string("\r\0", 2), {"\n"}},
+        {"a final carriage return keeps the NUL", std::string("x\0y\r", 4), {std::string("x\0y\n", 4)}},
+        {"a rewritten line split at blanks", "nginx: worker\r process", {"nginx:", "worker\n", "process"}},
+        {"one argument with blanks", std::string("a b\r\0", 5), {"a", "b\n"}},
+        {"nothing", "", {}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(parse_cmdline(c.data), c.args) << c.name;
+}
+
 }  // namespace
 }  // namespace vyr::engine

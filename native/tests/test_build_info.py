@@ -51,9 +51,10 @@ class BuildInfo(unittest.TestCase):
                 open(PATH, "w").write(str(e))
             '''
             import tempfile, os, textwrap
-            path = os.path.join(tempfile.mkdtemp(), "msg")
-            _testcapi.run_in_subinterp("PATH = %r\\n" % path + textwrap.dedent(code))
-            print(open(path).read())
+            with tempfile.TemporaryDirectory() as folder:
+                path = os.path.join(folder, "msg")
+                _testcapi.run_in_subinterp("PATH = %r\\n" % path + textwrap.dedent(code))
+                print(open(path).read())
         """)
         self.assertEqual(rc, 0, err)
         self.assertEqual(out.strip(), "Interpreter change detected - this module can only be "

@@ -70,7 +70,7 @@ def missing_parts():
     parts = []
     for tool in ("wine64", "wineserver"):
         if wine_tool(tool) is None:
-            parts.append(f"{tool} (Debian package wine64; scripts/setup.sh installs it)")
+            parts.append(f"{tool} (Debian package wine64; ./test.sh installs it)")
     if not PREFIX or not os.path.exists(os.path.join(PREFIX, READY_MARK)):
         parts.append(f"the prefix {PREFIX!r} (made by the test wine_prefix)")
     for name in ("win_probe.exe", "Vyr_Sistem_Zuvedadu.exe", "python312.dll"):
@@ -181,7 +181,7 @@ def read_report(path):
 def make_prefix():
     """Makes the prefix unless an earlier run made it; prints what it did."""
     if missing := [t for t in ("wine64", "wineserver") if wine_tool(t) is None]:
-        print("missing:", ", ".join(missing), "(Debian package wine64; scripts/setup.sh installs it)")
+        print("missing:", ", ".join(missing), "(Debian package wine64; ./test.sh installs it)")
         return 1
     if os.path.exists(os.path.join(PREFIX, READY_MARK)):
         print(f"the prefix {PREFIX} was made by an earlier run")

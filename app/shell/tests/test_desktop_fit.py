@@ -2,8 +2,7 @@
 X display without a compositing manager, with a solid background, on a large
 and on a small screen, with a real system tray, and on a machine without the
 fonts its style names (the system's Inter is hidden from it). Screenshots of
-each step are left in VYR_E2E_SHOTS (default: a folder under the temporary
-folder)."""
+each step are left in VYR_E2E_SHOTS when it names a folder."""
 import ctypes
 import json
 import os
@@ -15,10 +14,9 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from x11session import TITLE, Monitor, X11Session, have_tools, wait_until
+from x11session import TITLE, Monitor, X11Session, have_tools, shots_folder, wait_until
 
 DIST = os.environ.get("VYR_E2E_DIST") or os.environ.get("VYR_DIST_DIR", "")
-SHOTS = os.environ.get("VYR_E2E_SHOTS") or os.path.join(tempfile.gettempdir(), "vyr_e2e_shots")
 INSPECTOR_TITLE = TITLE + " — Canlı Program ve İşlem Denetçisi"
 BACKGROUND = (0x2E, 0x6F, 0x9E)
 BLACK = (0, 0, 0)
@@ -188,8 +186,7 @@ class DesktopFit(unittest.TestCase):
         return m, main
 
     def shot(self, name):
-        os.makedirs(SHOTS, exist_ok=True)
-        return self.session.screenshot(os.path.join(SHOTS, name + ".png"))
+        return self.session.screenshot(os.path.join(shots_folder(), name + ".png"))
 
     def picture(self):
         path = os.path.join(self.session.root, "screen.ppm")

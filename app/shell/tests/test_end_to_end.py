@@ -1,7 +1,7 @@
 """The real program from its folder, on a virtual X display with openbox and
 HOME in a temporary folder: the capsule, hover, the inspector, dragging, a
 second copy, SIGTERM and quitting from the menu. Screenshots of each step
-are left in VYR_E2E_SHOTS (default: a folder under the build's Testing dir)."""
+are left in VYR_E2E_SHOTS when it names a folder."""
 import json
 import os
 import shutil
@@ -13,10 +13,9 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from x11session import TITLE, Monitor, X11Session, have_tools, wait_until
+from x11session import TITLE, Monitor, X11Session, have_tools, shots_folder, wait_until
 
 DIST = os.environ.get("VYR_E2E_DIST") or os.environ.get("VYR_DIST_DIR", "")
-SHOTS = os.environ.get("VYR_E2E_SHOTS") or os.path.join(tempfile.gettempdir(), "vyr_e2e_shots")
 # Qt adds the application's name to the window titles that do not end with it.
 INSPECTOR_TITLE = TITLE + " — Canlı Program ve İşlem Denetçisi"
 
@@ -24,7 +23,6 @@ INSPECTOR_TITLE = TITLE + " — Canlı Program ve İşlem Denetçisi"
 @unittest.skipUnless(have_tools(), "Xvfb, openbox, xdotool or imagemagick missing")
 class EndToEnd(unittest.TestCase):
     def setUp(self):
-        os.makedirs(SHOTS, exist_ok=True)
         self.session = X11Session()
         self.addCleanup(self.session.close)
         self.home = tempfile.mkdtemp(prefix="vyr_e2e_home_")
@@ -42,7 +40,7 @@ class EndToEnd(unittest.TestCase):
             json.dump(values, fh)
 
     def shot(self, name):
-        return self.session.screenshot(os.path.join(SHOTS, name + ".png"))
+        return self.session.screenshot(os.path.join(shots_folder(), name + ".png"))
 
     def others(self, m, main):
         return [w for w in self.session.windows(m.pid) if w != main]

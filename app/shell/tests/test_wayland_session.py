@@ -3,7 +3,8 @@ headless back end is the compositor and only WAYLAND_DISPLAY names a display.
 The program runs on Qt's Wayland platform, shows its capsule as a toplevel
 window and ends with 0 on SIGTERM. What it asks of the compositor is read from
 the Wayland client library's own protocol trace (WAYLAND_DEBUG). A picture of
-the screen is left in VYR_E2E_SHOTS as 09_wayland_capsule.png."""
+the screen is left in VYR_E2E_SHOTS as 09_wayland_capsule.png when it names a
+folder."""
 import glob
 import os
 import re
@@ -17,11 +18,10 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from x11session import PROGRAM, TITLE, private_folder, wait_until  # noqa: E402
+from x11session import PROGRAM, TITLE, private_folder, shots_folder, wait_until  # noqa: E402
 from x11display import stop  # noqa: E402  (its folder is on the path through x11session)
 
 DIST = os.environ.get("VYR_E2E_DIST") or os.environ.get("VYR_DIST_DIR", "")
-SHOTS = os.environ.get("VYR_E2E_SHOTS") or os.path.join(tempfile.gettempdir(), "vyr_e2e_shots")
 SOCKET_NAME = "vyr-wayland-test"
 
 
@@ -98,12 +98,11 @@ class WaylandOnly(unittest.TestCase):
 
     def screenshot(self, name):
         """weston's own screen picture, kept for a look by eye."""
-        os.makedirs(SHOTS, exist_ok=True)
         folder = tempfile.mkdtemp(dir=self.root)
         subprocess.run(["weston-screenshooter"], env=self.weston_env, cwd=folder, timeout=30,
                        capture_output=True)
         for path in glob.glob(os.path.join(folder, "*.png")):
-            shutil.move(path, os.path.join(SHOTS, name))
+            shutil.move(path, os.path.join(shots_folder(), name))
 
     def test_capsule_shows_and_sigterm_ends_with_zero(self):
         home = private_folder(self.root, "home")

@@ -1,10 +1,13 @@
 """A virtual X display with a window manager, and the monitor program run on
 it from the program folder, for the end-to-end tests and the benchmark."""
+import atexit
 import json
 import os
+import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..",
@@ -14,6 +17,24 @@ from x11display import VirtualDisplay, private_folder, wait_until  # noqa: E402,
 
 TITLE = "Vyr Ruvivu Zizodiro"
 PROGRAM = "Vyr_Sistem_Zuvedadu"
+
+
+_shots = []
+
+
+def shots_folder():
+    """Where the screenshots of this run go: VYR_E2E_SHOTS when set (they stay
+    there for a look by eye), else a temporary folder of this run, removed when
+    the run ends."""
+    if not _shots:
+        folder = os.environ.get("VYR_E2E_SHOTS")
+        if folder:
+            os.makedirs(folder, exist_ok=True)
+        else:
+            folder = tempfile.mkdtemp(prefix="vyr_e2e_shots_")
+            atexit.register(shutil.rmtree, folder, True)
+        _shots.append(folder)
+    return _shots[0]
 
 
 def have_tools():
