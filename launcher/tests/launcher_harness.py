@@ -24,16 +24,20 @@ class LauncherTestCase(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.scratch, True)
         self.runtime_dir = os.path.join(self.scratch, "run")
         os.mkdir(self.runtime_dir, 0o700)
+        # The launcher's own temporary folder: the per-user folder it makes there
+        # goes with the scratch folder.
+        self.temp_dir = os.path.join(self.scratch, "temp")
+        os.mkdir(self.temp_dir, 0o755)
         self.stop_file = os.path.join(self.scratch, "stop")
         self._running = []
         self.addCleanup(self._end_running)
 
     def env(self, **changes):
-        """The launcher's environment: no display, a private session folder, UTF-8 text."""
+        """The launcher's environment: no display, private session and temporary folders, UTF-8 text."""
         env = {k: v for k, v in os.environ.items()
                if k not in ("DISPLAY", "WAYLAND_DISPLAY", "LOCALAPPDATA", "PYTHONPATH",
                             "PYTHONHOME", "VYR_TEST_ACTION", "VYR_TEST_REPORT", "VYR_TEST_NO_MAIN")}
-        env.update(LANG="C.UTF-8", LC_ALL="C.UTF-8", XDG_RUNTIME_DIR=self.runtime_dir,
+        env.update(LANG="C.UTF-8", LC_ALL="C.UTF-8", XDG_RUNTIME_DIR=self.runtime_dir, TMPDIR=self.temp_dir,
                    VYR_TEST_STOP=self.stop_file)
         for key, value in changes.items():
             if value is None:
