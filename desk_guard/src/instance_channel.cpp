@@ -61,8 +61,9 @@ bool ActivationServer::start(const QString& server_name) {
     name_ = server_name;
     for (const QString& address : server_addresses(server_name)) {
         auto* server = new QLocalServer(this);
-        // Only the user who runs the program may connect (socket file mode
-        // 0700, or a pipe restricted to the user's account on Windows).
+        // Only the user who runs the program may connect: the socket file is
+        // open to its owner alone, and on Windows the pipe admits only the
+        // user's account.
         server->setSocketOptions(QLocalServer::UserAccessOption);
         connect(server, &QLocalServer::newConnection, this, [this, server] { drain(server); });
         QLocalServer::removeServer(address);
