@@ -1,24 +1,29 @@
 // The CPU cost of one engine cycle (a snapshot plus the process list over
 // all processes), per process, measured side by side in rounds:
-//   - the C++ core alone, in this program, twice: keeping the files of each
-//     process open between lists (as it runs) and opening every file afresh
-//     (VYR_PROC_FILES_KEPT=0);
+//   - the C++ core alone, twice: keeping the files of each process open
+//     between lists (as it runs), in a process of its own, and opening every
+//     file afresh (VYR_PROC_FILES_KEPT=0), in this program;
 //   - the two floors of proc_read_floor.cpp, which only read what a cycle
 //     must read (the four files of every process and the system files), the
 //     least any implementation can spend: opening, reading and closing every
-//     file each cycle (built into this program, it runs right after the core
-//     cycles), and keeping the files open and reading them at offset 0 (the
-//     floor program in a process of its own);
+//     file each cycle (built into this program, it runs right after each
+//     cycle of the core that opens them), and keeping the files open and
+//     reading them at offset 0 (the floor program in a process of its own,
+//     as the core that keeps them: both run cycle after cycle undisturbed,
+//     and together their files could pass the descriptor limit);
 //   - the engine module as the telemetry worker calls it, both ways;
 //   - the classic Python library doing the same work (Debian's python3-psutil).
-// Each round runs the cores and the first floor cycle by cycle, then the
-// kept floor and the three Python programs (their order turns), so all meet the same machine; the
+// Each round runs the opening core and its floor cycle by cycle, then the
+// keeping core, the kept floor and the three Python programs (their order
+// turns), so all meet the same machine; the
 // figures and their ratios are printed as minimum, median and maximum over
 // the rounds. With --extra N, N sleeping child processes are started first
 // and are listed by all of them.
 //
 //   engine_cycle_bench [--extra N] [ROUNDS [CYCLES]]   default 7 rounds of 40 cycles
-//   engine_cycle_bench [--extra N] --core CYCLES       only the core, for a profiler
+//   engine_cycle_bench [--extra N] --core CYCLES       only the core that keeps the files (for
+//                                                      a profiler): prints "cycles processes
+//                                                      us_per_cycle" as the floor program does
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -132,8 +137,9 @@ const char* const kNames[kWho] = {"C++ core",         "C++ core, files opened ea
                                   "psutil in Python"};
 const char* const kShort[kWho] = {"core", "core-open", "floor", "floor-kept", "module", "module-open", "psutil"};
 
-// Both cores and the floor that opens each time, one cycle of each in turn.
-void measure_cores_and_floor(Core& kept, Core& open_each_time, int cycles, Measure* m) {
+// The core that opens every file and the floor that does the same, one
+// cycle of each in turn.
+void measure_opening_core_and_floor(Core& open_each_time, int cycles, Measure* m) {
     const int proc_dir = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     double spent[kWho] = {};
     long floor_processes = proc_read_floor_cycle(proc_dir);
@@ -144,15 +150,12 @@ void measure_cores_and_floor(Core& kept, Core& open_each_time, int cycles, Measu
             spent[who] += now - t;
             t = now;
         };
-        kept.cycle();
-        lap(kCore);
         open_each_time.cycle();
         lap(kCoreOpen);
         floor_processes = proc_read_floor_cycle(proc_dir);
         lap(kFloor);
     }
     if (proc_dir >= 0) close(proc_dir);
-    m[kCore] = {spent[kCore] / cycles, kept.processes(), true};
     m[kCoreOpen] = {spent[kCoreOpen] / cycles, open_each_time.processes(), true};
     m[kFloor] = {spent[kFloor] / cycles, floor_processes, floor_processes > 0};
 }
@@ -257,8 +260,7 @@ int main(int argc, char** argv) {
         const int cycles = std::max(1, std::atoi(args[1].c_str()));
         const double start = thread_cpu_us();
         for (int i = 0; i < cycles; ++i) core.cycle();
-        const Measure m{(thread_cpu_us() - start) / cycles, core.processes(), true};
-        std::printf("%s us/process over %ld processes\n", fixed(m.per_process(), 2).c_str(), m.processes);
+        std::printf("%d %ld %.3f\n", cycles, core.processes(), (thread_cpu_us() - start) / cycles);
         return 0;
     }
     const int rounds = !args.empty() ? std::max(1, std::atoi(args[0].c_str())) : 7;
@@ -270,6 +272,9 @@ int main(int argc, char** argv) {
     const std::string module = "PYTHONPATH=" + quoted(VYR_DIST_DIR) + " " + quoted(VYR_TARGET_PYTHON) + " " +
                                quoted(std::string(VYR_BENCH_DIR) + "/engine_cycle_module.py") + " " + n;
     std::string commands[kWho];
+    char self[4096] = {0};
+    if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return 1;
+    commands[kCore] = "exec " + quoted(self) + " --core " + n;
     commands[kModule] = "exec env " + module;
     commands[kModuleOpen] = "exec env " + std::string(kKeptVariable) + "=0 " + module;
     // The kept floor in a process of its own: its files and the kept core's
@@ -277,13 +282,13 @@ int main(int argc, char** argv) {
     commands[kFloorKept] = "exec " + quoted(VYR_FLOOR_PROGRAM) + " " + n + " --kept";
     commands[kPsutil] = "exec /usr/bin/python3 " + quoted(std::string(VYR_BENCH_DIR) + "/engine_cycle_psutil.py") +
                         " " + n;
-    const Who children[] = {kFloorKept, kModule, kModuleOpen, kPsutil};
+    const Who children[] = {kCore, kFloorKept, kModule, kModuleOpen, kPsutil};
 
     std::printf("engine cycle (snapshot + process list over all processes): %d rounds of %d cycles, "
                 "%zu extra sleeping processes\n",
                 rounds, cycles, sleepers.size());
     print_kept_cost();
-    Core kept(true), open_each_time(false);
+    Core open_each_time(false);
     std::vector<double> per_process[kWho], per_cycle[kWho], processes[kWho];
     struct Ratio {
         const char* label;
@@ -303,9 +308,10 @@ int main(int argc, char** argv) {
     };
     for (int r = 0; r < rounds; ++r) {
         Measure m[kWho];
-        measure_cores_and_floor(kept, open_each_time, cycles, m);
-        for (int i = 0; i < 4; ++i) {  // the order turns from round to round
-            const Who who = children[(i + r) % 4];
+        measure_opening_core_and_floor(open_each_time, cycles, m);
+        constexpr int kChildren = sizeof children / sizeof children[0];
+        for (int i = 0; i < kChildren; ++i) {  // the order turns from round to round
+            const Who who = children[(i + r) % kChildren];
             m[who] = run_child(commands[who]);
         }
         for (int who = 0; who < kWho; ++who) {
