@@ -272,13 +272,13 @@ int main(int argc, char** argv) {
     const std::string module = "PYTHONPATH=" + quoted(VYR_DIST_DIR) + " " + quoted(VYR_TARGET_PYTHON) + " " +
                                quoted(std::string(VYR_BENCH_DIR) + "/engine_cycle_module.py") + " " + n;
     std::string commands[kWho];
+    // The core and the floor that keep their files each run in a process of
+    // their own (see the top of this file).
     char self[4096] = {0};
     if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return 1;
     commands[kCore] = "exec " + quoted(self) + " --core " + n;
     commands[kModule] = "exec env " + module;
     commands[kModuleOpen] = "exec env " + std::string(kKeptVariable) + "=0 " + module;
-    // The kept floor in a process of its own: its files and the kept core's
-    // together could pass the descriptor limit.
     commands[kFloorKept] = "exec " + quoted(VYR_FLOOR_PROGRAM) + " " + n + " --kept";
     commands[kPsutil] = "exec /usr/bin/python3 " + quoted(std::string(VYR_BENCH_DIR) + "/engine_cycle_psutil.py") +
                         " " + n;
