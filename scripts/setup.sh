@@ -67,8 +67,9 @@ root_command() {
 # Root runs the commands itself; another user through sudo, once sudo has said
 # that it lets this user in: without a password, or, with "prompt" and a
 # terminal to type it on, after one password prompt (the later commands use
-# the credentials that sudo then keeps for a while). AS_ROOT is the prefix of
-# those commands; NO_ROOT says why there is no way to root.
+# the credentials that sudo then keeps for a while). sudo reads the password
+# from the controlling terminal, which "su -c" and a service do not give.
+# AS_ROOT is the prefix of those commands; NO_ROOT says why there is no way to root.
 AS_ROOT=()
 NO_ROOT=""
 ROOT_FOUND=false
@@ -80,7 +81,7 @@ find_root() {
   elif sudo -n true 2>/dev/null; then
     AS_ROOT=(sudo -n)
     ROOT_FOUND=true
-  elif [ "$1" = prompt ] && [ -t 0 ]; then
+  elif [ "$1" = prompt ] && [ -t 0 ] && { true </dev/tty; } 2>/dev/null; then
     echo "setup: installing needs root; sudo asks for your password once" >&2
     if sudo -v; then
       AS_ROOT=(sudo -n)

@@ -2,8 +2,9 @@
 missing: as root itself, as another user through sudo when sudo lets them in,
 and otherwise not at all (it prints the command for root and fails). Runs the
 script with stand-ins for id, dpkg-query, apt-get, sudo, locale and localedef
-on a PATH that holds nothing else but a few basic tools, with no standard
-input or with a terminal."""
+on a PATH that holds nothing else but a few basic tools, in a session of its
+own: with no standard input and no terminal, or with a terminal as its standard
+input and controlling terminal."""
 import os
 import pty
 import re
@@ -11,6 +12,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 SETUP = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "setup.sh")
@@ -23,7 +25,9 @@ SUDO = r'''
 printf "sudo %s\n" "$*" >> "$VYR_TEST_REPORT"
 case "$1" in
   -v)
-    [ -t 0 ] || { echo "sudo: a terminal is required to read the password" >&2; exit 1; }
+    if ! { true </dev/tty; } 2>/dev/null; then
+      echo "sudo: a terminal is required to read the password" >&2; exit 1
+    fi
     case "$VYR_TEST_SUDO" in
       refuses) echo "user is not in the sudoers file." >&2; exit 1 ;;
       *) : > "$VYR_TEST_REPORT.granted"; exit 0 ;;
@@ -81,8 +85,10 @@ class SetupScript(unittest.TestCase):
                 os.chmod(path, 0o755)
         return folder
 
-    def run_setup(self, uid, sudo, missing, *args, terminal=False, locale=True, apt_fails=""):
-        """Runs the script; sudo is None (no sudo) or how the stand-in answers."""
+    def run_setup(self, uid, sudo, missing, *args, terminal=None, locale=True, apt_fails=""):
+        """Runs the script; sudo is None (no sudo) or how the stand-in answers;
+        terminal None (no standard input), "controlling" (a terminal as standard
+        input and controlling terminal) or "input only" (as after "su -c")."""
         env = {"PATH": self.tools(sudo is not None), "HOME": self.scratch, "TMPDIR": self.tmp,
                "VYR_PYTHON": sys.executable, "VYR_TEST_UID": str(uid),
                "VYR_TEST_MISSING": " ".join(missing), "VYR_TEST_SUDO": sudo or "",
@@ -91,17 +97,23 @@ class SetupScript(unittest.TestCase):
         for name in ("LD_PRELOAD", "ASAN_OPTIONS", "PYTHONMALLOC", "PYTHONPATH"):
             if name in os.environ:
                 env[name] = os.environ[name]
-        if terminal:
+        if terminal is not None:
             leader, follower = pty.openpty()
             self.addCleanup(os.close, leader)
             stdin = follower
+            if terminal == "input only":
+                self.hold_as_another_sessions_terminal(follower)
         else:
             stdin = subprocess.DEVNULL
+        command = [shutil.which("bash"), SETUP, *args]
+        if terminal == "controlling":
+            command = [shutil.which("setsid"), "--ctty"] + command
         try:
-            proc = subprocess.run([shutil.which("bash"), SETUP, *args], env=env, stdin=stdin,
+            proc = subprocess.run(command, env=env, stdin=stdin,
+                                  start_new_session=terminal != "controlling",
                                   capture_output=True, text=True, timeout=60)
         finally:
-            if terminal:
+            if terminal is not None:
                 os.close(follower)
         try:
             with open(self.report) as fh:
@@ -112,6 +124,22 @@ class SetupScript(unittest.TestCase):
         if os.path.exists(self.report + ".granted"):
             os.remove(self.report + ".granted")
         return proc, ran
+
+    def hold_as_another_sessions_terminal(self, follower):
+        """Makes the terminal the controlling terminal of another session (as the
+        login shell's is when "su -c" starts a session of its own)."""
+        holder = subprocess.Popen([shutil.which("setsid"), "--ctty", shutil.which("sleep"), "600"],
+                                  stdin=follower)
+        self.addCleanup(holder.wait)
+        self.addCleanup(holder.kill)
+        device = os.stat(follower).st_rdev
+        while True:
+            with open("/proc/%d/stat" % holder.pid) as fh:
+                fields = fh.read().rsplit(")", 1)[1].split()
+            if int(fields[4]) == device:  # tty_nr
+                return
+            self.assertIsNone(holder.poll(), "setsid --ctty ended")
+            time.sleep(0.01)
 
     @staticmethod
     def apt_runs(ran):
@@ -131,15 +159,15 @@ class SetupScript(unittest.TestCase):
         update = "apt-get -q update"
         install = "apt-get -q -y -o Dpkg::Use-Pty=0 install --no-install-recommends "
         cases = [
-            ("root installs a missing test package itself", 0, None, ["trayer"], ["test"], False,
+            ("root installs a missing test package itself", 0, None, ["trayer"], ["test"], None,
              [update, install + "trayer"]),
             ("another user through sudo without a password", 1000, "open", ["cmake", "xvfb"], [],
-             False, [update, install + "cmake xvfb"]),
+             None, [update, install + "cmake xvfb"]),
             ("another user after one password on a terminal", 1000, "password", ["cmake"], [],
-             True, [update, install + "cmake"]),
+             "controlling", [update, install + "cmake"]),
             ("the program's set leaves the test packages out", 1000, None,
-             ["wine64", "clang", "weston", "libgtest-dev"], [], False, []),
-            ("nothing missing", 1000, "refuses", [], ["test"], True, []),
+             ["wine64", "clang", "weston", "libgtest-dev"], [], None, []),
+            ("nothing missing", 1000, "refuses", [], ["test"], "controlling", []),
         ]
         for name, uid, sudo, missing, args, terminal, apt in cases:
             with self.subTest(name):
@@ -161,14 +189,16 @@ class SetupScript(unittest.TestCase):
 
     def test_without_a_way_to_root_it_prints_the_command_and_installs_nothing(self):
         cases = [
-            ("no sudo", None, [], ["qtbase5-dev"], False, True, False),
-            ("no sudo, the test set", None, ["test"], ["wine64", "btop"], False, True, False),
+            ("no sudo", None, [], ["qtbase5-dev"], None, True, False),
+            ("no sudo, the test set", None, ["test"], ["wine64", "btop"], None, True, False),
             ("sudo refuses, no standard input, every package and the locale missing",
-             "refuses", ["test"], ["*"], False, False, True),
-            ("sudo wants a password, no standard input", "password", [], ["cmake"], False, True,
+             "refuses", ["test"], ["*"], None, False, True),
+            ("sudo wants a password, no standard input", "password", [], ["cmake"], None, True,
              False),
-            ("sudo refuses after the password on a terminal", "refuses", ["test"], ["git"], True,
-             False, True),
+            ("sudo wants a password, a terminal on standard input only", "password", [],
+             ["cmake"], "input only", True, False),
+            ("sudo refuses after the password on a terminal", "refuses", ["test"], ["git"],
+             "controlling", False, True),
         ]
         for name, sudo, args, missing, terminal, locale, locale_step in cases:
             with self.subTest(name):
@@ -178,6 +208,8 @@ class SetupScript(unittest.TestCase):
                 self.assertEqual(proc.stdout, "")
                 self.assertEqual(self.apt_runs(ran), [])
                 self.assertNotIn(LOCALE_STEP, ran)
+                # A password is asked for only where it can be typed.
+                self.assertEqual("sudo -v" in ran, terminal == "controlling")
                 listed = self.assert_root_command(proc.stderr, locale_step)
                 if missing == ["*"]:
                     for package in ("cmake", "qtbase5-dev", "libgtest-dev", "wine64", "locales"):
@@ -187,15 +219,16 @@ class SetupScript(unittest.TestCase):
 
     def test_the_locale_alone_asks_for_no_password(self):
         cases = [
-            ("root makes it", 0, None, ["localedef -i tr_TR -f UTF-8 tr_TR.UTF-8"], False),
-            ("sudo without a password", 1000, "open",
-             ["sudo -n localedef -i tr_TR -f UTF-8 tr_TR.UTF-8", LOCALE_STEP], False),
+            ("root makes it", 0, None, [LOCALE_STEP], False),
+            ("sudo without a password", 1000, "open", ["sudo -n " + LOCALE_STEP, LOCALE_STEP],
+             False),
             ("sudo with a password, on a terminal: named, not asked", 1000, "password", [], True),
             ("no sudo: named", 1000, None, [], True),
         ]
         for name, uid, sudo, made, named in cases:
             with self.subTest(name):
-                proc, ran = self.run_setup(uid, sudo, [], "test", terminal=True, locale=False)
+                proc, ran = self.run_setup(uid, sudo, [], "test", terminal="controlling",
+                                           locale=False)
                 self.assertEqual(proc.returncode, 0, proc.stderr)
                 self.assertNotIn("sudo -v", ran)
                 self.assertEqual([line for line in ran if "localedef" in line], made)
