@@ -105,9 +105,12 @@ install_missing() {
   log=$(mktemp "${TMPDIR:-/tmp}/vyr-setup-XXXXXX.log")
   before=$(count_installed)
   echo "setup: installing ${#missing[@]} Debian packages and what they need: ${missing[*]}" >&2
-  if ! "${AS_ROOT[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -q update >"$log" 2>&1 ||
+  # Nothing may wait for an answer that nobody sees: no standard input, and a
+  # changed configuration file of an upgraded package is kept as it is.
+  if ! "${AS_ROOT[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -q update </dev/null >"$log" 2>&1 ||
      ! "${AS_ROOT[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -q -y -o Dpkg::Use-Pty=0 \
-         install --no-install-recommends "${missing[@]}" >>"$log" 2>&1; then
+         -o Dpkg::Options::=--force-confdef -o Dpkg::Options::=--force-confold \
+         install --no-install-recommends "${missing[@]}" </dev/null >>"$log" 2>&1; then
     echo "setup: apt-get failed; its output is in $log, ending with:" >&2
     tail -n 5 "$log" | sed 's/^/  /' >&2
     if [ ${#AS_ROOT[@]} -gt 0 ]; then

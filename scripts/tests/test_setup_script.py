@@ -157,7 +157,8 @@ class SetupScript(unittest.TestCase):
 
     def test_who_installs_what(self):
         update = "apt-get -q update"
-        install = "apt-get -q -y -o Dpkg::Use-Pty=0 install --no-install-recommends "
+        install = ("apt-get -q -y -o Dpkg::Use-Pty=0 -o Dpkg::Options::=--force-confdef "
+                   "-o Dpkg::Options::=--force-confold install --no-install-recommends ")
         cases = [
             ("root installs a missing test package itself", 0, None, ["trayer"], ["test"], None,
              [update, install + "trayer"]),
