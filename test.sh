@@ -14,9 +14,6 @@ BUILD=${VYR_BUILD_DIR:-build}
 CHECKED=${VYR_SANITIZE_BUILD_DIR:-build-asan}
 status=0
 
-# Every package first, so that the first configure finds the cross tools too.
-bash scripts/setup.sh test >/dev/null || exit 1
-
 RUN_TMP=$(mktemp -d "${TMPDIR:-/tmp}/vyr-test-XXXXXX") || exit 1
 trap 'rm -rf "$RUN_TMP"' EXIT
 # Readable by all, as /tmp is: some tests read their files as another user.
@@ -39,7 +36,9 @@ run_tests() {
   return $rc
 }
 
-bash scripts/build.sh || exit 1
+# The test packages are installed before the first configure, so that it finds
+# the cross tools too; a build folder that ./run.sh made gets its tests added.
+bash scripts/build.sh test || exit 1
 run_tests "$BUILD" "$@" || status=1
 
 bash scripts/build.sh sanitize || exit 1

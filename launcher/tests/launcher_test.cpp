@@ -250,7 +250,7 @@ TEST(SessionLock, PrivateFolderUnderTheTemporaryFolder) {
 TEST(SessionLock, UnusableRuntimeFolderFallsBackToThePerUserFolder) {
     ScratchFolder temp;
     const std::string per_user = temp.path + "/vyr-" + std::to_string(geteuid());
-    for (const std::string runtime : {temp.path + "/gone", std::string("/proc")}) {
+    for (const std::string& runtime : {temp.path + "/gone", std::string("/proc")}) {
         SCOPED_TRACE(runtime);
         int fd = -1;
         EXPECT_EQ(vyr::launcher::linux_layer::take_session_lock(vyr::launcher::kInstanceLockName,
