@@ -430,6 +430,49 @@ class DesktopFit(unittest.TestCase):
                         "the capsule stayed cut under a compositing manager")
         self.x.release()
 
+    def test_fully_transparent_capsule_shows_its_hover_plate_at_once(self):
+        # The window grows to the whole plate before the hovered plate is
+        # painted: had it grown after, the part it gained would stay black
+        # until the next repaint, and no sample comes to repaint it here.
+        s = self.open_session(1920, 1080)
+        m, main = self.start(bg_alpha=0, hover_popup=False, refresh_ms=3600000)
+        x, y, w, h = s.geometry(main)
+        away = (x - 300, y - 300)
+        s.pointer_to(*away)
+        plate = [(x + 45, y + 6), (x + 33, y + 30), (x + 4, y + 30), (x + 60, y + 38)]
+
+        def plate_is(test):
+            pic = self.picture()
+            return all(test(pic.at(px, py)) for px, py in plate)
+
+        def desktop(c):
+            return c == BACKGROUND
+
+        def pale(c):
+            return min(c) > 0xD0
+
+        self.assertTrue(wait_until(lambda: plate_is(desktop), 10, 0.3), "the capsule's plate area is not the desktop")
+        pic = self.picture()
+        figure = [(px, py) for px in range(x + 30, x + w - 6) for py in range(y + 10, y + 34)
+                  if max(pic.at(px, py)) < 0x60]
+        self.assertTrue(figure, "no dark figure on the capsule")
+        on_figure = figure[len(figure) // 2]
+        for attempt in range(3):
+            s.pointer_to(*on_figure)
+            self.assertTrue(wait_until(lambda: plate_is(pale), 5, 0.2), "the hover plate is not pale (%d)" % attempt)
+            s.pointer_to(*away)
+            self.assertTrue(wait_until(lambda: plate_is(desktop), 5, 0.2))
+
+        # The context menu closes with the pointer on the capsule.
+        s.pointer_to(*on_figure)
+        self.assertTrue(wait_until(lambda: plate_is(pale), 5, 0.2))
+        s.click(*on_figure, button=3)
+        self.assertTrue(wait_until(lambda: self.others(m, main), 5), "no context menu")
+        s.key("Escape")
+        self.assertTrue(wait_until(lambda: not self.others(m, main), 5), "the context menu stayed")
+        self.assertTrue(wait_until(lambda: plate_is(pale), 5, 0.2), "the plate is not pale after the menu")
+        self.shot("transparent_capsule_hovered_after_the_menu")
+
     @unittest.skipUnless(shutil.which("trayer"), "no trayer")
     def test_tray_icon_in_a_real_tray(self):
         s = self.open_session(1920, 1080)
