@@ -117,14 +117,26 @@ void SingleMainCapsule::paintEvent(QPaintEvent*) {
     }
     p.end();
 
-    // The shape follows the figure and the bar while no plate is drawn.
-    QString key;
-    if (!is_hovered && bg_alpha <= 0)
-        key = percent_text(percent, 0) + QLatin1Char(' ') + QString::number(capsule_fill_width(w, percent));
+    // The shape follows the figure and the bar while no plate is drawn; it
+    // is told after the paint, never from inside it.
+    const QString key = see_through_key();
     if (key != see_through_key_) {
         see_through_key_ = key;
-        emit shape_changed();
+        QMetaObject::invokeMethod(this, &SingleMainCapsule::shape_changed, Qt::QueuedConnection);
     }
+}
+
+QString SingleMainCapsule::see_through_key() const {
+    if (!draws_no_plate()) return QString();
+    return percent_text(percent, 0) + QLatin1Char(' ') + QString::number(capsule_fill_width(width(), percent));
+}
+
+bool SingleMainCapsule::plate_follows_hover() {
+    const QString key = see_through_key();
+    if (key == see_through_key_) return false;
+    see_through_key_ = key;
+    emit shape_changed();
+    return true;
 }
 
 std::optional<QRegion> SingleMainCapsule::see_through_shape() const {
@@ -218,7 +230,12 @@ void SingleMainCapsule::mouseReleaseEvent(QMouseEvent* event) {
 
 void SingleMainCapsule::enterEvent(QEvent* event) {
     is_hovered = true;
-    update();
+    // The plate that the window has just grown to show is painted at once,
+    // before the window system asks for the part that it uncovered.
+    if (plate_follows_hover())
+        repaint();
+    else
+        update();
     emit hovered_enter();
     QWidget::enterEvent(event);
 }
@@ -226,6 +243,7 @@ void SingleMainCapsule::enterEvent(QEvent* event) {
 void SingleMainCapsule::leaveEvent(QEvent* event) {
     is_hovered = false;
     close_btn_hovered = false;
+    plate_follows_hover();
     update();
     emit hovered_leave();
     QWidget::leaveEvent(event);

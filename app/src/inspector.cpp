@@ -1,5 +1,6 @@
 #include "vyr/app/inspector.hpp"
 
+#include "footer_label.hpp"
 #include "process_table.hpp"
 
 #include <QAbstractItemView>
@@ -394,7 +395,7 @@ void VyrProcessInspectorDialog::_build_table(QBoxLayout* layout) {
 }
 
 void VyrProcessInspectorDialog::_build_footer(QBoxLayout* layout) {
-    lbl_footer = plain_label(
+    lbl_footer = new FooterLabel(
         QStringLiteral("Sekmelere tıklayarak sıralamayı değiştirebilir, işlem sonlandırabilirsiniz."));
     lbl_footer->setFont(make_clean_font(9));
     lbl_footer->setStyleSheet(QStringLiteral("color: #475569; font-weight: 700;"));
@@ -482,7 +483,7 @@ void VyrProcessInspectorDialog::_terminate_selected(bool force) {
                          QMessageBox::No);
     if (ans != QMessageBox::Yes) return;
     const TerminateResult result = engine->terminate_process(*pid, force, expected_name);
-    lbl_footer->setText(laid_out(result.message));
+    lbl_footer->set_message(qs(result.message));
 }
 
 std::pair<QString, QString> VyrProcessInspectorDialog::_summary_texts(const SystemMetricsSnapshot& snap) const {

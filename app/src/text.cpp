@@ -24,7 +24,7 @@ QString plain_tooltip(const QString& text) {
 }
 
 // Texts longer than this many characters are cut where the views lay them
-// out (cells, tool tips, the footer): laying a text out takes time along its
+// out (cells and tool tips): laying a text out takes time along its
 // whole length, and this many characters are wider than any screen already.
 namespace {
 constexpr std::size_t kLaidOutChars = 512;

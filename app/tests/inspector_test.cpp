@@ -840,14 +840,80 @@ private slots:
         QCOMPARE(doc.toPlainText(), QStringLiteral("Komut: ") + shown + QStringLiteral("\nDurum: running"));
         select_pid(42);
         boxes.answer = QMessageBox::Yes;
-        // The engine's answer names the process in full; the footer lays out its first characters.
-        engine->result = {true, name.toStdString()};
+        // The engine's answer names the process in full; the footer keeps its
+        // PID and outcome and shortens the name where the line is too short.
+        const QString tail = QStringLiteral("' (PID 42) zorla kapatıldı (SIGKILL).");
+        engine->result = {true, "'" + name.toStdString() + tail.toStdString()};
         QTest::mouseClick(button("Zorla Kapat"), Qt::LeftButton);
         QCOMPARE(boxes.calls[0].text,
                  QStringLiteral("'") + shown + QStringLiteral("' (PID: 42) işlemini zorla kapatmak istediğinize emin misiniz?"));
         QCOMPARE(engine->terminations.size(), std::size_t(1));
         QCOMPARE(engine->terminations[0].expected_name, name.toStdString());
-        QCOMPARE(footer(), shown);
+        QVERIFY2(footer().startsWith(QStringLiteral("'") + shown.left(8)) && footer().endsWith(tail),
+                 qPrintable(footer()));
+        QCOMPARE(insp->width(), 780);
+    }
+
+    // The footer is laid out within the window's width and never widens it:
+    // an answer too long for the line is shortened in its middle, within the
+    // name when it names a process, so that the PID and the outcome stay whole;
+    // the tool tip then holds it (its two ends when it is very long).
+    void footerKeepsTheWindowItsWidth_data() {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("head");  // what the footer starts with
+        QTest::addColumn<QString>("tail");  // and ends with
+        QTest::addColumn<QString>("tip");   // the tool tip, as text
+        const QString term = QStringLiteral("' (PID 4242) sonlandırma sinyali gönderildi (SIGTERM).");
+        const QString kill = QStringLiteral("' (PID 77) zorla kapatıldı (SIGKILL).");
+        const QString name200 = QStringLiteral("uzun-") + QString(195, QLatin1Char('a'));
+        const QString name131k(131000, QLatin1Char('n'));
+        QTest::newRow("a name of 200 characters")
+            << QStringLiteral("'") + name200 + term << QStringLiteral("'uzun-aaa") << term
+            << QStringLiteral("'") + name200 + term;
+        QTest::newRow("a name of 131000 characters")
+            << QStringLiteral("'") + name131k + kill << QStringLiteral("'nnnn") << kill
+            << QStringLiteral("'") + QString(255, QLatin1Char('n')) + QChar(0x2026) +
+                   QString(256 - kill.size(), QLatin1Char('n')) + kill;
+        const QString own_words = QStringLiteral("x' (PID 1) zorla kapatıldı ") + QString(200, QLatin1Char('y'));
+        QTest::newRow("a name holding the engine's words")
+            << QStringLiteral("'") + own_words + kill << QStringLiteral("'x' (PID 1)") << kill
+            << QStringLiteral("'") + own_words + kill;
+        const QString error = QStringLiteral("Hata: ") + QString(300, QLatin1Char('e')) + QStringLiteral(" sonu");
+        QTest::newRow("a long error") << error << QStringLiteral("Hata: eee") << QStringLiteral("eee sonu") << error;
+        QTest::newRow("a short answer") << QStringLiteral("PID 4242 artık çalışmıyor.")
+                                        << QStringLiteral("PID 4242 artık çalışmıyor.")
+                                        << QStringLiteral("PID 4242 artık çalışmıyor.") << QString();
+    }
+    void footerKeepsTheWindowItsWidth() {
+        QFETCH(QString, message);
+        QFETCH(QString, head);
+        QFETCH(QString, tail);
+        QFETCH(QString, tip);
+        insp->show();
+        fill({proc(4242, "sleep")});
+        select_pid(4242);
+        boxes.answer = QMessageBox::Yes;
+        engine->result = {true, message.toStdString()};
+        QTest::mouseClick(button("Sonlandır"), Qt::LeftButton);
+        QCOMPARE(engine->terminations.size(), std::size_t(1));
+        for (const int width : {780, 600}) {
+            insp->resize(width, 530);
+            for (int reopened = 0; reopened < 2; ++reopened) {
+                const QString shown = footer();
+                QCOMPARE(insp->width(), width);
+                QVERIFY(insp->minimumSizeHint().width() <= width);
+                QLabel* label = vyr::test::with_text<QLabel>(insp.get(), shown);
+                QVERIFY(label);
+                QVERIFY2(label->fontMetrics().horizontalAdvance(shown) <= label->contentsRect().width(),
+                         qPrintable(shown));
+                QVERIFY2(shown.startsWith(head) && shown.endsWith(tail), qPrintable(shown));
+                QTextDocument doc;
+                doc.setHtml(label->toolTip());
+                QCOMPARE(doc.toPlainText().replace(QChar(0x00A0), QLatin1Char(' ')), tip);
+                insp->hide();
+                insp->show();
+            }
+        }
     }
 
     void selectionFollowsTheProcess_data() {

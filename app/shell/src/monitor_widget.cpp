@@ -249,8 +249,7 @@ VyrMonitorWidget::VyrMonitorWidget(vyr::shell::MonitorBackend& backend) : QWidge
     // what it paints, as a composited desktop would show it.
     auto* capsule_shape = new WindowShape(this, main_capsule_, 1, 10, compositing,
                                           [capsule = main_capsule_] { return capsule->see_through_shape(); });
-    connect(main_capsule_, &vyr::app::SingleMainCapsule::shape_changed, capsule_shape, &WindowShape::refresh,
-            Qt::QueuedConnection);
+    connect(main_capsule_, &vyr::app::SingleMainCapsule::shape_changed, capsule_shape, &WindowShape::refresh);
     new WindowShape(vertical_popup_.get(), vertical_popup_->frame(), 0, 12, compositing);
     new WindowShape(inspector_.get(), inspector_->container(), 0, 12, compositing);
 

@@ -19,6 +19,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <gtest/gtest.h>
 
 #include "../../tests/test_support.hpp"
@@ -26,6 +27,7 @@
 #include "vyr/app/inspector.hpp"
 #include "vyr/app/popup.hpp"
 #include "vyr/shell/monitor_widget.hpp"
+#include "vyr/shell/window_shape.hpp"
 
 namespace {
 
@@ -314,6 +316,59 @@ TEST(MonitorWidget, ClosingTheContextMenuEndsAHoverThatThePointerLeft) {
         EXPECT_EQ(left.count(), pointer_stays ? 0 : 1);
         EXPECT_EQ(capsule->see_through_shape().has_value(), false);  // the plate is still drawn at 210
     }
+}
+
+// The window's mask at each paint of a widget.
+class MaskAtPaint : public QObject {
+public:
+    MaskAtPaint(QWidget* painted, QWidget* window) : window_(window) { painted->installEventFilter(this); }
+    std::vector<QRegion> masks;
+
+protected:
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint) masks.push_back(window_->mask());
+        return false;
+    }
+
+private:
+    QWidget* window_;
+};
+
+TEST(MonitorWidget, FullyTransparentCapsuleIsCutToItsWholePlateBeforeTheHoveredPaint) {
+    // "Tam Şeffaf" without a compositing manager: at rest the window keeps
+    // only the figure; the hovered plate is painted into a window that shows
+    // it whole already, and the resting paint into one cut back to the figure.
+    vyr::test::FakeController window;
+    window.store.values["bg_alpha"] = vyr::app::SettingValue(0);
+    window.setAttribute(Qt::WA_TranslucentBackground);
+    auto* layout = new QVBoxLayout(&window);
+    layout->setContentsMargins(2, 2, 2, 2);
+    auto* capsule = new vyr::app::SingleMainCapsule(&window);
+    layout->addWidget(capsule);
+    vyr::shell::CompositingWatch watch(nullptr, [] { return false; });
+    auto* shape = new vyr::shell::WindowShape(&window, capsule, 1, 10, &watch,
+                                              [capsule] { return capsule->see_through_shape(); });
+    QObject::connect(capsule, &vyr::app::SingleMainCapsule::shape_changed, shape, &vyr::shell::WindowShape::refresh);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QCoreApplication::processEvents();
+    const QRegion plate = vyr::shell::rounded_region(capsule->geometry().adjusted(1, 1, -1, -1), 10);
+    const QRegion figure = window.mask();
+    ASSERT_FALSE(figure.isEmpty());
+    ASSERT_TRUE(figure != plate) << "at rest the window is not cut to the figure";
+
+    MaskAtPaint seen(capsule, &window);
+    vyr::test::enter(capsule);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !seen.masks.empty(); }));
+    EXPECT_TRUE(seen.masks.front() == plate) << "the hovered plate was painted into the figure's cut";
+    EXPECT_TRUE(window.mask() == plate);
+
+    seen.masks.clear();
+    vyr::test::leave(capsule);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !seen.masks.empty(); }));
+    EXPECT_TRUE(seen.masks.front() == figure) << "the resting paint went into the whole plate";
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window.mask() == figure);
 }
 
 TEST(MonitorWidget, DragThroughTheCapsule) {

@@ -262,6 +262,87 @@ class DesktopFit(unittest.TestCase):
         self.assertEqual(s.geometry(inspector), (569, 274, 780, 530))
         self.assertTrue(wait_until(lambda: popup not in s.windows(m.pid), 5))
 
+    def action_buttons_row(self, inspector):
+        """Centres of "Sonlandır" and the search field, on the tool row: its
+        two red buttons are the first pair of red runs below the header."""
+        ix, iy, iw, _ = self.session.geometry(inspector)
+        pic = self.picture()
+        for y in range(iy + 80, iy + 400):
+            runs = [r for r in pic.runs(y, ix + iw // 2, ix + iw, CLOSE_RED_BG) if r[1] - r[0] >= 20]
+            if len(runs) >= 2:
+                top = y
+                while len([r for r in pic.runs(y, ix + iw // 2, ix + iw, CLOSE_RED_BG)
+                           if r[1] - r[0] >= 20]) >= 2:
+                    y += 1
+                middle = (top + y) // 2
+                return ((runs[0][0] + runs[0][1]) // 2, middle), (ix + 150, middle)
+        self.fail("no Sonlandır button in the inspector")
+
+    def dark_on(self, pic, x0, x1, y):
+        """Whether a line of text crosses row y between x0 and x1."""
+        return any(max(pic.at(x, yy)) < 0x60 for yy in range(y - 4, y + 5) for x in range(x0, x1, 2))
+
+    def footer_strip(self, inspector):
+        ix, iy, iw, ih = self.session.geometry(inspector)
+        pic = self.picture()
+        return [pic.at(x, y) for y in range(iy + ih - 36, iy + ih - 20) for x in range(ix + 10, ix + iw - 10)]
+
+    def end_from_the_inspector(self, m, inspector, pid):
+        """Finds `pid` through the search field, selects its row and ends it
+        with Sonlandır and Evet."""
+        s = self.session
+        ix, _, iw, _ = s.geometry(inspector)
+        term, search = self.action_buttons_row(inspector)
+        s.click(*search)
+        s.key("ctrl+a")
+        s.xdotool("type", "--delay", "20", str(pid))
+        first_row = search[1] + 75
+
+        def only_its_row():
+            pic = self.picture()
+            return self.dark_on(pic, ix + 30, ix + iw - 40, first_row) and \
+                not self.dark_on(pic, ix + 30, ix + iw - 40, first_row + 28)
+
+        self.assertTrue(wait_until(only_its_row, 20, 0.3), "the search did not list the process alone")
+        s.click(search[0], first_row)
+        s.click(*term)
+        question = wait_until(lambda: s.find(m.pid, "İşlemi Sonlandır", prefix=True), 10)
+        self.assertIsNotNone(question, "no question before ending the process")
+        s.xdotool("windowactivate", "--sync", str(question))
+        s.key("alt+e")  # "&Evet"
+
+    def test_a_long_process_name_keeps_the_inspector_on_the_screen(self):
+        # The footer shows the engine's answer, which names the process: a name
+        # of 200 characters (a copy of sleep named so), or an argv[0] of 131 000,
+        # is shortened there, and the window keeps its width.
+        s = self.open_session(1920, 1080)
+        m, main = self.start()
+        folder = tempfile.mkdtemp(prefix="vyr_long_name_")
+        self.addCleanup(shutil.rmtree, folder, True)
+        long_file = os.path.join(folder, "uzun-" + "a" * 195)
+        short_file = os.path.join(folder, "n" * 15)
+        for path in (long_file, short_file):
+            shutil.copy("/bin/sleep", path)
+        cases = [("200 characters", [long_file, "600"], long_file),
+                 ("argv[0] of 131000 characters", ["n" * 131000, "600"], short_file)]
+        inspector = self.open_inspector_from_the_context_menu(m, main)
+        for label, argv, executable in cases:
+            with self.subTest(label):
+                child = subprocess.Popen(argv, executable=executable, env=s.env)
+                self.addCleanup(child.wait)
+                self.addCleanup(child.kill)
+                before = self.footer_strip(inspector)
+                self.end_from_the_inspector(m, inspector, child.pid)
+                self.assertEqual(child.wait(10), -15, "the process was not ended with SIGTERM")
+                self.assertTrue(wait_until(lambda: self.footer_strip(inspector) != before, 10, 0.3),
+                                "the footer did not change")
+                self.shot("inspector_after_ending_a_name_of_%d" % len(os.path.basename(argv[0])))
+                self.assertEqual(s.geometry(inspector), (569, 274, 780, 530))
+                s.key("Escape")
+                self.assertTrue(wait_until(lambda: s.find(m.pid, INSPECTOR_TITLE, prefix=True) is None, 5))
+                inspector = self.open_inspector_from_the_context_menu(m, main)
+                self.assertEqual(s.geometry(inspector), (569, 274, 780, 530))
+
     def test_inspector_fits_a_small_screen(self):
         s = self.open_session(800, 600)
         m, main = self.start()
@@ -348,6 +429,49 @@ class DesktopFit(unittest.TestCase):
         self.assertTrue(wait_until(lambda: self.picture().at(*plate[0]) == BLACK, 10, 0.5),
                         "the capsule stayed cut under a compositing manager")
         self.x.release()
+
+    def test_fully_transparent_capsule_shows_its_hover_plate_at_once(self):
+        # The window grows to the whole plate before the hovered plate is
+        # painted: had it grown after, the part it gained would stay black
+        # until the next repaint, and no sample comes to repaint it here.
+        s = self.open_session(1920, 1080)
+        m, main = self.start(bg_alpha=0, hover_popup=False, refresh_ms=3600000)
+        x, y, w, h = s.geometry(main)
+        away = (x - 300, y - 300)
+        s.pointer_to(*away)
+        plate = [(x + 45, y + 6), (x + 33, y + 30), (x + 4, y + 30), (x + 60, y + 38)]
+
+        def plate_is(test):
+            pic = self.picture()
+            return all(test(pic.at(px, py)) for px, py in plate)
+
+        def desktop(c):
+            return c == BACKGROUND
+
+        def pale(c):
+            return min(c) > 0xD0
+
+        self.assertTrue(wait_until(lambda: plate_is(desktop), 10, 0.3), "the capsule's plate area is not the desktop")
+        pic = self.picture()
+        figure = [(px, py) for px in range(x + 30, x + w - 6) for py in range(y + 10, y + 34)
+                  if max(pic.at(px, py)) < 0x60]
+        self.assertTrue(figure, "no dark figure on the capsule")
+        on_figure = figure[len(figure) // 2]
+        for attempt in range(3):
+            s.pointer_to(*on_figure)
+            self.assertTrue(wait_until(lambda: plate_is(pale), 5, 0.2), "the hover plate is not pale (%d)" % attempt)
+            s.pointer_to(*away)
+            self.assertTrue(wait_until(lambda: plate_is(desktop), 5, 0.2))
+
+        # The context menu closes with the pointer on the capsule.
+        s.pointer_to(*on_figure)
+        self.assertTrue(wait_until(lambda: plate_is(pale), 5, 0.2))
+        s.click(*on_figure, button=3)
+        self.assertTrue(wait_until(lambda: self.others(m, main), 5), "no context menu")
+        s.key("Escape")
+        self.assertTrue(wait_until(lambda: not self.others(m, main), 5), "the context menu stayed")
+        self.assertTrue(wait_until(lambda: plate_is(pale), 5, 0.2), "the plate is not pale after the menu")
+        self.shot("transparent_capsule_hovered_after_the_menu")
 
     @unittest.skipUnless(shutil.which("trayer"), "no trayer")
     def test_tray_icon_in_a_real_tray(self):

@@ -44,7 +44,11 @@ signals:
     void close_requested();
     void hovered_enter();
     void hovered_leave();
-    // What see_through_shape() gives has changed (sent from a repaint).
+    // What see_through_shape() gives has changed. Sent at once when the
+    // pointer enters or leaves, before the repaint that shows the change: a
+    // window without a compositing manager shows the part that it gains of
+    // its shape only as painted after the shape has grown. Any other change
+    // is sent once the repaint that found it is over.
     void shape_changed();
 
 protected:
@@ -60,6 +64,11 @@ private:
     // when `with_track`): everything but the plate and the close button.
     void paint_figures(QPainter& p, bool with_track) const;
     bool draws_no_plate() const;
+    // What the see-through shape depends on; empty while a plate is drawn.
+    QString see_through_key() const;
+    // Sends shape_changed at once when the hover has brought the plate back
+    // or taken it away; true when it did.
+    bool plate_follows_hover();
 
     MonitorController* parent_monitor;
     double percent = 0.0;

@@ -22,6 +22,7 @@ class QPushButton;
 
 namespace vyr::app {
 
+class FooterLabel;
 class MonitorController;
 class MonitorEngine;
 class ProcessTable;
@@ -120,7 +121,7 @@ private:
     QPushButton* btn_term = nullptr;
     QPushButton* btn_kill = nullptr;
     ProcessTable* table = nullptr;
-    QLabel* lbl_footer = nullptr;
+    FooterLabel* lbl_footer = nullptr;
 
     QtMessageBoxes qt_boxes_;
     MessageBoxes* boxes_ = &qt_boxes_;
