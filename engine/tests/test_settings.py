@@ -45,27 +45,31 @@ def without_root_file_rights():
 def run_watched(code, args, rss_limit=512 << 20, timeout=120, **popen):
     """Runs `code` in a new interpreter with `args`, killed once its resident
     memory passes `rss_limit` bytes or `timeout` seconds have passed; returns
-    (returncode, stdout, stderr, whether it was killed)."""
-    proc = subprocess.Popen([sys.executable, "-c", textwrap.dedent(code), *args], stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, text=True, **popen)
-    killed = False
-    end = time.monotonic() + timeout
-    while proc.poll() is None:
-        try:
-            status = pathlib.Path("/proc/%d/status" % proc.pid).read_text()
-            rss = int(status.split("VmRSS:")[1].split()[0]) * 1024 if "VmRSS:" in status else 0
-        except (OSError, IndexError, ValueError):
-            rss = 0
-        if rss > rss_limit or time.monotonic() > end:
-            proc.kill()
-            killed = True
-            break
-        try:
-            proc.wait(0.05)
-        except subprocess.TimeoutExpired:
-            pass
-    out, err = proc.communicate()
-    return proc.returncode, out, err, killed
+    (returncode, stdout, stderr, whether it was killed). The output goes to
+    files, so a child that writes much never waits for a reader."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        proc = subprocess.Popen([sys.executable, "-c", textwrap.dedent(code), *args], stdout=out,
+                                stderr=err, **popen)
+        killed = False
+        end = time.monotonic() + timeout
+        while proc.poll() is None:
+            try:
+                status = pathlib.Path("/proc/%d/status" % proc.pid).read_text()
+                rss = int(status.split("VmRSS:")[1].split()[0]) * 1024 if "VmRSS:" in status else 0
+            except (OSError, IndexError, ValueError):
+                rss = 0
+            if rss > rss_limit or time.monotonic() > end:
+                proc.kill()
+                killed = True
+                break
+            try:
+                proc.wait(0.05)
+            except subprocess.TimeoutExpired:
+                pass
+        proc.wait()
+        out.seek(0)
+        err.seek(0)
+        return proc.returncode, out.read().decode(), err.read().decode(), killed
 
 
 def defaults(**changed):
@@ -241,7 +245,7 @@ class Store(unittest.TestCase):
                 self.assertEqual(proc.returncode, 0, proc.stderr)
                 self.assertEqual(json.loads(proc.stdout), [[list(i) for i in defaults().items()], True])
                 if after == "written":
-                    self.assertFalse(self.file.is_symlink())
+                    self.assertTrue(stat.S_ISREG(os.lstat(self.file).st_mode))  # never opened as a FIFO
                     self.assertEqual(self.file.read_bytes(),
                                      python_bytes(defaults(locked=True)))
                 else:
