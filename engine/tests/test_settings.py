@@ -30,6 +30,20 @@ DEFAULT_FILE = (b'{\n'
                 b'}')
 
 
+# A store in a child, with the settings folder given as its argument: it
+# prints what it started with and the value of "locked" after setting it.
+SET_LOCKED = textwrap.dedent("""
+    import json, pathlib, sys
+    import engine
+    engine.CONFIG_DIR = pathlib.Path(sys.argv[1])
+    engine.SETTINGS_FILE = engine.CONFIG_DIR / "settings.json"
+    s = engine.SettingsManager()
+    before = list(s.data.items())
+    s.set("locked", True)
+    print(json.dumps([before, s.get("locked")]))
+""")
+
+
 def without_root_file_rights():
     """Run in a child before it starts: takes away root's right to write
     files and folders whatever their permissions (CAP_DAC_OVERRIDE), so that
@@ -187,16 +201,7 @@ class Store(unittest.TestCase):
 
     def test_files_that_are_not_plain_files_are_never_waited_on(self):
         # Each store runs in a process of its own: a read that waits would hang.
-        code = textwrap.dedent("""
-            import json, pathlib, sys
-            import engine
-            engine.CONFIG_DIR = pathlib.Path(sys.argv[1])
-            engine.SETTINGS_FILE = engine.CONFIG_DIR / "settings.json"
-            s = engine.SettingsManager()
-            before = list(s.data.items())
-            s.set("locked", True)
-            print(json.dumps([before, s.get("locked")]))
-        """)
+        code = SET_LOCKED
         bak = pathlib.Path(str(self.file) + ".bak")
 
         def fifo():
@@ -445,16 +450,7 @@ class Store(unittest.TestCase):
         # whatever it holds, and is kept aside at the first set. A file of
         # /proc that never ends is not read to its end: the store starts at
         # once and with little memory, and its settings live in memory.
-        code = """
-            import json, pathlib, sys
-            import engine
-            engine.CONFIG_DIR = pathlib.Path(sys.argv[1])
-            engine.SETTINGS_FILE = engine.CONFIG_DIR / "settings.json"
-            s = engine.SettingsManager()
-            before = list(s.data.items())
-            s.set("locked", True)
-            print(json.dumps([before, s.get("locked")]))
-        """
+        code = SET_LOCKED
         bak = pathlib.Path(str(self.file) + ".bak")
         just_over = json.dumps({"locked": True, "note": "x" * (1 << 20)}).encode()
         at_bound = json.dumps({"locked": "evet", "note": "x" * ((1 << 20) - 40)}).encode()
