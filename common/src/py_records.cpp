@@ -157,11 +157,23 @@ Ref RecordTypes::value_of(const R& record, std::size_t field) const {
 
 template <typename R>
 Ref RecordTypes::build(const R& record) const {
+    return build_with(record, nullptr);
+}
+
+Ref RecordTypes::build(const SystemMetricsSnapshot& snapshot, PyObject* partitions) const {
+    return build_with(snapshot, partitions);
+}
+
+template <typename R>
+Ref RecordTypes::build_with(const R& record, PyObject* partitions) const {
     constexpr std::size_t n = rf::field_count<R>();
     std::array<Ref, n> values;
     std::array<PyObject*, n> args{};
     for_each_field(record, [&](std::size_t i, const auto& v) {
-        values[i] = value(v);
+        if constexpr (std::is_same_v<MemberType<decltype(v)>, std::vector<DiskPartitionInfo>>)
+            values[i] = partitions ? Ref::borrow(partitions) : value(v);
+        else
+            values[i] = value(v);
         args[i] = values[i].get();
     });
     Ref type = this->type<R>();

@@ -100,12 +100,23 @@ std::string utf8_strict(PyObject* text) {
     return std::string(PyBytes_AS_STRING(b.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(b.get())));
 }
 
-// A new list of the runtime's records of `items`.
+// The record of `item`, made under the guard of its own stage: a record that
+// cannot be made (an __init__ or an attribute setting that refuses its
+// values) comes back empty, and is left out like a reading that failed. An
+// exit request or an interrupt passes on.
 template <typename R>
-Ref record_list(const std::vector<R>& items) {
-    Ref list = py::checked(PyList_New(static_cast<Py_ssize_t>(items.size())));
-    for (std::size_t i = 0; i < items.size(); ++i)
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), G.records->build(items[i]).release());
+Ref guarded_record(const R& item, std::string_view stage) {
+    Ref record;
+    py::contain(kTrace, stage, [&] { record = G.records->build(item); });
+    return record;
+}
+
+// A new list of the records of `items` that can be made, in their order.
+template <typename R>
+Ref guarded_records(const std::vector<R>& items, std::string_view stage) {
+    Ref list = py::checked(PyList_New(0));
+    for (const R& item : items)
+        if (Ref record = guarded_record(item, stage)) py::check(PyList_Append(list.get(), record.get()));
     return list;
 }
 
@@ -210,12 +221,26 @@ void engine_dealloc(PyObject* self) {
     Py_DECREF(type);
 }
 
+// The records of the partitions, each made under a guard of its own; when
+// none of them can be made, the record of the entry that stands in for an
+// empty list, made without a guard, as the core makes that entry.
+Ref partition_records(core::Engine& e, const std::vector<DiskPartitionInfo>& parts) {
+    Ref list = guarded_records(parts, "partition record");
+    if (PyList_GET_SIZE(list.get()) > 0) return list;
+    core::PrimaryDisk disk;
+    core_call([&] { disk = e.resolve_primary_disk(); });
+    Ref entry = G.records->build(core::Engine::primary_disk_entry(disk));
+    py::check(PyList_Append(list.get(), entry.get()));
+    return list;
+}
+
 PyObject* engine_snapshot(PyObject* self, PyObject*) {
     return py::entry([&] {
         const auto e = engine_of(self);
         SystemMetricsSnapshot snap;
         core_call([&] { snap = e->get_system_snapshot(); });
-        return G.records->build(snap);
+        Ref partitions = partition_records(*e, snap.partitions);
+        return G.records->build(snap, partitions.get());
     });
 }
 
@@ -231,18 +256,34 @@ std::string sort_key_of(PyObject* sort_by) {
     return key;
 }
 
-// The search text stripped and lower-cased by the runtime's own str methods.
-core::SearchQuery search_query_of(PyObject* search_query) {
+// The search as the process list applies it.
+struct Search {
+    core::SearchQuery query;
+    // A search that no process passes: the test of each process against it
+    // fails (a search that is not a text, such as bytes, is never found in a
+    // process's name); the processes are still listed, and left out.
+    bool finds_nothing = false;
+};
+
+// The search text stripped and lower-cased by the runtime's own methods of
+// the object given. What that makes of an object other than a text (bytes
+// strip and lower-case too) is an empty search when it is false, and else a
+// search no process passes: a text holds nothing but text.
+Search search_of(PyObject* search_query) {
     if (!search_query) return {};
     Ref stripped = py::checked(PyObject_CallMethod(search_query, "strip", nullptr));
     Ref lowered = py::checked(PyObject_CallMethod(stripped.get(), "lower", nullptr));
-    if (!PyUnicode_Check(lowered.get())) py::raise(PyExc_TypeError, "search_query must be a text");
+    if (!PyUnicode_Check(lowered.get())) {
+        int truth = 1;
+        py::contain(kTrace, "search text", [&] { truth = py::check(PyObject_IsTrue(lowered.get())); });
+        return Search{{}, truth != 0};
+    }
     Py_UCS4* wide = PyUnicode_AsUCS4Copy(lowered.get());
     if (!wide) throw py::Error();
     const auto query = core::SearchQuery::from_prepared(
         std::u32string_view(reinterpret_cast<char32_t*>(wide), static_cast<std::size_t>(PyUnicode_GET_LENGTH(lowered.get()))));
     PyMem_Free(wide);
-    return query;
+    return Search{query, false};
 }
 
 // How many rows to keep, as a slice's end takes it: 80 by default, all for
@@ -262,17 +303,13 @@ long long row_limit_of(PyObject* limit) {
 }
 
 // The record of each row, made as the listing's per-process guard runs:
-// a row whose record cannot be made (an __init__ or an attribute setting
-// that refuses its values) is left out like a process that cannot be read,
-// and the others stay. An exit request or an interrupt passes on.
-Ref guarded_record(const ProcessEntry& row) {
-    Ref record;
-    py::contain(kTrace, "process record", [&] { record = G.records->build(row); });
-    return record;
-}
+// a row whose record cannot be made is left out like a process that cannot
+// be read, and the others stay.
+Ref guarded_record(const ProcessEntry& row) { return guarded_record(row, "process record"); }
 
 // The process list: the records of the rows in the order of `sort_key`, left
-// out where one cannot be made, cut to `keep` rows.
+// out where one cannot be made, cut to `keep` rows. A grouped list is made
+// so as well, each group under a guard of its own.
 Ref process_records(std::vector<ProcessEntry> rows, const std::string& sort_key, long long keep) {
     const std::vector<std::size_t> order = core::Engine::arrange_processes(rows, sort_key, LLONG_MAX);
     Ref list = py::checked(PyList_New(0));
@@ -287,18 +324,14 @@ Ref process_records(std::vector<ProcessEntry> rows, const std::string& sort_key,
 }
 
 // The process list by program: only the rows whose records can be made take
-// part in the groups, whose records are then made in the order of `sort_key`.
+// part in the groups, whose records are then made in the order of
+// `sort_key`, a group that cannot be made left out as a row is.
 Ref group_records(std::vector<ProcessEntry> rows, const std::string& sort_key, long long keep) {
     std::vector<ProcessEntry> members;
     members.reserve(rows.size());
     for (ProcessEntry& row : rows)
         if (guarded_record(row)) members.push_back(std::move(row));
-    std::vector<ProcessEntry> groups = core::Engine::group_processes(std::move(members));
-    const std::vector<std::size_t> order = core::Engine::arrange_processes(groups, sort_key, keep);
-    Ref list = py::checked(PyList_New(static_cast<Py_ssize_t>(order.size())));
-    for (std::size_t i = 0; i < order.size(); ++i)
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), G.records->build(groups[order[i]]).release());
-    return list;
+    return process_records(core::Engine::group_processes(std::move(members)), sort_key, keep);
 }
 
 PyObject* engine_collect(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -313,11 +346,12 @@ PyObject* engine_collect(PyObject* self, PyObject* args, PyObject* kwargs) {
                                          &sort_by, &search_query, &group_by_app, &limit))
             throw py::Error();
         const std::string sort_key = sort_key_of(sort_by);
-        const core::SearchQuery query = search_query_of(search_query);
+        const Search search = search_of(search_query);
         const bool group = py::check(PyObject_IsTrue(group_by_app)) != 0;
         const long long keep = row_limit_of(limit);
         std::vector<ProcessEntry> rows;
-        core_call([&] { rows = e->list_processes(query); });
+        core_call([&] { rows = e->list_processes(search.query); });
+        if (search.finds_nothing) rows.clear();
         return group ? group_records(std::move(rows), sort_key, keep) : process_records(std::move(rows), sort_key, keep);
     });
 }
@@ -337,7 +371,8 @@ PyObject* folder_records(PyObject* self) {
     std::vector<FolderUsageInfo> list;
     const std::size_t generation = e->get_folder_usages(list);
     if (!o->folder_records || generation != o->folder_generation) {
-        Py_XSETREF(o->folder_records, record_list(list).release());
+        // A folder whose record cannot be made is left out, as one that cannot be measured.
+        Py_XSETREF(o->folder_records, guarded_records(list, "folder record").release());
         o->folder_generation = generation;
     }
     return o->folder_records;
@@ -376,7 +411,7 @@ PyObject* engine_get_partitions(PyObject* self, PyObject*) {
         const auto e = engine_of(self);
         std::vector<DiskPartitionInfo> parts;
         core_call([&] { parts = e->get_partitions(); });
-        return record_list(parts);
+        return partition_records(*e, parts);
     });
 }
 
@@ -453,14 +488,14 @@ PidArgument read_pid_argument(PyObject* obj) {
 
 // The name the caller expects the process to have; a text that UTF-8 cannot
 // carry is a name no process can carry.
-std::optional<std::string> expected_name_of(PyObject* expected) {
-    if (expected == Py_None) return std::nullopt;
+core::ExpectedName expected_name_of(PyObject* expected) {
+    if (expected == Py_None) return {};
     if (!PyUnicode_Check(expected)) py::raise(PyExc_TypeError, "expected_name must be a text or None");
     try {
         return utf8_strict(expected);
     } catch (const py::Error& e) {
         if (!e.matches(PyExc_UnicodeEncodeError)) throw;
-        return std::string("\xff\xfe\xfd<invalid>", 12);
+        return core::ExpectedName::no_process();
     }
 }
 
@@ -473,7 +508,7 @@ PyObject* engine_terminate(PyObject*, PyObject* args, PyObject* kwargs) {
                                      &force_obj, &expected))
         return nullptr;
     return py::entry([&] {
-        const std::optional<std::string> expected_name = expected_name_of(expected);
+        const core::ExpectedName expected_name = expected_name_of(expected);
         const PidArgument pid = read_pid_argument(pid_obj);
         if (!pid.call_engine) return py::checked(PyTuple_Pack(2, Py_False, pid.message.get()));
         // The truth of `force` is asked once the process is open and its name

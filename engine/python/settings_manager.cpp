@@ -158,12 +158,17 @@ void write_settings_file(PyObject* self) {
     {
         py::GilRelease nogil;
         if (keep) kept = core::files::keep_as_backup(target, target + ".bak");
-        // An unreadable file that could not be kept aside is not overwritten.
-        if (kept == 0) written = core::files::replace_atomically(target, bytes);
+        // A file that could not be kept aside (a folder that takes no new
+        // file, a file too long to copy) is replaced all the same: the
+        // settings are not to be lost on every run for the sake of a backup.
+        written = core::files::replace_atomically(target, bytes);
     }
-    if (kept != 0) vyr::trace::report(kTrace, "settings file backup", vyr::trace::errno_cause(kept));
+    if (kept != 0)
+        vyr::trace::report(kTrace, "settings file backup",
+                           "no backup kept of the unreadable file: " + vyr::trace::errno_cause(kept));
     if (written != 0) vyr::trace::report(kTrace, "settings file write", vyr::trace::errno_cause(written));
-    if (keep && kept == 0) py::check(PyObject_SetAttrString(self, kBackupFlag, Py_False));
+    // The unreadable file is gone once it is kept aside or written over.
+    if (keep && (kept == 0 || written == 0)) py::check(PyObject_SetAttrString(self, kBackupFlag, Py_False));
 }
 
 PyObject* settings_save(PyObject*, PyObject* args, PyObject* kwargs) {

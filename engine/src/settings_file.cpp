@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -85,6 +86,9 @@ int replace_atomically(const std::string& given, std::string_view content) {
     if (const int err = follow_links(given, path)) return err;
     struct stat old{};
     const bool had_old = ::stat(path.c_str(), &old) == 0;
+    // What a link leads to is replaced only when it is a file: a device or a
+    // FIFO that a link names belongs to someone else.
+    if (had_old && !S_ISREG(old.st_mode) && path != given) return EINVAL;
 
     std::string tmp;
     int fd = -1;
@@ -114,7 +118,7 @@ int replace_atomically(const std::string& given, std::string_view content) {
     return 0;
 }
 
-int read_regular_file(const std::string& path, std::string& content) {
+int read_regular_file(const std::string& path, std::string& content, std::size_t limit) {
     content.clear();
     struct stat st{};
     if (::stat(path.c_str(), &st) != 0) return errno;
@@ -131,9 +135,11 @@ int read_regular_file(const std::string& path, std::string& content) {
     } else if (!S_ISREG(st.st_mode)) {
         err = EINVAL;
     } else {
+        // One byte beyond the limit tells a file that is too long.
         char buffer[65536];
-        for (;;) {
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        while (content.size() <= limit) {
+            const std::size_t want = std::min(sizeof buffer, limit + 1 - content.size());
+            const ssize_t n = ::read(fd, buffer, want);
             if (n == 0) break;
             if (n < 0) {
                 if (errno == EINTR) continue;
@@ -142,6 +148,7 @@ int read_regular_file(const std::string& path, std::string& content) {
             }
             content.append(buffer, static_cast<std::size_t>(n));
         }
+        if (!err && content.size() > limit) err = EFBIG;
     }
     ::close(fd);
     if (err) content.clear();

@@ -66,19 +66,20 @@ ProcessHandle& ProcessHandle::operator=(ProcessHandle&& other) noexcept {
 }
 
 TerminateResult Engine::terminate_process(Platform& platform, long long pid, bool force,
-                                          const std::optional<std::string>& expected_name,
+                                          const ExpectedName& expected_name,
                                           const std::string& pid_text) {
     return terminate_process(platform, pid, [force] { return force; }, expected_name, pid_text);
 }
 
 TerminateResult Engine::terminate_process(Platform& platform, long long pid, const std::function<bool()>& force,
-                                          const std::optional<std::string>& expected_name,
+                                          const ExpectedName& expected_name,
                                           const std::string& pid_text) {
     const std::string shown = pid_text.empty() ? numfmt::integer(pid) : pid_text;
     // 0 and negative ids address process groups (our own, or every process
-    // of the user): refused before anything is opened.
-    if (pid <= 0)
-        return {false, "Hata: Geçersiz PID: " + shown + " (pozitif bir tam sayı olmalı).", ProcessError::invalid};
+    // of the user): refused before anything is opened. No process has the
+    // id 0; a negative one is no process id at all.
+    if (pid == 0) return {false, gone(shown), ProcessError::gone};
+    if (pid < 0) return {false, "Hata: pid must be a positive integer (got " + shown + ")", ProcessError::invalid};
     // No process has an id beyond the kernel's range.
     if (pid > INT_MAX) return {false, gone(shown), ProcessError::gone};
 
@@ -105,7 +106,7 @@ TerminateResult Engine::terminate_process(Platform& platform, long long pid, con
 
     // The name belongs to the process the handle holds only while it runs.
     if (const ProcessStatus st = platform.process_alive(handle); !st.ok()) return failed(st, shown);
-    if (expected_name && *expected_name != name) return {false, gone(shown), ProcessError::gone};
+    if (!expected_name.accepts(name)) return {false, gone(shown), ProcessError::gone};
 
     const bool kill = force();
     if (const ProcessStatus st = platform.signal_process(handle, kill ? SIGKILL : SIGTERM); !st.ok())

@@ -133,10 +133,12 @@ TEST(Terminate, ExitedProcessAndLongNames) {
 TEST(Terminate, AnotherProgramAtTheConfirmedPidIsNotSignalled) {
     LinuxPlatform platform;
     Child c("sleep");
-    const auto r = Engine::terminate_process(platform, c.pid(), true, std::string("firefox"));
-    EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.message, "PID " + integer(c.pid()) + " artık çalışmıyor.");
-    EXPECT_TRUE(c.running());
+    for (const ExpectedName& other : {ExpectedName(std::string("firefox")), ExpectedName::no_process()}) {
+        const auto r = Engine::terminate_process(platform, c.pid(), true, other);
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.message, "PID " + integer(c.pid()) + " artık çalışmıyor.");
+        EXPECT_TRUE(c.running());
+    }
 }
 
 // Records signals instead of sending them; every process "exists".
@@ -162,17 +164,18 @@ public:
 TEST(Terminate, IdsNoProcessCanHaveAreAnsweredBeforeAnySignal) {
     TempTree tree;
     RecordingPlatform platform(tree.root());
-    const std::string invalid = " (pozitif bir tam sayı olmalı).";
+    const std::string invalid = "Hata: pid must be a positive integer (got ";
     struct Case {
         long long pid;
         std::string text;  // as the caller wrote it; "" for the decimal
         std::string message;
     } cases[] = {
-        // 0 and below address process groups: refused
-        {0, "", "Hata: Geçersiz PID: 0" + invalid},
-        {-1, "", "Hata: Geçersiz PID: -1" + invalid},
-        {-4242, "", "Hata: Geçersiz PID: -4242" + invalid},
-        {LLONG_MIN, "-1180591620717411303424", "Hata: Geçersiz PID: -1180591620717411303424" + invalid},
+        // 0 and below address process groups: never signalled; no process has
+        // the id 0, and a negative one is no id
+        {0, "", "PID 0 artık çalışmıyor."},
+        {-1, "", invalid + "-1)"},
+        {-4242, "", invalid + "-4242)"},
+        {LLONG_MIN, "-1180591620717411303424", invalid + "-1180591620717411303424)"},
         // beyond the kernel's range: no such process, written as given
         {2147483648LL, "", "PID 2147483648 artık çalışmıyor."},
         {1LL << 40, "", "PID 1099511627776 artık çalışmıyor."},

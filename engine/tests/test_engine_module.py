@@ -43,6 +43,26 @@ def required_values(cls, **over):
     return values
 
 
+def replace_in_class(test, owner, name, value):
+    """Sets a class attribute, given back (or taken away) at the test's end."""
+    missing = object()
+    old = owner.__dict__.get(name, missing)
+    setattr(owner, name, value)
+    test.addCleanup(lambda: delattr(owner, name) if old is missing else setattr(owner, name, old))
+
+
+def refusing_init(cls, refuse):
+    """An __init__ for `cls` that refuses the values for which `refuse(values)`
+    is true and makes the others as the class does."""
+    plain_init = cls.__init__
+
+    def init(record, **values):
+        if refuse(values):
+            raise ValueError("refused")
+        plain_init(record, **values)
+    return init
+
+
 def process_args(**over):
     values = dict(cpu_percent=1.0)
     values.update(over)
@@ -209,6 +229,34 @@ class Snapshot(unittest.TestCase):
         self.assertEqual(device, s.disk_device)
         self.assertEqual(usage.total / 2 ** 30, s.disk_total_gb)
 
+    def test_a_partition_whose_record_is_refused_is_left_out(self):
+        # Only the partition whose record cannot be made is missing; when that
+        # leaves none, the entry that stands in for an empty list is made.
+        e = self.engine
+        listed = e._get_partitions()
+        mount, device, _ = e._resolve_primary_disk()
+        stand_in = [(device, mount if mount == "/" else "/ (Ana Disk)")]
+        expected = [(p.device, p.mountpoint) for p in listed[1:]] or stand_in
+        made = []
+
+        def refuse_first(values):
+            made.append(values["device"])
+            return len(made) == 1
+        replace_in_class(self, engine.DiskPartitionInfo, "__init__",
+                         refusing_init(engine.DiskPartitionInfo, refuse_first))
+        for name, call in (("_get_partitions", e._get_partitions),
+                           ("get_system_snapshot", lambda: e.get_system_snapshot().partitions)):
+            with self.subTest(name):
+                made.clear()
+                parts = call()
+                self.assertEqual([(p.device, p.mountpoint) for p in parts], expected)
+                self.assertTrue(all(type(p) is engine.DiskPartitionInfo for p in parts))
+        # The stand-in entry has no guard: when it cannot be made either, the call fails.
+        replace_in_class(self, engine.DiskPartitionInfo, "__init__",
+                         refusing_init(engine.DiskPartitionInfo, lambda values: True))
+        with self.assertRaises(ValueError):
+            e._get_partitions()
+
     def test_each_call_is_a_new_record(self):
         a = self.engine.get_system_snapshot()
         b = self.engine.get_system_snapshot()
@@ -331,11 +379,7 @@ class ProcessList(unittest.TestCase):
             engine.SystemMonitorEngine._read_proc_swap_and_io()
 
     def replace_in_class(self, owner, name, value):
-        """Sets a class attribute, given back (or taken away) at the test's end."""
-        missing = object()
-        old = owner.__dict__.get(name, missing)
-        setattr(owner, name, value)
-        self.addCleanup(lambda: delattr(owner, name) if old is missing else setattr(owner, name, old))
+        replace_in_class(self, owner, name, value)
 
     def test_a_row_whose_record_is_refused_is_left_out(self):
         # An __init__ or an attribute setting that refuses one process's
@@ -370,6 +414,30 @@ class ProcessList(unittest.TestCase):
                                  [(kept, 1, self.probe_name)])
                 self.doCleanups()
                 self.assertEqual(len(e.collect_processes(search_query=self.probe_name)), 2)
+
+    def test_a_group_whose_record_is_refused_is_left_out(self):
+        # A value only a group has (more than one process) refused by the
+        # record's __init__: that group alone is missing.
+        e = self.engine
+        self.replace_in_class(engine.ProcessEntry, "__init__",
+                              refusing_init(engine.ProcessEntry, lambda v: v["process_count"] != 1))
+        self.assertEqual(e.collect_processes(search_query=self.probe_name, group_by_app=True), [])
+        grouped = e.collect_processes(group_by_app=True, limit=None)
+        self.assertTrue(grouped)
+        self.assertTrue(all(r.process_count == 1 for r in grouped))
+        self.assertNotIn(self.probe_name, [r.name for r in grouped])
+        # the limit counts the groups that were made
+        self.assertEqual(len(e.collect_processes(group_by_app=True, limit=2)), min(2, len(grouped)))
+
+    def test_a_search_that_is_not_a_text(self):
+        # Bytes strip and lower-case as a text does, but no process's name or
+        # command line holds them: every process fails the search. An empty
+        # search of bytes is no search.
+        e = self.engine
+        self.assertEqual(e.collect_processes(search_query=b"x"), [])
+        self.assertEqual(e.collect_processes(search_query=self.probe_name.encode(), group_by_app=True), [])
+        everyone = e.collect_processes(search_query=b"  ", limit=None)
+        self.assertLessEqual({c.pid for c in self.children}, {r.pid for r in everyone})
 
     def test_an_exit_request_from_a_record_passes_on(self):
         def init(record, **values):
@@ -411,6 +479,29 @@ class ProcessList(unittest.TestCase):
 
 
 class FolderScan(unittest.TestCase):
+    def test_a_folder_whose_record_is_refused_is_left_out(self):
+        with tempfile.TemporaryDirectory() as home:
+            for name in ("Documents", "Desktop"):
+                pathlib.Path(home, name).mkdir()
+            rc, out, err = run_fresh("""
+                import time, engine
+                plain_init = engine.FolderUsageInfo.__init__
+                def init(record, **values):
+                    if values["label"] == "Belgeler (Documents)":
+                        raise ValueError("refused")
+                    plain_init(record, **values)
+                engine.FolderUsageInfo.__init__ = init
+                e = engine.SystemMonitorEngine()
+                while not e.get_folder_usages():
+                    time.sleep(0.05)
+                assert e.folder_usages == e.get_folder_usages()
+                for f in e.get_folder_usages():
+                    print(f.label)
+            """, env={"HOME": home})
+            self.assertEqual(rc, 0, err)
+            self.assertIn("Masaüstü (Desktop)", out.splitlines())
+            self.assertNotIn("Belgeler (Documents)", out.splitlines())
+
     def test_scan_of_a_home_folder(self):
         with tempfile.TemporaryDirectory() as home:
             docs = pathlib.Path(home, "Documents")
@@ -476,9 +567,9 @@ class Termination(unittest.TestCase):
     def test_values_that_name_no_running_process(self):
         term = engine.SystemMonitorEngine().terminate_process
         gone = "PID %s artık çalışmıyor."
-        invalid = "Hata: Geçersiz PID: %s (pozitif bir tam sayı olmalı)."
+        invalid = "Hata: pid must be a positive integer (got %s)"
         cases = [
-            (0, invalid % 0), (-1, invalid % -1), (-2 ** 70, invalid % -2 ** 70),
+            (0, gone % 0), (-1, invalid % -1), (-2 ** 70, invalid % -2 ** 70),
             (2 ** 40, gone % 2 ** 40), (2 ** 70, gone % 2 ** 70),
             # not integers: their texts name no process
             (True, gone % True), (False, gone % False), (5.0, gone % 5.0),
@@ -531,9 +622,27 @@ class Termination(unittest.TestCase):
         c.kill()
         c.wait()
         for pid, message in ((c.pid, "PID %d artık çalışmıyor." % c.pid),
-                             (0, "Hata: Geçersiz PID: 0 (pozitif bir tam sayı olmalı)."),
+                             (0, "PID 0 artık çalışmıyor."),
+                             (-1, "Hata: pid must be a positive integer (got -1)"),
                              ("abc", "Hata: '<' not supported between instances of 'str' and 'int'")):
             self.assertEqual(term(pid, NoTruth(ValueError("no truth"))), (False, message))
+
+    def test_a_name_bytes_cannot_carry_is_no_process_s_name(self):
+        # A process may name itself anything, also what the engine might have
+        # used to stand for such a name; it is still not signalled.
+        names = [b"\xff\xfe\xfd<invalid>", "\ud800".encode("utf-8", "surrogatepass")]
+        for name in names:
+            with self.subTest(name=name):
+                c = subprocess.Popen(
+                    [sys.executable, "-c", "import ctypes, sys, time\n"
+                     "ctypes.CDLL(None).prctl(15, bytes.fromhex(sys.argv[1]), 0, 0, 0)\n"
+                     "print(flush=True)\ntime.sleep(60)\n", name.hex()],
+                    stdout=subprocess.PIPE, start_new_session=True)
+                self.addCleanup(lambda c=c: (c.poll() is None and c.kill(), c.wait(), c.stdout.close()))
+                c.stdout.readline()  # the name is set
+                ok, message = engine.SystemMonitorEngine.terminate_process(c.pid, True, expected_name="\ud800")
+                self.assertEqual((ok, message), (False, "PID %d artık çalışmıyor." % c.pid))
+                self.assertIsNone(c.poll())
 
     def test_confirmed_name(self):
         term = engine.SystemMonitorEngine().terminate_process

@@ -10,6 +10,7 @@ import subprocess
 import sys
 import tempfile
 import textwrap
+import time
 import unittest
 
 import engine
@@ -29,6 +30,20 @@ DEFAULT_FILE = (b'{\n'
                 b'}')
 
 
+# A store in a child, with the settings folder given as its argument: it
+# prints what it started with and the value of "locked" after setting it.
+SET_LOCKED = textwrap.dedent("""
+    import json, pathlib, sys
+    import engine
+    engine.CONFIG_DIR = pathlib.Path(sys.argv[1])
+    engine.SETTINGS_FILE = engine.CONFIG_DIR / "settings.json"
+    s = engine.SettingsManager()
+    before = list(s.data.items())
+    s.set("locked", True)
+    print(json.dumps([before, s.get("locked")]))
+""")
+
+
 def without_root_file_rights():
     """Run in a child before it starts: takes away root's right to write
     files and folders whatever their permissions (CAP_DAC_OVERRIDE), so that
@@ -39,6 +54,36 @@ def without_root_file_rights():
     pr_capbset_drop, cap_dac_override = 24, 1
     if libc.prctl(pr_capbset_drop, cap_dac_override, 0, 0, 0) != 0:
         raise OSError(ctypes.get_errno(), "prctl(PR_CAPBSET_DROP)")
+
+
+def run_watched(code, args, rss_limit=512 << 20, timeout=120, **popen):
+    """Runs `code` in a new interpreter with `args`, killed once its resident
+    memory passes `rss_limit` bytes or `timeout` seconds have passed; returns
+    (returncode, stdout, stderr, whether it was killed). The output goes to
+    files, so a child that writes much never waits for a reader."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        proc = subprocess.Popen([sys.executable, "-c", textwrap.dedent(code), *args], stdout=out,
+                                stderr=err, **popen)
+        killed = False
+        end = time.monotonic() + timeout
+        while proc.poll() is None:
+            try:
+                status = pathlib.Path("/proc/%d/status" % proc.pid).read_text()
+                rss = int(status.split("VmRSS:")[1].split()[0]) * 1024 if "VmRSS:" in status else 0
+            except (OSError, IndexError, ValueError):
+                rss = 0
+            if rss > rss_limit or time.monotonic() > end:
+                proc.kill()
+                killed = True
+                break
+            try:
+                proc.wait(0.05)
+            except subprocess.TimeoutExpired:
+                pass
+        proc.wait()
+        out.seek(0)
+        err.seek(0)
+        return proc.returncode, out.read().decode(), err.read().decode(), killed
 
 
 def defaults(**changed):
@@ -156,16 +201,7 @@ class Store(unittest.TestCase):
 
     def test_files_that_are_not_plain_files_are_never_waited_on(self):
         # Each store runs in a process of its own: a read that waits would hang.
-        code = textwrap.dedent("""
-            import json, pathlib, sys
-            import engine
-            engine.CONFIG_DIR = pathlib.Path(sys.argv[1])
-            engine.SETTINGS_FILE = engine.CONFIG_DIR / "settings.json"
-            s = engine.SettingsManager()
-            before = list(s.data.items())
-            s.set("locked", True)
-            print(json.dumps([before, s.get("locked")]))
-        """)
+        code = SET_LOCKED
         bak = pathlib.Path(str(self.file) + ".bak")
 
         def fifo():
@@ -185,13 +221,20 @@ class Store(unittest.TestCase):
 
         def link_to_a_device():
             self.file.symlink_to(device)
+
+        def link_to_a_device_and_backup():
+            self.file.symlink_to(device)
+            bak.write_bytes(b"an older backup")
         # (setup, what the settings path is after the first set, what the backup is)
         cases = [
             ("fifo", fifo, "written", "fifo"),
-            # Moving the FIFO aside would replace a backup with content: the FIFO stays
-            # and the values live in memory.
-            ("fifo beside a backup", fifo_and_backup, "fifo", "older backup"),
+            # Moving the FIFO aside would replace a backup with content: the
+            # backup stays, and the settings take the FIFO's place.
+            ("fifo beside a backup", fifo_and_backup, "written", "older backup"),
             ("link to a device", link_to_a_device, "written", "link"),
+            # Nothing is written through the link into the device: the values
+            # live in memory.
+            ("link to a device beside a backup", link_to_a_device_and_backup, "link", "older backup"),
         ]
         for name, setup, after, backup in cases:
             with self.subTest(name):
@@ -207,11 +250,12 @@ class Store(unittest.TestCase):
                 self.assertEqual(proc.returncode, 0, proc.stderr)
                 self.assertEqual(json.loads(proc.stdout), [[list(i) for i in defaults().items()], True])
                 if after == "written":
-                    self.assertFalse(self.file.is_symlink())
+                    self.assertTrue(stat.S_ISREG(os.lstat(self.file).st_mode))  # never opened as a FIFO
                     self.assertEqual(self.file.read_bytes(),
                                      python_bytes(defaults(locked=True)))
                 else:
-                    self.assertTrue(stat.S_ISFIFO(os.lstat(self.file).st_mode))
+                    self.assertEqual(os.readlink(self.file), device)
+                    self.assertTrue(stat.S_ISCHR(os.stat(device).st_mode))
                 if backup == "fifo":
                     self.assertTrue(stat.S_ISFIFO(os.lstat(bak).st_mode))
                 elif backup == "link":
@@ -368,6 +412,78 @@ class Store(unittest.TestCase):
         self.assertEqual(self.file.read_bytes(), python_bytes(defaults(note="", locked=True)))
         self.assertEqual(stat.S_IMODE(os.stat(self.file).st_mode), 0o640)
         self.assertEqual(self.leftovers(), [])
+
+    def test_an_unreadable_file_in_a_folder_that_cannot_be_written(self):
+        # No backup can be made beside it: the file itself takes the new
+        # settings at the first set, and the trace says that no backup was
+        # kept. The store runs without root's right to write any folder.
+        code = """
+            import pathlib, sys
+            import engine
+            engine.CONFIG_DIR = pathlib.Path(sys.argv[1])
+            engine.SETTINGS_FILE = engine.CONFIG_DIR / "settings.json"
+            s = engine.SettingsManager()
+            s.set("locked", True)
+            s.set("x", 5)
+        """
+        self.write(b"{orientation: vertical" + b" " * 400)
+        os.chmod(self.file, 0o640)
+        os.chmod(self.config, 0o555)
+        self.addCleanup(os.chmod, self.config, 0o755)
+        env = dict(os.environ, QT_LOGGING_RULES="vyr.engine=true")
+        rc, out, err, killed = run_watched(code, [str(self.config)], env=env,
+                                           preexec_fn=without_root_file_rights)
+        self.assertEqual((rc, killed), (0, False), err)
+        self.assertEqual(json.loads(self.file.read_bytes()), defaults(locked=True, x=5))
+        self.assertEqual(self.file.read_bytes(), python_bytes(defaults(locked=True, x=5)))
+        self.assertEqual(stat.S_IMODE(os.stat(self.file).st_mode), 0o640)
+        self.assertFalse(pathlib.Path(str(self.file) + ".bak").exists())
+        self.assertEqual(self.leftovers(), [])
+        backup_lines = [line for line in err.splitlines() if "backup" in line]
+        self.assertEqual(len(backup_lines), 1, err)  # tried once: the file is readable after
+        self.assertTrue(backup_lines[0].startswith(
+            "vyr.engine: settings file backup: no backup kept of the unreadable file: "), err)
+        self.assertNotIn("settings file write", err)
+
+    def test_files_longer_than_the_bound_are_not_read(self):
+        # The store reads at most 1 MiB; a longer file counts as unreadable,
+        # whatever it holds, and is kept aside at the first set. A file of
+        # /proc that never ends is not read to its end: the store starts at
+        # once and with little memory, and its settings live in memory.
+        code = SET_LOCKED
+        bak = pathlib.Path(str(self.file) + ".bak")
+        just_over = json.dumps({"locked": True, "note": "x" * (1 << 20)}).encode()
+        at_bound = json.dumps({"locked": "evet", "note": "x" * ((1 << 20) - 40)}).encode()
+        at_bound += b" " * ((1 << 20) - len(at_bound))
+        cases = [
+            # (name, the file or where the link points, what the backup holds)
+            ("valid json beyond the bound", just_over, just_over),
+            ("a link to a file of /proc without end", "/proc/self/pagemap", None),
+        ]
+        for name, content, backup in cases:
+            with self.subTest(name):
+                shutil.rmtree(self.config, ignore_errors=True)
+                self.config.mkdir(parents=True)
+                if isinstance(content, bytes):
+                    self.file.write_bytes(content)
+                else:
+                    self.file.symlink_to(content)
+                rc, out, err, killed = run_watched(code, [str(self.config)])
+                self.assertFalse(killed, "the store read the settings file without end")
+                self.assertEqual(rc, 0, err)
+                self.assertEqual(json.loads(out), [[list(i) for i in defaults().items()], True])
+                if backup is None:
+                    self.assertEqual(os.readlink(self.file), content)
+                    self.assertFalse(bak.exists())
+                else:
+                    self.assertEqual(bak.read_bytes(), backup)
+                    self.assertEqual(self.file.read_bytes(), python_bytes(defaults(locked=True)))
+                self.assertEqual(self.leftovers(), [])
+        # A file of exactly 1 MiB is read.
+        shutil.rmtree(self.config)
+        self.write(at_bound)
+        self.assertEqual(len(at_bound), 1 << 20)
+        self.assertEqual(engine.SettingsManager().get("locked"), "evet")
 
     def test_default_location_under_home(self):
         with tempfile.TemporaryDirectory() as home:

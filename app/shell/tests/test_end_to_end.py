@@ -220,6 +220,43 @@ class EndToEnd(unittest.TestCase):
             with self.subTest(second):
                 self.bring_back_the_hidden_capsule(second_env=second)
 
+    def test_a_settings_file_without_end(self):
+        # settings.json linked to a file of /proc that never ends: the capsule
+        # shows on the defaults while the program's memory stays small, and
+        # SIGTERM ends it.
+        folder = os.path.join(self.home, ".config", "vyr-linux-monitor")
+        os.makedirs(folder)
+        os.symlink("/proc/self/pagemap", os.path.join(folder, "settings.json"))
+        m = self.start()
+        limit = 400 << 20  # bytes; the program takes a fraction of it
+
+        def resident():
+            try:
+                with open("/proc/%d/status" % m.pid) as fh:
+                    for line in fh:
+                        if line.startswith("VmRSS:"):
+                            return int(line.split()[1]) * 1024
+            except OSError:
+                pass
+            return 0
+
+        def shown_or_grown():
+            if resident() > limit:
+                return "grown"
+            return self.session.find(m.pid, TITLE)
+
+        found = wait_until(shown_or_grown, 60)
+        self.assertNotEqual(found, "grown", "the settings file filled the memory")
+        self.assertIsNotNone(found, "the capsule window did not appear")
+        x, y, w, h = self.session.geometry(found)
+        self.assertEqual((x, y), (1919 - 86 - 18, 1079 - 52 - 18))  # the default place
+        time.sleep(2)  # a few refreshes
+        self.assertLess(resident(), limit)
+        self.shot("09_settings_without_end")
+        self.assertEqual(os.readlink(os.path.join(folder, "settings.json")), "/proc/self/pagemap")
+        m.signal(signal.SIGTERM)
+        self.assertEqual(m.wait(30), 0)
+
     def test_quit_from_the_context_menu(self):
         s = self.session
         m = self.start()

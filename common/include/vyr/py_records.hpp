@@ -47,8 +47,15 @@ public:
     // every record from then on.
     template <typename R>
     Ref build(const R& record) const;
+    // The snapshot record of `snapshot` with `partitions`, a list of records
+    // its caller has made already, as its partition list.
+    Ref build(const SystemMetricsSnapshot& snapshot, PyObject* partitions) const;
 
 private:
+    // build() with `partitions`, when given, in place of records made from
+    // the record's own partition list.
+    template <typename R>
+    Ref build_with(const R& record, PyObject* partitions) const;
     explicit RecordTypes(PyObject* module);
     // The place of record R in `classes_`: the order of definition.
     template <typename R>

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "vyr/engine/clock.hpp"
@@ -60,6 +61,29 @@ struct SwapAndIo {
 
 class PartitionList;  // one listing of the partitions, shared by the steps of a snapshot
 
+// The name a caller expects the process to have before it is signalled: any
+// name, one name (byte for byte), or a name no process can have (one that the
+// caller could not put into bytes), which keeps every process from the signal.
+class ExpectedName {
+public:
+    ExpectedName() = default;
+    ExpectedName(std::nullopt_t) {}
+    ExpectedName(std::string name) : kind_(Kind::exactly), name_(std::move(name)) {}
+    static ExpectedName no_process() {
+        ExpectedName none;
+        none.kind_ = Kind::no_process;
+        return none;
+    }
+    bool accepts(const std::string& name) const {
+        return kind_ == Kind::any || (kind_ == Kind::exactly && name == name_);
+    }
+
+private:
+    enum class Kind { any, exactly, no_process };
+    Kind kind_ = Kind::any;
+    std::string name_;
+};
+
 struct TerminateResult {
     bool ok = false;
     std::string message;
@@ -78,6 +102,10 @@ public:
     std::string format_uptime();
     PrimaryDisk resolve_primary_disk();
     std::vector<DiskPartitionInfo> get_partitions();
+    // The entry that stands in for the partition list when no partition can
+    // be listed: the primary disk, under "/" when that is where it is
+    // mounted, else under "/ (Ana Disk)".
+    static DiskPartitionInfo primary_disk_entry(const PrimaryDisk& disk);
 
     // --- process list. `limit` follows slicing: n >= 0 keeps the first n
     // rows, a negative n drops the last -n rows.
@@ -112,13 +140,13 @@ public:
     // decimal of `pid` when empty); an id beyond the range of `pid` comes
     // saturated, with its own text.
     static TerminateResult terminate_process(Platform& platform, long long pid, bool force,
-                                             const std::optional<std::string>& expected_name = {},
+                                             const ExpectedName& expected_name = {},
                                              const std::string& pid_text = {});
     // The same with the choice of the kill asked for only once the process
     // is open and its name read, right before the signal; what `force`
     // throws leaves the call with no signal sent.
     static TerminateResult terminate_process(Platform& platform, long long pid, const std::function<bool()>& force,
-                                             const std::optional<std::string>& expected_name = {},
+                                             const ExpectedName& expected_name = {},
                                              const std::string& pid_text = {});
 
     long cpu_count_logical() const { return cpu_count_logical_; }
