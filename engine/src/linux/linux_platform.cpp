@@ -537,6 +537,10 @@ long LinuxPlatform::clock_ticks() { return clock_ticks_; }
 
 std::size_t LinuxPlatform::kept_process_files() const { return files_ ? files_->kept() : 0; }
 
+void LinuxPlatform::close_listed_files() {
+    if (files_) files_->close_all();
+}
+
 // --- signals -----------------------------------------------------------------
 
 ProcessStatus LinuxPlatform::open_process(long long pid, ProcessHandle& handle) {

@@ -48,6 +48,7 @@ public:
     // Keeps the stat, status, io and cmdline files open between lists (see
     // ProcFileCache); every other file is read as read_process_file reads it.
     int read_listed_process_file(long long pid, const char* name, std::string& out) override;
+    void close_listed_files() override;
     std::optional<IoTotals> process_io_counters(long long pid) override;
     std::string user_name(long long uid) override;
     void refresh_user_names() override;
