@@ -597,5 +597,79 @@ class Concurrency(unittest.TestCase):
         self.assertEqual(len(ticks), 20)
 
 
+
+# The descriptors of the calling process that are kept process files, by
+# number; a line the interpreter in `run_fresh` defines.
+KEPT_FILES = """
+import os, re
+def kept_files():
+    out = {}
+    for name in os.listdir("/proc/self/fd"):
+        try:
+            target = os.readlink("/proc/self/fd/" + name)
+        except OSError:
+            continue
+        if re.fullmatch(r"/proc/[0-9]+/(stat|status|io|cmdline)", target):
+            out[int(name)] = target
+    return out
+"""
+
+
+class KeptFiles(unittest.TestCase):
+    """The process files the engine keeps open take only descriptors the
+    program can spare."""
+
+    def setUp(self):
+        import resource
+        self.hard = resource.getrlimit(resource.RLIMIT_NOFILE)[1]
+        if self.hard != resource.RLIM_INFINITY and self.hard < 4096:
+            self.skipTest("a hard descriptor limit below 4 096")
+        self.home = tempfile.TemporaryDirectory()
+        self.addCleanup(self.home.cleanup)
+
+    def test_nearly_full_descriptor_table(self):
+        # soft = hard, and all but a handful taken before the engine is made.
+        rc, out, err = run_fresh("""
+            import errno, os, resource, subprocess
+            import engine
+            resource.setrlimit(resource.RLIMIT_NOFILE, (4096, 4096))
+            children = [subprocess.Popen(["vyr-nearly-full", "600"], executable="/bin/sleep")
+                        for _ in range(100)]
+            own = []
+            try:
+                while True:
+                    own.append(os.open("/dev/null", os.O_RDONLY | os.O_CLOEXEC))
+            except OSError as e:
+                assert e.errno == errno.EMFILE, e
+            for _ in range(16):
+                os.close(own.pop())
+            e = engine.SystemMonitorEngine()
+            for _ in range(3):
+                rows = e.collect_processes(search_query="vyr-nearly-full", limit=1000)
+                assert sorted(r.pid for r in rows) == sorted(c.pid for c in children), len(rows)
+                with open("/dev/null") as f:
+                    pass
+                e.get_system_snapshot()
+            for c in children:
+                c.kill()
+                c.wait()
+            print("ok")
+        """, env={"HOME": self.home.name})
+        self.assertEqual((rc, out.strip()), (0, "ok"), err)
+
+    def test_no_kept_descriptor_below_1024(self):
+        rc, out, err = run_fresh(KEPT_FILES + textwrap.dedent("""
+            import resource
+            import engine
+            hard = resource.getrlimit(resource.RLIMIT_NOFILE)[1]
+            resource.setrlimit(resource.RLIMIT_NOFILE, (64, hard))
+            e = engine.SystemMonitorEngine()
+            e.collect_processes(limit=None)
+            kept = kept_files()
+            print(len(kept) > 0, min(kept, default=0) >= 1024)
+        """), env={"HOME": self.home.name})
+        self.assertEqual((rc, out.strip()), (0, "True True"), err)
+
+
 if __name__ == "__main__":
     unittest.main()
