@@ -63,6 +63,10 @@ public:
 
     std::string home_dir() override;
     PathState path_state(const std::string& path) override;
+    // The child has standard input and error on /dev/null, no other
+    // descriptor of this program, default signal handling and an empty
+    // signal mask, and the soft descriptor limit this program started with
+    // (where the kept process files raised it).
     CommandResult run_command(const std::vector<std::string>& argv, double timeout_s) override;
 
 protected:
