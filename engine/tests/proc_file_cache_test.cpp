@@ -470,10 +470,13 @@ TEST(ProcFileCacheTest, BoundFromTheEnvironment) {
     }
 }
 
-// The engine on the running system, its folder scan off, on a clock the
-// test moves.
+// The engine on the running system with the files kept as by default, its
+// folder scan off, on a clock the test moves.
 struct LiveEngine {
-    std::shared_ptr<LinuxPlatform> platform = std::make_shared<LinuxPlatform>("");
+    std::shared_ptr<LinuxPlatform> platform = [] {
+        unsetenv("VYR_PROC_FILES_KEPT");
+        return std::make_shared<LinuxPlatform>("");
+    }();
     std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
     Engine engine{platform, clock, [] {
                       EngineOptions o;

@@ -626,6 +626,10 @@ class KeptFiles(unittest.TestCase):
         self.home = tempfile.TemporaryDirectory()
         self.addCleanup(self.home.cleanup)
 
+    def env(self, **more):
+        """A home of its own, and the files kept as by default."""
+        return dict(HOME=self.home.name, VYR_PROC_FILES_KEPT="", **more)
+
     def test_nearly_full_descriptor_table(self):
         # soft = hard, and all but a handful taken before the engine is made.
         rc, out, err = run_fresh("""
@@ -657,7 +661,7 @@ class KeptFiles(unittest.TestCase):
                 for c in children:
                     c.kill()
                     c.wait()
-        """, env={"HOME": self.home.name})
+        """, env=self.env())
         self.assertEqual((rc, out.strip()), (0, "ok"), err)
 
     def test_no_kept_descriptor_below_1024(self):
@@ -670,7 +674,7 @@ class KeptFiles(unittest.TestCase):
             e.collect_processes(limit=None)
             kept = kept_files()
             print(len(kept) > 0, min(kept, default=0) >= 1024)
-        """), env={"HOME": self.home.name})
+        """), env=self.env())
         self.assertEqual((rc, out.strip()), (0, "True True"), err)
 
     def test_a_started_program_gets_the_starting_limit(self):
@@ -717,8 +721,8 @@ class KeptFiles(unittest.TestCase):
             second = engine.SystemMonitorEngine()
             assert scanned(second)
             print(len(kept_files()) > 0)
-        """), env={"HOME": self.home.name, "VYR_DU_REPORT": str(report),
-                  "PATH": str(bin_dir) + os.pathsep + os.environ.get("PATH", "")})
+        """), env=self.env(VYR_DU_REPORT=str(report),
+                             PATH=str(bin_dir) + os.pathsep + os.environ.get("PATH", "")))
         self.assertEqual((rc, out.split()), (0, ["True", "True", "True"]), err)
         runs = report.read_text().split("run\n")[1:]
         self.assertGreaterEqual(len(runs), 2, report.read_text())
