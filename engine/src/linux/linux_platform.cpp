@@ -729,7 +729,8 @@ CommandResult LinuxPlatform::run_command(const std::vector<std::string>& argv, d
     plan.out = fds[1];
     rlimit lim{};
     if (::getrlimit(RLIMIT_NOFILE, &lim) == 0) {
-        if (lim.rlim_cur != RLIM_INFINITY) plan.descriptor_end = static_cast<int>(std::min<rlim_t>(lim.rlim_cur, INT_MAX));
+        if (lim.rlim_cur != RLIM_INFINITY)
+            plan.descriptor_end = static_cast<int>(std::min<rlim_t>(lim.rlim_cur, INT_MAX));
         if (const auto soft = ProcFileCache::child_soft_limit()) {
             plan.limit = {*soft, lim.rlim_max};
             plan.set_limit = true;
