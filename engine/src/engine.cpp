@@ -258,8 +258,15 @@ void Engine::measure_load(SystemMetricsSnapshot& s) {
     }
 }
 
+void Engine::close_idle_listed_files() {
+    if (!listed_files_open_ || clock_->monotonic() - last_list_at_ < options_.listed_files_idle_s) return;
+    platform_->close_listed_files();
+    listed_files_open_ = false;
+}
+
 SystemMetricsSnapshot Engine::get_system_snapshot() {
     std::lock_guard<std::mutex> lock(sample_mutex_);
+    close_idle_listed_files();
     SystemMetricsSnapshot s;
     const double now = clock_->wall();
     s.timestamp = now;

@@ -79,6 +79,21 @@ bool has_excluded_word(const ProcessRecord& rec) {
     return false;
 }
 
+// Whether a failed read or call wanted a descriptor that was not to be had.
+bool out_of_descriptors(int error_number) { return error_number == EMFILE || error_number == ENFILE; }
+
+// A listed file of process `pid`: 0 or an errno. A read that found no free
+// descriptor fails the whole list: the process is there, and a list without
+// it would look complete.
+int read_listed(Platform& p, long long pid, const char* name, std::string& buf) {
+    const int rc = p.read_listed_process_file(pid, name, buf);
+    if (out_of_descriptors(rc)) {
+        const std::string path = "/proc/" + numfmt::integer(pid) + "/" + name;
+        throw SystemError(rc, "no descriptor to read " + path + " with: " + vyr::trace::errno_cause(rc), path);
+    }
+    return rc;
+}
+
 // The arguments from a command-line file that changed (or was first read).
 void take_command_line(ProcessRecord& rec, int rc, const std::string& data) {
     rec.cmdline_denied = rc != 0;
@@ -107,7 +122,7 @@ void take_command_line(ProcessRecord& rec, int rc, const std::string& data) {
 bool read_names(Platform& p, long long pid, const StatFields& stat, ProcessRecord& rec, std::string& buf) {
     int rc = 0;
     if (stat.kernel_thread) buf.clear();
-    else rc = p.read_listed_process_file(pid, "cmdline", buf);
+    else rc = read_listed(p, pid, "cmdline", buf);
     if (process_gone(rc)) return false;
     if (rc != 0) trace_read_failure("process command line", pid, rc);
     if (!rec.cmdline_known || rec.cmdline_denied != (rc != 0) || (rc == 0 && rec.cmdline_raw != buf))
@@ -152,7 +167,7 @@ long long platform_io_total(Platform& p, long long pid) {
 // counters on Windows, else the io file; 0 when they cannot be read.
 long long read_io_total(Platform& p, long long pid, bool windows, bool listed, std::string& buf) {
     if (windows) return platform_io_total(p, pid);
-    const int rc = listed ? p.read_listed_process_file(pid, "io", buf) : p.read_process_file(pid, "io", buf);
+    const int rc = listed ? read_listed(p, pid, "io", buf) : p.read_process_file(pid, "io", buf);
     if (rc != 0) {
         trace_read_failure("process io", pid, rc);
         return 0;
@@ -167,7 +182,7 @@ long long read_io_total(Platform& p, long long pid, bool windows, bool listed, s
 // process ended meanwhile.
 std::optional<Counters> read_counters(Platform& p, long long pid, bool windows, std::string& buf) {
     Counters c;
-    const int src = p.read_listed_process_file(pid, "status", buf);
+    const int src = read_listed(p, pid, "status", buf);
     if (process_gone(src)) return std::nullopt;
     if (src == 0) {
         const StatusFigures status = parse_status(buf);
@@ -328,7 +343,7 @@ SwapAndIo Engine::read_proc_swap_and_io(Platform& platform, long long pid) {
 
 void Engine::ProcTable::list_one(Platform& p, const ListFrame& frame, const SearchQuery& query, long long pid,
                                  std::vector<ProcessEntry>& rows) {
-    if (p.read_listed_process_file(pid, "stat", buffer) != 0) return;  // ended before it was read
+    if (read_listed(p, pid, "stat", buffer) != 0) return;  // ended before it was read
     const std::optional<StatFields> stat = parse_stat(buffer);
     if (!stat) return;
     present.push_back(pid);
@@ -372,8 +387,10 @@ std::vector<ProcessEntry> Engine::ProcTable::walk(Platform& p, const ListFrame& 
         try {
             list_one(p, frame, query, pid, rows);
         } catch (const SystemError& e) {
-            // a process that cannot be read is left out
             trace_failure("process list", "pid " + numfmt::integer(pid) + ": " + e.what());
+            // With no descriptor to read the next process with, the list fails.
+            if (out_of_descriptors(e.error_number())) throw;
+            // Any other process that cannot be read is left out.
         }
     }
     return rows;
@@ -398,6 +415,8 @@ std::vector<ProcessEntry> Engine::list_processes(const SearchQuery& query) {
     std::optional<MemoryTotals> snapshot_totals = std::exchange(snapshot_totals_, std::nullopt);
     if (snapshot_totals && !(clock_->monotonic() - snapshot_totals_at_ < kCycleReuse)) snapshot_totals.reset();
     const ListFrame frame = list_frame(*platform_, *clock_, cpu_count_logical_, snapshot_totals);
+    last_list_at_ = clock_->monotonic();
+    listed_files_open_ = true;
     std::vector<ProcessEntry> rows = procs_->walk(*platform_, frame, query);
     procs_->forget_gone();
     return rows;

@@ -1,6 +1,7 @@
 // The kept process files on the running kernel: a pid given to a new
 // process, a process that stops letting this one read its io, thousands of
-// short-lived children, the bound and the descriptor limit.
+// short-lived children, the bound, the descriptor limit and its reserve, and
+// the engine giving the files back when no list runs.
 //
 // Each case runs in a forked copy of the test program, so that limits,
 // users and namespaces it changes stay there; the copy's exit status is the
@@ -20,14 +21,18 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "fixture.hpp"
 #include "linux/proc_file_cache.hpp"
+#include "vyr/engine/engine.hpp"
 #include "vyr/engine/linux_platform.hpp"
 
 namespace vyr::engine::testing {
@@ -275,9 +280,10 @@ int bound_reached() {
 
 TEST(ProcFileCacheTest, BoundReached) { EXPECT_CHILD_PASSES(bound_reached); }
 
-// The soft descriptor limit is raised only as far as the bound needs, the
-// program keeps the numbers below its own range, and kept descriptors are
-// close-on-exec.
+// The soft descriptor limit is raised only as far as the bound and the
+// reserve need, and only where that gives room for a file; the reserve is
+// the largest of 256, a quarter of the numbers from 1 024 to the limit and
+// half of those the program started with.
 TEST(ProcFileCacheTest, DescriptorLimit) {
     rlimit current{};
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &current), 0);
@@ -286,15 +292,18 @@ TEST(ProcFileCacheTest, DescriptorLimit) {
         std::size_t bound;
         rlim_t soft_after;
         std::size_t files;
-        int lowest;
     };
     const Case cases[] = {
-        {64, 100, 1000, 100, 36, 64},                  // the hard limit stops it
-        {1024, 18000, 16384, 17408, 16384, 1024},      // raised as far as needed
-        {1024, 18000, 100, 1124, 100, 1024},
-        {17500, 18000, 16384, 17500, 16384, 1024},     // room already
-        {1024, 1024, 16384, 1024, 0, 1024},            // no room at all
-        {1024, 18000, 0, 1024, 0, 0},                  // off
+        {64, 100, 1000, 64, 0},                  // no room above 1 024: not raised, none kept
+        {1024, 1200, 1000, 1024, 0},             // room for the reserve only
+        {1024, 18000, 16384, 18000, 12732},      // the hard limit stops it: a quarter stays free
+        {1024, 18000, 100, 1380, 100},           // raised as far as needed: 256 stay free
+        {64, 20000, 16384, 20000, 14232},
+        {17500, 18000, 16384, 18000, 8738},      // half of the room it started with stays free
+        {2048, 2048, 16384, 2048, 512},          // soft = hard: half the room stays free
+        {5000, 5000, 16384, 5000, 1988},
+        {1024, 1024, 16384, 1024, 0},            // no room at all
+        {1024, 18000, 0, 1024, 0},               // off
     };
     for (const Case& c : cases) {
         if (c.hard > current.rlim_max) continue;
@@ -302,47 +311,139 @@ TEST(ProcFileCacheTest, DescriptorLimit) {
         EXPECT_EQ(in_child([&] {
                       const rlimit lim{c.soft, c.hard};
                       REQUIRE(setrlimit(RLIMIT_NOFILE, &lim) == 0);
-                      const ProcFileCache::Room room = ProcFileCache::descriptor_room(c.bound);
+                      const std::size_t files = ProcFileCache::descriptor_room(c.bound);
                       rlimit after{};
                       REQUIRE(getrlimit(RLIMIT_NOFILE, &after) == 0);
                       REQUIRE(after.rlim_cur == c.soft_after && after.rlim_max == c.hard);
-                      REQUIRE(room.files == c.files && room.lowest_fd == c.lowest);
+                      REQUIRE(files == c.files);
                       return 0;
                   }),
                   0);
     }
-
-    EXPECT_EQ(in_child([] {
-                  const rlimit lim{64, 100};
-                  REQUIRE(setrlimit(RLIMIT_NOFILE, &lim) == 0);
-                  const int proc = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-                  const std::vector<int> before = open_descriptors();
-                  ProcFileCache cache(proc, 1000);
-                  REQUIRE(cache.bound() == 36);
-                  std::vector<pid_t> children;
-                  for (int i = 0; i < 12; ++i) children.push_back(start_sleeper("vyr-limit"));
-                  std::string text;
-                  for (const pid_t pid : children)
-                      for (const char* name : {"stat", "status", "io", "cmdline"})
-                          REQUIRE(read_file(cache, pid, name, text) == 0);
-                  REQUIRE(cache.kept() == 36);
-                  int kept = 0;
-                  for (const int fd : open_descriptors()) {
-                      if (fd < 64 || std::count(before.begin(), before.end(), fd)) continue;
-                      ++kept;
-                      REQUIRE(fcntl(fd, F_GETFD) & FD_CLOEXEC);
-                  }
-                  REQUIRE(kept == 36);
-                  // Every number below 64 that was free before is free still.
-                  int opened = 0;
-                  for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0 && fd < 64;) ++opened;
-                  REQUIRE(opened == 64 - static_cast<int>(std::count_if(before.begin(), before.end(),
-                                                                         [](int fd) { return fd < 64; })));
-                  for (const pid_t pid : children) end(pid);
-                  return 0;
-              }),
-              0);
 }
+
+// A soft limit below 1 024: kept descriptors still take numbers from 1 024
+// up, close-on-exec, and every number below the old limit that was free is
+// free still. Where the hard limit does not reach above 1 024, none is kept.
+TEST(ProcFileCacheTest, NumbersBelow1024StayFree) {
+    rlimit current{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &current), 0);
+    for (const rlim_t hard : {rlim_t{20000}, rlim_t{100}}) {
+        if (hard > current.rlim_max) continue;
+        SCOPED_TRACE("hard " + std::to_string(hard));
+        EXPECT_EQ(in_child([&] {
+                      const rlimit lim{64, hard};
+                      REQUIRE(setrlimit(RLIMIT_NOFILE, &lim) == 0);
+                      const int proc = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                      std::vector<pid_t> children;
+                      for (int i = 0; i < 12; ++i) children.push_back(start_sleeper("vyr-limit"));
+                      const std::vector<int> before = open_descriptors();
+                      ProcFileCache cache(proc, 1000);
+                      std::string text;
+                      for (const pid_t pid : children)
+                          for (const char* name : {"stat", "status", "io", "cmdline"})
+                              REQUIRE(read_file(cache, pid, name, text) == 0);
+                      const std::size_t expected = hard > 1024 ? 48 : 0;
+                      REQUIRE(cache.kept() == expected);
+                      std::size_t kept = 0;
+                      for (const int fd : open_descriptors()) {
+                          if (std::count(before.begin(), before.end(), fd)) continue;
+                          ++kept;
+                          REQUIRE(fd >= 1024);
+                          REQUIRE(fcntl(fd, F_GETFD) & FD_CLOEXEC);
+                      }
+                      REQUIRE(kept == expected);
+                      int opened = 0;
+                      for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0 && fd < 64;) ++opened;
+                      REQUIRE(opened == 64 - static_cast<int>(std::count_if(before.begin(), before.end(),
+                                                                             [](int fd) { return fd < 64; })));
+                      for (const pid_t pid : children) end(pid);
+                      return 0;
+                  }),
+                  0);
+    }
+}
+
+// Opens /dev/null until no descriptor is left; the descriptors opened.
+std::vector<int> fill_descriptor_table() {
+    std::vector<int> fds;
+    for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) fds.push_back(fd);
+    return fds;
+}
+
+void close_all(std::vector<int>& fds) {
+    for (const int fd : fds) close(fd);
+    fds.clear();
+}
+
+// The rest of the program takes every descriptor left: a read that finds
+// none closes the kept files and opens once more, and no file is kept in
+// that list; while the program's own descriptors reach into the reserve, no
+// list keeps any. Once they are given back, files are kept again. With no
+// descriptor at all, the read says so.
+int out_of_descriptors() {
+    const rlimit lim{2048, 2048};
+    if (setrlimit(RLIMIT_NOFILE, &lim) != 0) return kSkipped;
+    const int proc = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    REQUIRE(proc >= 0);
+    std::vector<pid_t> children;
+    for (int i = 0; i < 12; ++i) children.push_back(start_sleeper("vyr-full"));
+    std::vector<long long> listed(children.begin(), children.end());
+    listed.push_back(getpid());
+    std::sort(listed.begin(), listed.end());
+    ProcFileCache cache(proc, 1000);
+    REQUIRE(cache.bound() == 512);
+    std::string text;
+    auto read_all = [&] {
+        for (const pid_t pid : children)
+            for (const char* name : {"stat", "status", "io", "cmdline"})
+                if (read_file(cache, pid, name, text) != 0) return false;
+        return true;
+    };
+    REQUIRE(read_all());
+    REQUIRE(cache.kept() == 48);
+
+    std::vector<int> own = fill_descriptor_table();
+    REQUIRE(read_file(cache, getpid(), "stat", text) == 0 && stat_pid(text) == getpid());
+    REQUIRE(cache.kept() == 0);
+    REQUIRE(read_all());
+    REQUIRE(cache.kept() == 0);
+    const int mine = open("/dev/null", O_RDONLY | O_CLOEXEC);  // the rest of the program can open again
+    REQUIRE(mine >= 0);
+    close(mine);
+
+    cache.keep_only(listed);  // the next list
+    REQUIRE(read_all());
+    REQUIRE(cache.kept() == 0);
+
+    std::vector<int> last = fill_descriptor_table();
+    REQUIRE(read_file(cache, getpid(), "status", text) == EMFILE);
+    close_all(last);
+
+    close_all(own);
+    cache.keep_only(listed);
+    REQUIRE(read_all());
+    REQUIRE(cache.kept() == 48);
+
+    // The rest of the program takes every number below the reserve's 512:
+    // the files read there are not kept, and the reserve stays free.
+    cache.close_all();
+    for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) {
+        own.push_back(fd);
+        if (fd == 2048 - 512 - 1) break;
+    }
+    cache.keep_only(listed);
+    REQUIRE(read_all());
+    REQUIRE(cache.kept() == 0);
+    last = fill_descriptor_table();
+    REQUIRE(last.size() == 512);
+    close_all(last);
+    close_all(own);
+    for (const pid_t pid : children) end(pid);
+    return 0;
+}
+
+TEST(ProcFileCacheTest, OutOfDescriptors) { EXPECT_CHILD_PASSES(out_of_descriptors); }
 
 // VYR_PROC_FILES_KEPT bounds the files the system platform keeps; 0 turns
 // keeping off.
@@ -369,6 +470,109 @@ TEST(ProcFileCacheTest, BoundFromTheEnvironment) {
                   0);
     }
 }
+
+// The engine on the running system with the files kept as by default, its
+// folder scan off, on a clock the test moves.
+struct LiveEngine {
+    std::shared_ptr<LinuxPlatform> platform = [] {
+        unsetenv("VYR_PROC_FILES_KEPT");
+        return std::make_shared<LinuxPlatform>("");
+    }();
+    std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
+    Engine engine{platform, clock, [] {
+                      EngineOptions o;
+                      o.start_folder_scan = false;
+                      return o;
+                  }()};
+
+    std::vector<ProcessEntry> list(const std::string& search = "") {
+        return engine.collect_processes("workload", SearchQuery::from_text(search), false, LLONG_MAX);
+    }
+};
+
+// While lists run, the kept files stay open across snapshots; once no list
+// has run for the idle time (ten seconds), the next snapshot closes them all
+// and the program holds only the descriptors it had. The next list opens
+// them again.
+int idle_files_closed() {
+    LiveEngine live;
+    const std::vector<int> made = open_descriptors();
+    for (int cycle = 0; cycle < 10; ++cycle) {
+        live.engine.get_system_snapshot();
+        REQUIRE(!live.list().empty());
+        REQUIRE(live.platform->kept_process_files() > 0);
+        live.clock->advance(1.5);
+    }
+    live.clock->advance(10.0 - 1.5 - 0.5);
+    live.engine.get_system_snapshot();
+    REQUIRE(live.platform->kept_process_files() > 0);
+    live.clock->advance(0.5);
+    live.engine.get_system_snapshot();
+    REQUIRE(live.platform->kept_process_files() == 0);
+    REQUIRE(open_descriptors() == made);
+
+    REQUIRE(!live.list().empty());
+    REQUIRE(live.platform->kept_process_files() > 0);
+    live.clock->advance(30.0);
+    live.engine.get_system_snapshot();
+    REQUIRE(live.platform->kept_process_files() == 0);
+    return 0;
+}
+
+TEST(ProcFileCacheTest, FilesClosedWhenNoListRuns) { EXPECT_CHILD_PASSES(idle_files_closed); }
+
+// A table with all but a handful of descriptors taken before the engine is
+// made: the lists are whole, and the program can still open files and take
+// snapshots. With none left at all, the list fails instead of leaving out
+// the processes it could not read.
+int nearly_full_table() {
+    const rlimit lim{4096, 4096};
+    if (setrlimit(RLIMIT_NOFILE, &lim) != 0) return kSkipped;
+    // A name of this run's own: other tests list processes of their own meanwhile.
+    const std::string name = "vyr-nf-" + std::to_string(getpid());
+    std::vector<pid_t> children;
+    for (int i = 0; i < 200; ++i) children.push_back(start_sleeper(name.c_str()));
+    std::sort(children.begin(), children.end());  // pids wrap around
+    std::vector<int> own = fill_descriptor_table();
+    for (int i = 0; i < 8; ++i) {
+        close(own.back());
+        own.pop_back();
+    }
+    LiveEngine live;
+    for (int round = 0; round < 3; ++round) {
+        std::vector<pid_t> found;
+        for (const ProcessEntry& row : live.list(name)) found.push_back(static_cast<pid_t>(row.pid));
+        std::sort(found.begin(), found.end());
+        REQUIRE(found == children);
+        const int mine = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        REQUIRE(mine >= 0);
+        close(mine);
+        live.engine.get_system_snapshot();
+    }
+
+    std::vector<int> last = fill_descriptor_table();
+    std::exception_ptr thrown;
+    try {
+        live.list();
+    } catch (const SystemError&) {
+        thrown = std::current_exception();
+    }
+    // Looked at once there are descriptors again: the sanitizers' checks
+    // of the error object need some.
+    close_all(last);
+    int failure = 0;
+    try {
+        if (thrown) std::rethrow_exception(thrown);
+    } catch (const SystemError& e) {
+        failure = e.error_number();
+    }
+    REQUIRE(failure == EMFILE);
+    close_all(own);
+    for (const pid_t pid : children) end(pid);
+    return 0;
+}
+
+TEST(ProcFileCacheTest, NearlyFullDescriptorTable) { EXPECT_CHILD_PASSES(nearly_full_table); }
 
 }  // namespace
 }  // namespace vyr::engine::testing

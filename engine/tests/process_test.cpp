@@ -386,6 +386,57 @@ TEST_F(ProcessTest, GoneProcessesAreForgotten) {
     EXPECT_EQ(find(list(), 1)->cpu_percent, 0.0);
 }
 
+// A listed file that fails for want of descriptors fails the whole list:
+// the process is there, and a list without it would look complete. A
+// process that ended meanwhile is only left out.
+class FailingReadPlatform : public FixturePlatform {
+public:
+    using FixturePlatform::FixturePlatform;
+    long long pid = 0;
+    std::string name;
+    int error = 0;
+    int read_listed_process_file(long long p, const char* n, std::string& out) override {
+        if (p == pid && name == n) return error;
+        return FixturePlatform::read_listed_process_file(p, n, out);
+    }
+};
+
+TEST(ProcessListFailures, NoDescriptorFailsTheList) {
+    TempTree tree;
+    write_machine(tree);
+    for (const FakeProcess& p : {FakeProcess{1, "first", {"first"}}, FakeProcess{2, "second", {"second"}}})
+        write_process(tree, p);
+    for (const char* name : {"stat", "status", "io", "cmdline"}) {
+        for (const int error : {EMFILE, ENFILE, ENOENT}) {
+            SCOPED_TRACE(std::string(name) + " " + std::to_string(error));
+            auto platform = std::make_shared<FailingReadPlatform>(tree.root());
+            platform->pid = 1;
+            platform->name = name;
+            platform->error = error;
+            EngineOptions o;
+            o.start_folder_scan = false;
+            Engine engine(platform, std::make_shared<ManualClock>(), o);
+            if (error == ENOENT) {
+                std::vector<long long> listed;
+                for (const auto& r : engine.collect_processes("workload", SearchQuery(), false, 80))
+                    listed.push_back(r.pid);
+                // Without its io file a process is listed with no disk figures.
+                const std::vector<long long> expected =
+                    std::string(name) == "io" ? std::vector<long long>{1, 2} : std::vector<long long>{2};
+                EXPECT_EQ(listed, expected);
+                continue;
+            }
+            try {
+                engine.collect_processes("workload", SearchQuery(), false, 80);
+                ADD_FAILURE() << "the list did not fail";
+            } catch (const SystemError& e) {
+                EXPECT_EQ(e.error_number(), error);
+                EXPECT_EQ(e.filename(), std::string("/proc/1/") + name);
+            }
+        }
+    }
+}
+
 TEST_F(ProcessTest, StatusNames) {
     const std::pair<char, const char*> states[] = {{'R', "running"}, {'S', "sleeping"}, {'D', "disk-sleep"},
                                                    {'T', "stopped"}, {'t', "tracing-stop"}, {'Z', "zombie"},

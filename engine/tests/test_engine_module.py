@@ -706,5 +706,147 @@ class Concurrency(unittest.TestCase):
         self.assertEqual(len(ticks), 20)
 
 
+# Code for `run_fresh`: kept_files() gives the descriptors of that
+# interpreter that are kept process files, by number.
+KEPT_FILES = """
+import os, re
+def kept_files():
+    out = {}
+    for name in os.listdir("/proc/self/fd"):
+        try:
+            target = os.readlink("/proc/self/fd/" + name)
+        except OSError:
+            continue
+        if re.fullmatch(r"/proc/[0-9]+/(stat|status|io|cmdline)", target):
+            out[int(name)] = target
+    return out
+"""
+
+
+class KeptFiles(unittest.TestCase):
+    """The process files the engine keeps open take only descriptors the
+    program can spare, and its children never see them."""
+
+    def setUp(self):
+        import resource
+        self.hard = resource.getrlimit(resource.RLIMIT_NOFILE)[1]
+        if self.hard != resource.RLIM_INFINITY and self.hard < 4096:
+            self.skipTest("a hard descriptor limit below 4 096")
+        self.home = tempfile.TemporaryDirectory()
+        self.addCleanup(self.home.cleanup)
+
+    def env(self, **more):
+        """A home of its own, and the files kept as by default."""
+        return dict(HOME=self.home.name, VYR_PROC_FILES_KEPT="", **more)
+
+    def test_nearly_full_descriptor_table(self):
+        # soft = hard, and all but a handful taken before the engine is made.
+        rc, out, err = run_fresh("""
+            import errno, os, resource, subprocess
+            import engine
+            resource.setrlimit(resource.RLIMIT_NOFILE, (4096, 4096))
+            name = "vyr-nearly-full-" + str(os.getpid())
+            children = [subprocess.Popen([name, "600"], executable="/bin/sleep", stdin=subprocess.DEVNULL,
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                        for _ in range(100)]
+            try:
+                own = []
+                try:
+                    while True:
+                        own.append(os.open("/dev/null", os.O_RDONLY | os.O_CLOEXEC))
+                except OSError as e:
+                    assert e.errno == errno.EMFILE, e
+                for _ in range(16):
+                    os.close(own.pop())
+                e = engine.SystemMonitorEngine()
+                for _ in range(3):
+                    rows = e.collect_processes(search_query=name, limit=1000)
+                    assert sorted(r.pid for r in rows) == sorted(c.pid for c in children), len(rows)
+                    with open("/dev/null") as f:
+                        pass
+                    e.get_system_snapshot()
+                print("ok")
+            finally:
+                for c in children:
+                    c.kill()
+                    c.wait()
+        """, env=self.env())
+        self.assertEqual((rc, out.strip()), (0, "ok"), err)
+
+    def test_no_kept_descriptor_below_1024(self):
+        rc, out, err = run_fresh(KEPT_FILES + textwrap.dedent("""
+            import resource
+            import engine
+            hard = resource.getrlimit(resource.RLIMIT_NOFILE)[1]
+            resource.setrlimit(resource.RLIMIT_NOFILE, (64, hard))
+            e = engine.SystemMonitorEngine()
+            e.collect_processes(limit=None)
+            kept = kept_files()
+            print(len(kept) > 0, min(kept, default=0) >= 1024)
+        """), env=self.env())
+        self.assertEqual((rc, out.strip()), (0, "True True"), err)
+
+    def test_a_started_program_gets_the_starting_limit(self):
+        # A stand-in du writes down its descriptor limit, its signal state
+        # and its open descriptors; the second engine's scan runs it while
+        # the first one's list keeps its files open.
+        bin_dir = pathlib.Path(self.home.name, "bin")
+        bin_dir.mkdir()
+        report = pathlib.Path(self.home.name, "report")
+        du = bin_dir / "du"
+        du.write_text(textwrap.dedent("""\
+            #!/bin/sh
+            {
+              echo run
+              # Read by the shell itself: while it starts a command, it
+              # blocks signals for a moment.
+              while read -r line; do
+                case $line in "Max open files"*) echo "$line" ;; esac
+              done < /proc/$$/limits
+              while read -r line; do
+                case $line in SigBlk:*|SigIgn:*) echo "$line" ;; esac
+              done < /proc/$$/status
+              ls -l /proc/$$/fd
+            } >> "$VYR_DU_REPORT"
+            for last; do :; done
+            printf '1\\t%s\\n' "$last"
+            """))
+        du.chmod(0o755)
+        pathlib.Path(self.home.name, "Documents").mkdir()
+        rc, out, err = run_fresh(KEPT_FILES + textwrap.dedent("""
+            import resource, time
+            import engine
+            hard = resource.getrlimit(resource.RLIMIT_NOFILE)[1]
+            resource.setrlimit(resource.RLIMIT_NOFILE, (1024, hard))
+            def scanned(e):
+                for _ in range(600):
+                    if e.get_folder_usages():
+                        return True
+                    time.sleep(0.05)
+            first = engine.SystemMonitorEngine()
+            assert scanned(first)
+            first.collect_processes(limit=None)
+            print(len(kept_files()) > 0, resource.getrlimit(resource.RLIMIT_NOFILE)[0] > 1024)
+            second = engine.SystemMonitorEngine()
+            assert scanned(second)
+            print(len(kept_files()) > 0)
+        """), env=self.env(VYR_DU_REPORT=str(report),
+                             PATH=str(bin_dir) + os.pathsep + os.environ.get("PATH", "")))
+        self.assertEqual((rc, out.split()), (0, ["True", "True", "True"]), err)
+        runs = report.read_text().split("run\n")[1:]
+        self.assertGreaterEqual(len(runs), 2, report.read_text())
+        for run in runs:
+            lines = run.splitlines()
+            self.assertEqual(lines[0].split()[3], "1024", run)
+            sig = {l.split(":")[0]: int(l.split()[1], 16) for l in lines if l.startswith("Sig")}
+            self.assertEqual(sig["SigBlk"], 0, run)
+            for ignored_by_the_runtime in (signal.SIGPIPE, signal.SIGXFSZ):
+                self.assertFalse(sig["SigIgn"] & (1 << (ignored_by_the_runtime - 1)), run)
+            for line in lines:
+                if " -> " in line:
+                    number, target = line.split(" -> ", 1)
+                    self.assertLess(int(number.split()[-1]), 1024, run)
+                    self.assertNotRegex(target, r"^/proc/[0-9]+/", run)
+
 if __name__ == "__main__":
     unittest.main()

@@ -5,7 +5,8 @@
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
-#include <spawn.h>
+#include <pthread.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>  // pidfd_open and pidfd_send_signal
@@ -17,6 +18,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -537,6 +539,10 @@ long LinuxPlatform::clock_ticks() { return clock_ticks_; }
 
 std::size_t LinuxPlatform::kept_process_files() const { return files_ ? files_->kept() : 0; }
 
+void LinuxPlatform::close_listed_files() {
+    if (files_) files_->close_all();
+}
+
 // --- signals -----------------------------------------------------------------
 
 ProcessStatus LinuxPlatform::open_process(long long pid, ProcessHandle& handle) {
@@ -589,38 +595,149 @@ PathState LinuxPlatform::path_state(const std::string& path) {
     return PathState::error;
 }
 
+namespace {
+
+// The paths run_command tries for `program`, in the order execvp tries them.
+std::vector<std::string> program_paths(const std::string& program) {
+    if (program.find('/') != std::string::npos) return {program};
+    const char* path = std::getenv("PATH");
+    const std::string dirs = path ? path : "/bin:/usr/bin";
+    std::vector<std::string> out;
+    for (std::size_t from = 0;;) {
+        const std::size_t colon = dirs.find(':', from);
+        const std::string dir = dirs.substr(from, colon == std::string::npos ? std::string::npos : colon - from);
+        out.push_back((dir.empty() ? std::string(".") : dir) + "/" + program);
+        if (colon == std::string::npos) break;
+        from = colon + 1;
+    }
+    return out;
+}
+
+// What the child of run_command is given, all made before the fork: the
+// child calls only async-signal-safe functions.
+struct ChildPlan {
+    std::vector<std::string> paths;
+    std::vector<char*> args;
+    int out = -1;     // the pipe's writing end: standard output
+    int report = -1;  // close-on-exec: the errno of a failed start
+    int descriptor_end = 65536;  // above every descriptor of this program
+    bool set_limit = false;
+    rlimit limit{};
+};
+
+// Moves a descriptor of the child above the standard three.
+int above_stdio(int fd, int flags) {
+    if (fd > 2) return fd;
+    return ::fcntl(fd, flags & O_CLOEXEC ? F_DUPFD_CLOEXEC : F_DUPFD, 3);
+}
+
+[[noreturn]] void child_fail(int report) {
+    const int err = errno;
+    (void)!::write(report, &err, sizeof err);
+    _exit(127);
+}
+
+[[noreturn]] void run_child(const ChildPlan& plan) {
+    int report = above_stdio(plan.report, O_CLOEXEC);
+    if (report < 0) _exit(127);
+    const int out = above_stdio(plan.out, 0);
+    const int in_null = above_stdio(::open("/dev/null", O_RDONLY | O_CLOEXEC), O_CLOEXEC);
+    const int err_null = above_stdio(::open("/dev/null", O_WRONLY | O_CLOEXEC), O_CLOEXEC);
+    if (out < 0 || in_null < 0 || err_null < 0 || ::dup2(in_null, 0) < 0 || ::dup2(out, 1) < 0 ||
+        ::dup2(err_null, 2) < 0)
+        child_fail(report);
+    // Whatever else is open in this program stays out of the child.
+    if (report != 3) {
+        if (::dup3(report, 3, O_CLOEXEC) < 0) child_fail(report);
+        report = 3;
+    }
+    if (::close_range(4, ~0U, 0) != 0) {
+        for (int fd = 4; fd < plan.descriptor_end; ++fd) ::close(fd);
+    }
+    if (plan.set_limit && ::setrlimit(RLIMIT_NOFILE, &plan.limit) != 0) child_fail(report);
+    // Default handling for every signal this program catches, and for the
+    // two the runtime ignores; then the empty mask.
+    for (int sig = 1; sig < NSIG; ++sig) {
+        struct sigaction sa{};
+        if (::sigaction(sig, nullptr, &sa) != 0) continue;
+        const bool caught = (sa.sa_flags & SA_SIGINFO) || (sa.sa_handler != SIG_DFL && sa.sa_handler != SIG_IGN);
+        if (!caught && sig != SIGPIPE && sig != SIGXFSZ) continue;
+        struct sigaction dfl{};
+        dfl.sa_handler = SIG_DFL;
+        ::sigaction(sig, &dfl, nullptr);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    int last = ENOENT;
+    bool denied = false;
+    for (const std::string& path : plan.paths) {
+        ::execve(path.c_str(), plan.args.data(), environ);
+        last = errno;
+        if (last == EACCES) denied = true;
+        else if (last != ENOENT && last != ENOTDIR) break;
+    }
+    errno = denied && (last == ENOENT || last == ENOTDIR) ? EACCES : last;
+    child_fail(report);
+}
+
+// Starts the child of `plan`; 0 with its pid, or the errno of the failure
+// (the start failed: nothing is left running).
+int start_child(ChildPlan& plan, pid_t& child) {
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0) return errno;
+    plan.report = report[1];
+    // No handler of this program runs in the child before it takes the
+    // default handling.
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &old);
+    child = ::fork();
+    if (child == 0) run_child(plan);
+    const int fork_error = errno;
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    ::close(report[1]);
+    if (child < 0) {
+        ::close(report[0]);
+        return fork_error;
+    }
+    int err = 0;
+    ssize_t got;
+    while ((got = ::read(report[0], &err, sizeof err)) < 0 && errno == EINTR) {
+    }
+    ::close(report[0]);
+    if (got == static_cast<ssize_t>(sizeof err)) {
+        while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        return err != 0 ? err : ECHILD;
+    }
+    return 0;
+}
+
+}  // namespace
+
 CommandResult LinuxPlatform::run_command(const std::vector<std::string>& argv, double timeout_s) {
     CommandResult result;
     if (argv.empty()) return result;
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) return result;
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    // Whatever else is open in this process stays out of the child.
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t none, defaults;
-    sigemptyset(&none);
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    sigaddset(&defaults, SIGXFSZ);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
+    ChildPlan plan;
+    plan.paths = program_paths(argv[0]);
+    for (const auto& a : argv) plan.args.push_back(const_cast<char*>(a.c_str()));
+    plan.args.push_back(nullptr);
+    plan.out = fds[1];
+    rlimit lim{};
+    if (::getrlimit(RLIMIT_NOFILE, &lim) == 0) {
+        if (lim.rlim_cur != RLIM_INFINITY)
+            plan.descriptor_end = static_cast<int>(std::min<rlim_t>(lim.rlim_cur, INT_MAX));
+        if (const auto soft = ProcFileCache::child_soft_limit()) {
+            plan.limit = {*soft, lim.rlim_max};
+            plan.set_limit = true;
+        }
+    }
     pid_t child = -1;
-    const int rc = ::posix_spawnp(&child, args[0], &actions, &attr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
+    const int rc = start_child(plan, child);
     ::close(fds[1]);
     if (rc != 0) {
         ::close(fds[0]);

@@ -12,15 +12,35 @@
 // The files take descriptors and kernel memory (an open file, about 1 KB,
 // and for stat, status and io the page of text the kernel keeps for a file
 // it has read), so at most `bound` files are kept; processes beyond it are
-// read by opening, reading and closing each file. The descriptors are
-// close-on-exec and numbered from where the program's own range ends (see
-// descriptor_room), so none of them reaches the program's children or any
-// code that waits on descriptors with select().
+// read by opening, reading and closing each file.
+//
+// The descriptors are the program's, lent: the cache keeps a file only
+// where it leaves the rest of the program room to go on.
+// - Kept descriptors are close-on-exec and numbered from 1 024 up, so none
+//   of them reaches the program's children or any code that waits on
+//   descriptors with select(). Where the soft limit cannot reach above
+//   1 024 plus the reserve, no file is kept.
+// - The reserve: a kept descriptor never takes a number within the top
+//   `reserve` numbers below the soft limit, the reserve being the largest of
+//   256, a quarter of the numbers from 1 024 to the soft limit, and half of
+//   those the program had when it started (so with soft = hard the program
+//   keeps at least half its room above 1 024). The limit is read again at
+//   the start of every list; when descriptors of the program's own already
+//   reach into the reserve, every kept file is closed and none is kept in
+//   that list.
+// - An open that fails for want of descriptors (EMFILE, ENFILE) closes every
+//   kept file and is tried once more; what that gives is the answer, and no
+//   file is kept for the rest of that list.
+// - close_all() gives every descriptor back (the engine calls it when no
+//   list has run for a while); the next list opens the files again.
 #pragma once
+
+#include <sys/resource.h>
 
 #include <array>
 #include <cstddef>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -42,7 +62,9 @@ public:
     static constexpr std::size_t kDefaultBound = 16384;
     // The descriptors below this number stay the rest of the program's:
     // the usual soft limit, and the numbers select() can wait on.
-    static constexpr std::size_t kProgramDescriptors = 1024;
+    static constexpr int kLowestDescriptor = 1024;
+    // The fewest descriptors kept free for the rest of the program.
+    static constexpr rlim_t kLeastReserve = 256;
 
     // `proc_dir` is an open /proc folder, not owned. Keeps at most `bound`
     // files (0: none), fewer where the descriptor limit leaves less room.
@@ -57,35 +79,45 @@ public:
     // Reads file `slot` of `pid`, named `rel` ("<pid>/<name>") below the
     // /proc folder, into `out`: 0 or an errno.
     int read(long long pid, int slot, const char* rel, std::string& out);
-    // Closes the files of every process that is not in `pids` (ascending).
+    // Starts a list: closes the files of every process that is not in
+    // `pids` (ascending) and measures the room the list may keep files in.
     void keep_only(const std::vector<long long>& pids);
+    // Closes every kept file.
+    void close_all();
 
     std::size_t kept() const;
     std::size_t bound() const { return bound_; }
-    int lowest_descriptor() const { return lowest_fd_; }
 
-    // Makes room for `bound` more descriptors above the program's own range:
+    // Makes room for `bound` more descriptors above 1 024 and the reserve:
     // raises the soft RLIMIT_NOFILE toward the hard limit as far as needed,
-    // and never further. Gives the files that fit and the lowest number
-    // they may take.
-    struct Room {
-        std::size_t files = 0;
-        int lowest_fd = 0;
-    };
-    static Room descriptor_room(std::size_t bound);
+    // and never further. Gives the files that fit (0 where none does).
+    static std::size_t descriptor_room(std::size_t bound);
+    // The reserve below soft limit `soft` (see above).
+    static rlim_t reserve(rlim_t soft);
+    // The soft limit for a program this one starts: the one this program
+    // started with when descriptor_room raised it (and nothing changed it
+    // since); none when the current one is that.
+    static std::optional<rlim_t> child_soft_limit();
 
 private:
     static constexpr int kSlots = 4;
     using Files = std::array<int, kSlots>;
 
     void close_files(Files& files);
+    void close_every_file();
+    // A just opened descriptor moved to a number the cache may keep, or -1
+    // (then `fd` is closed).
+    int keepable(int fd);
+    // Measures the room of this list (mutex held).
+    void measure_room();
 
     const int proc_dir_;
     std::size_t bound_ = 0;
-    int lowest_fd_ = 0;
-    mutable std::mutex mutex_;  // the map and the count below
+    mutable std::mutex mutex_;  // everything below
     std::unordered_map<long long, Files> files_;
     std::size_t kept_ = 0;
+    int ceiling_ = 0;     // kept descriptors stay below this number
+    bool full_ = false;   // no more files kept in this list
 };
 
 }  // namespace vyr::engine

@@ -26,6 +26,11 @@ struct EngineOptions {
     std::string app_dir;
     // Start the first folder scan at construction.
     bool start_folder_scan = true;
+    // The files the platform keeps open for the process list are given back
+    // at the first snapshot after no list has run for this many seconds of
+    // the monotonic clock (the telemetry worker takes a snapshot at every
+    // refresh and a list only while the inspector shows one).
+    double listed_files_idle_s = 10.0;
 };
 
 struct PrimaryDisk {
@@ -164,6 +169,8 @@ private:
     std::optional<double> measure_processors(SystemMetricsSnapshot& s);
     void measure_disk_rates(SystemMetricsSnapshot& s, double now);
     void measure_load(SystemMetricsSnapshot& s);
+    // Gives back the platform's kept files when no list has run for the idle time.
+    void close_idle_listed_files();
     std::string format_uptime(std::optional<double> boot_time);
     PrimaryDisk resolve_primary_disk(PartitionList& partitions);
     std::vector<DiskPartitionInfo> get_partitions(PartitionList& partitions);
@@ -185,6 +192,10 @@ private:
     std::optional<IoTotals> last_disk_io_;
     double last_disk_io_time_ = 0.0;
     std::unique_ptr<ProcTable> procs_;
+    // When the last list started (monotonic), and whether the platform may
+    // keep files open for it since.
+    double last_list_at_ = 0.0;
+    bool listed_files_open_ = false;
 
     std::shared_ptr<FolderState> folders_;
 };

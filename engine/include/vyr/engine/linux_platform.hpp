@@ -48,6 +48,7 @@ public:
     // Keeps the stat, status, io and cmdline files open between lists (see
     // ProcFileCache); every other file is read as read_process_file reads it.
     int read_listed_process_file(long long pid, const char* name, std::string& out) override;
+    void close_listed_files() override;
     std::optional<IoTotals> process_io_counters(long long pid) override;
     std::string user_name(long long uid) override;
     void refresh_user_names() override;
@@ -62,6 +63,10 @@ public:
 
     std::string home_dir() override;
     PathState path_state(const std::string& path) override;
+    // The child has standard input and error on /dev/null, no other
+    // descriptor of this program, default signal handling and an empty
+    // signal mask, and the soft descriptor limit this program started with
+    // (where the kept process files raised it).
     CommandResult run_command(const std::vector<std::string>& argv, double timeout_s) override;
 
 protected:

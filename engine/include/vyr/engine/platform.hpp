@@ -169,6 +169,9 @@ public:
     virtual int read_listed_process_file(long long pid, const char* name, std::string& out) {
         return read_process_file(pid, name, out);
     }
+    // Gives back whatever the platform keeps open for the process list; the
+    // next list opens its files again.
+    virtual void close_listed_files() {}
     // The platform's own I/O counters of a process (the Windows step).
     virtual std::optional<IoTotals> process_io_counters(long long pid) = 0;
     virtual std::string user_name(long long uid) = 0;
