@@ -400,20 +400,25 @@ std::vector<DiskPartitionInfo> Engine::get_partitions() {
     return get_partitions(partitions);
 }
 
+namespace {
+
+DiskPartitionInfo partition_record(const std::string& device, const std::string& mount, const std::string& fstype,
+                                   const DiskUsage& u) {
+    return DiskPartitionInfo{device,
+                             mount,
+                             fstype,
+                             static_cast<double>(u.total) / kGB,
+                             static_cast<double>(u.used) / kGB,
+                             static_cast<double>(u.free) / kGB,
+                             u.percent};
+}
+
+}  // namespace
+
 std::vector<DiskPartitionInfo> Engine::get_partitions(PartitionList& partitions) {
     static const std::set<std::string> kSkipped = {"squashfs", "tmpfs", "devtmpfs", "overlay"};
     std::vector<DiskPartitionInfo> out;
     std::set<std::string> seen;
-    auto record = [](const std::string& device, const std::string& mount, const std::string& fstype,
-                     const DiskUsage& u) {
-        return DiskPartitionInfo{device,
-                                 mount,
-                                 fstype,
-                                 static_cast<double>(u.total) / kGB,
-                                 static_cast<double>(u.used) / kGB,
-                                 static_cast<double>(u.free) / kGB,
-                                 u.percent};
-    };
     try {
         for (const auto& part : partitions.get()) {
             if (kSkipped.count(part.fstype) || seen.count(part.device)) continue;
@@ -421,7 +426,7 @@ std::vector<DiskPartitionInfo> Engine::get_partitions(PartitionList& partitions)
                 const DiskUsage u = platform_->disk_usage(part.mountpoint);
                 if (u.total < kPartitionFloorBytes) continue;
                 seen.insert(part.device);
-                out.push_back(record(part.device, part.mountpoint, part.fstype, u));
+                out.push_back(partition_record(part.device, part.mountpoint, part.fstype, u));
             } catch (const SystemError& e) {
                 trace_failure("partition usage", e.what());
             }
@@ -429,11 +434,12 @@ std::vector<DiskPartitionInfo> Engine::get_partitions(PartitionList& partitions)
     } catch (const SystemError& e) {
         trace_failure("partition list", e.what());
     }
-    if (out.empty()) {
-        const PrimaryDisk d = resolve_primary_disk(partitions);
-        out.push_back(record(d.device, d.mount == "/" ? "/" : "/ (Ana Disk)", d.fstype, d.usage));
-    }
+    if (out.empty()) out.push_back(primary_disk_entry(resolve_primary_disk(partitions)));
     return out;
+}
+
+DiskPartitionInfo Engine::primary_disk_entry(const PrimaryDisk& disk) {
+    return partition_record(disk.device, disk.mount == "/" ? "/" : "/ (Ana Disk)", disk.fstype, disk.usage);
 }
 
 }  // namespace vyr::engine
