@@ -7,6 +7,7 @@ Programs are started through win_probe.exe, which passes an exact command line a
 back the full 32-bit exit code, on an X display with a window manager."""
 import os
 import shutil
+import subprocess
 import sys
 import unittest
 
@@ -44,7 +45,13 @@ class Copy:
         self.proc, self.report_path, self.stop_path = proc, report, stop
 
     def exit_code(self, timeout=RUN_TIMEOUT):
-        out, err = self.proc.communicate(timeout=timeout)
+        try:
+            out, err = self.proc.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            # What the probe said shows whether the launcher started at all.
+            self.proc.kill()
+            out, err = self.proc.communicate()
+            raise AssertionError(f"the probe did not end within {timeout} s: {out!r} {err!r}") from None
         lines = out.splitlines()
         if not lines or not lines[-1].startswith("exit "):
             raise AssertionError(f"the probe gave no exit code: {out!r} {err!r}")
