@@ -23,6 +23,9 @@ READY_MARK = ".vyr-prefix-ready"
 # How long a test waits for one program under Wine: far above what it takes on a busy
 # machine, below the test's own limit.
 RUN_TIMEOUT = 180
+# How long the Wine server stays after its last program: far above the pauses between
+# the programs of a test.
+SERVER_LINGER = 300
 # Mono and Gecko are never installed into the prefix; nothing here needs them.
 DLL_OVERRIDES = "mscoree,mshtml="
 
@@ -92,16 +95,15 @@ class WineSession:
         self.wine = wine_tool("wine64")
         self.wineserver = wine_tool("wineserver")
         self.env = base_environment(scratch, display)
-        # A server left behind by an earlier run that was cut off would take this
-        # session's programs; no other test uses the prefix meanwhile.
-        self.kill_server()
         # Started as a daemon, the server's first process leaves once the server listens:
         # no program of the session starts a server of its own beside it, however slow
-        # the machine.
+        # the machine. It stays while programs run and SERVER_LINGER seconds after the last
+        # one, so one whose test was cut off does not stay for good.
         # Its output goes to a file: the server keeps the streams it is given.
         log_path = os.path.join(scratch, "wineserver.log")
         with open(log_path, "w") as log:
-            started = subprocess.run([self.wineserver, "--persistent"], env=self.env, stdin=subprocess.DEVNULL,
+            started = subprocess.run([self.wineserver, f"--persistent={SERVER_LINGER}"], env=self.env,
+                                     stdin=subprocess.DEVNULL,
                                      stdout=log, stderr=log, timeout=RUN_TIMEOUT)
         if started.returncode != 0:
             with open(log_path) as log:
@@ -127,14 +129,11 @@ class WineSession:
         return subprocess.Popen([self.wine, *args], env=self.environment(**changes), stdin=subprocess.PIPE,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, bufsize=1)
 
-    def kill_server(self):
-        """Ends the prefix's server and every program in it, and waits until it is gone."""
+    def close(self):
+        """Ends the server and every program in it, and waits until it is gone."""
         for option in ("--kill", "--wait"):
             subprocess.run([self.wineserver, option], env=self.env, stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=RUN_TIMEOUT)
-
-    def close(self):
-        self.kill_server()
 
 
 class WineTestCase(unittest.TestCase):
