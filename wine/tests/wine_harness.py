@@ -23,9 +23,6 @@ READY_MARK = ".vyr-prefix-ready"
 # How long a test waits for one program under Wine: far above what it takes on a busy
 # machine, below the test's own limit.
 RUN_TIMEOUT = 180
-# How long the Wine server stays after its last program: far above the pauses between
-# the programs of a test.
-SERVER_LINGER = 300
 # Mono and Gecko are never installed into the prefix; nothing here needs them.
 DLL_OVERRIDES = "mscoree,mshtml="
 
@@ -97,13 +94,11 @@ class WineSession:
         self.env = base_environment(scratch, display)
         # Started as a daemon, the server's first process leaves once the server listens:
         # no program of the session starts a server of its own beside it, however slow
-        # the machine. It stays while programs run and SERVER_LINGER seconds after the last
-        # one, so one whose test was cut off does not stay for good.
+        # the machine.
         # Its output goes to a file: the server keeps the streams it is given.
         log_path = os.path.join(scratch, "wineserver.log")
         with open(log_path, "w") as log:
-            started = subprocess.run([self.wineserver, f"--persistent={SERVER_LINGER}"], env=self.env,
-                                     stdin=subprocess.DEVNULL,
+            started = subprocess.run([self.wineserver, "--persistent"], env=self.env, stdin=subprocess.DEVNULL,
                                      stdout=log, stderr=log, timeout=RUN_TIMEOUT)
         if started.returncode != 0:
             with open(log_path) as log:
