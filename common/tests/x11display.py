@@ -20,13 +20,16 @@ import time
 # xvfb-run's numbers from 99 up.
 DISPLAY_NUMBERS = range(400, 700)
 WM_START_WAIT = 60  # seconds; starting a window manager is slow on a loaded machine
+# How long a check waits for a window, a click's outcome or a paint: far above what a
+# loaded machine takes; only a failing check waits that long.
+EVENT_WAIT = 60
 
 
 def have_tools(*names):
     return all(shutil.which(n) for n in ("Xvfb",) + names)
 
 
-def wait_until(pred, timeout=20.0, step=0.05):
+def wait_until(pred, timeout=EVENT_WAIT, step=0.05):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         value = pred()

@@ -9,6 +9,8 @@ import tempfile
 import textwrap
 
 PYTHON = os.environ.get("VYR_PYTHON", sys.executable)
+# How long a test waits for a copy it started: far above what a busy machine takes.
+WAIT_LIMIT = 180
 
 
 class Sandbox:
@@ -52,12 +54,12 @@ class Sandbox:
                 found.append(os.path.relpath(os.path.join(base, name), self.root))
         return sorted(found)
 
-    def run(self, code, *args, env=None, timeout=60):
+    def run(self, code, *args, env=None, timeout=None):
         """Runs `code` in a new interpreter; returns the CompletedProcess."""
         full_env = dict(self.env)
         full_env.update(env or {})
         return subprocess.run([PYTHON, "-c", textwrap.dedent(code), *args],
-                              capture_output=True, text=True, timeout=timeout,
+                              capture_output=True, text=True, timeout=timeout or WAIT_LIMIT,
                               env=full_env, cwd=self.root)
 
     def start(self, code, *args, env=None):

@@ -12,6 +12,7 @@ import textwrap
 import unittest
 
 import dg_support
+from dg_support import WAIT_LIMIT
 
 # Runs one call of the channel in a fresh process and prints what it left.
 CALL = """
@@ -55,7 +56,7 @@ class Derivation(unittest.TestCase):
                 env["LOCALAPPDATA"] = box.path(case["appdata"])
             started.append((case, box, box.start(CALL, json.dumps(case), env=env)))
         for case, box, proc in started:
-            out, err = proc.communicate(timeout=60)
+            out, err = proc.communicate(timeout=WAIT_LIMIT)
             with self.subTest(case=case):
                 self.assertEqual(proc.returncode, 0, err)
                 yield case, box, json.loads(out)
@@ -375,7 +376,7 @@ def counting(*args, **kwargs):
     activate(*args, **kwargs)
 dg._activate_vyr_window = counting
 print("READY", flush=True)
-deadline = time.monotonic() + 20
+deadline = time.monotonic() + 600  # until the second copy came, however slow the machine
 while not calls and time.monotonic() < deadline:
     tk.run(20)
 tk.run(300)          # time for any further, wrong activation
@@ -409,14 +410,14 @@ class SecondCopy(unittest.TestCase):
         listener.bind(self.server_path)
         listener.listen(1)
         proc = self.box.start(SECOND_COPY)
-        listener.settimeout(30)
+        listener.settimeout(WAIT_LIMIT)
         conn, _ = listener.accept()
-        conn.settimeout(30)
+        conn.settimeout(WAIT_LIMIT)
         data = b""
         while chunk := conn.recv(64):      # until the second copy disconnects
             data += chunk
         conn.close()
-        out, err = proc.communicate(timeout=30)
+        out, err = proc.communicate(timeout=WAIT_LIMIT)
         self.assertEqual(data, b"ACTIVATE\n")
         self.assertEqual((proc.returncode, out, err), (0, "", ""))
         self.assertFalse(os.path.exists(os.path.dirname(self.lock)))
@@ -427,7 +428,7 @@ class SecondCopy(unittest.TestCase):
         self.assertEqual(first.stdout.readline().strip(), "READY")
         second = self.second_copy()
         self.assertEqual((second.returncode, second.stdout), (0, ""), second.stderr)
-        out, err = first.communicate(timeout=60)
+        out, err = first.communicate(timeout=WAIT_LIMIT)
         self.assertEqual(first.returncode, 0, err)
         report = json.loads(out)
         self.assertEqual(report["calls"], [[[], {}]])     # once, without a window
@@ -438,7 +439,7 @@ class SecondCopy(unittest.TestCase):
         self.addCleanup(first.kill)
         self.assertEqual(first.stdout.readline().strip(), "READY")
         self.assertEqual(self.second_copy().returncode, 0)
-        report = json.loads(first.communicate(timeout=60)[0])
+        report = json.loads(first.communicate(timeout=WAIT_LIMIT)[0])
         self.assertEqual(len(report["calls"]), 1)
         state = report["state"]
         self.assertEqual((state["visible"], state["minimized"]), (True, False))
@@ -479,9 +480,9 @@ class SecondCopy(unittest.TestCase):
                     env = {k: v for k, v in box.env.items()
                            if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
                     second = subprocess.run([launcher], env=env, cwd=box.root,
-                                            capture_output=True, text=True, timeout=60)
+                                            capture_output=True, text=True, timeout=WAIT_LIMIT)
                     self.assertEqual((second.returncode, second.stdout), (0, ""), second.stderr)
-                    out, err = first.communicate(timeout=60)
+                    out, err = first.communicate(timeout=WAIT_LIMIT)
                 self.assertEqual(first.returncode, 0, err)
                 report = json.loads(out)
                 self.assertEqual(len(report["calls"]), 1)
@@ -509,7 +510,7 @@ class SecondCopy(unittest.TestCase):
             first.stdin.write("\n")
             first.stdin.flush()
             self.assertEqual(first.stdout.readline().strip(), "ALIVE")
-        out, err = first.communicate(timeout=30)
+        out, err = first.communicate(timeout=WAIT_LIMIT)
         self.assertEqual((first.returncode, err), (0, ""))
         with open(os.path.join(self.box.home, "Vyr_Logs", "vyr_runtime_slot.log")) as f:
             log = f.read()

@@ -32,6 +32,9 @@ using namespace vyr::desk_guard;
 
 namespace {
 
+// How long a check waits for an event: far above what a busy machine takes.
+constexpr int kEventWaitMs = 60000;
+
 // A sample main window: a central widget with a horizontal row, and a
 // resize handler that records the width of a watched widget at that moment.
 class SampleWindow : public QMainWindow {
@@ -508,7 +511,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&win));
         QCOMPARE(sidebar->maximumWidth(), 208);
         win.resize(1300, 500);
-        QTRY_COMPARE(sidebar->maximumWidth(), 250);
+        QTRY_COMPARE_WITH_TIMEOUT(sidebar->maximumWidth(), 250, kEventWaitMs);
         QVERIFY(!win.widths_seen.isEmpty());
         // The window's own handler saw the new constraint already applied.
         QCOMPARE(win.widths_seen.last(), 250);
@@ -605,7 +608,7 @@ private slots:
         });
         fit->install();
         QCOMPARE(sidebar->maximumWidth(), 16777215);  // nothing before the loop runs
-        QTRY_VERIFY(win.isMaximized());
+        QTRY_VERIFY_WITH_TIMEOUT(win.isMaximized(), kEventWaitMs);
         QCOMPARE(asked, 1);
         QCOMPARE(fit->parent(), &win);
         // The real screens are connected: a screen signal runs the sync.

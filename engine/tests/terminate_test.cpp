@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "fixture.hpp"
@@ -26,6 +27,8 @@ namespace {
 using numfmt::integer;
 
 // A child in its own session running `program` (found on the search path).
+// The kernel shows the new name in the stat file a moment before the new command
+// line, so the child counts as started once both are there (or once it has ended).
 class Child {
 public:
     explicit Child(const std::string& program, const char* arg = "30") {
@@ -35,13 +38,10 @@ public:
             execlp(program.c_str(), program.c_str(), arg, static_cast<char*>(nullptr));
             _exit(127);
         }
-        // Wait until the child runs the program.
-        const std::string want = "(" + program.substr(program.rfind('/') + 1).substr(0, 15) + ")";
-        for (int i = 0; i < 500; ++i) {
-            std::ifstream in("/proc/" + integer(pid_) + "/stat");
-            std::string line;
-            std::getline(in, line);
-            if (line.find(want) != std::string::npos) break;
+        const std::string name = "(" + program.substr(program.rfind('/') + 1).substr(0, 15) + ")";
+        const std::string command_line = program + '\0' + arg + '\0';
+        const auto deadline = std::chrono::steady_clock::now() + kLimit;
+        while (!runs_program(name, command_line) && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     }
@@ -52,16 +52,18 @@ public:
         }
     }
     pid_t pid() const { return pid_; }
-    // The signal that ended the child, 0 when it still runs after a while.
+    // The signal that ended the child, -1 when it exited, 0 when it still runs after a
+    // limit far above what a busy machine takes.
     int ended_by() {
-        for (int i = 0; i < 300; ++i) {
+        const auto deadline = std::chrono::steady_clock::now() + kLimit;
+        do {
             int status = 0;
             if (waitpid(pid_, &status, WNOHANG) == pid_) {
                 reaped_ = true;
                 return WIFSIGNALED(status) ? WTERMSIG(status) : -1;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        } while (std::chrono::steady_clock::now() < deadline);
         return 0;
     }
     bool running() {
@@ -70,6 +72,23 @@ public:
     }
 
 private:
+    static constexpr std::chrono::seconds kLimit{60};
+
+    // Whether the stat file names the program and the command line is the one given,
+    // or the child has already ended (an ended child keeps no command line).
+    bool runs_program(const std::string& name, const std::string& command_line) const {
+        std::ifstream stat("/proc/" + integer(pid_) + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        const auto close = line.rfind(')');
+        if (close == std::string::npos) return false;
+        if (line.compare(close, 3, ") Z") == 0) return true;
+        if (line.find(name) == std::string::npos) return false;
+        std::ifstream cmdline("/proc/" + integer(pid_) + "/cmdline", std::ios::binary);
+        const std::string seen((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
+        return seen == command_line;
+    }
+
     pid_t pid_;
     bool reaped_ = false;
 };

@@ -18,6 +18,26 @@ import unittest
 import engine
 
 DIST = pathlib.Path(os.environ.get("VYR_DIST_DIR", pathlib.Path(engine.__file__).parent))
+# How long a test waits for a child or a background scan: far above what a busy machine takes.
+WAIT_LIMIT = 60
+
+
+def sleeping_in(pid, argv):
+    """Waits until the process `pid` runs `argv` and sleeps in it. The kernel shows the new
+    name a moment before the new command line, and a program that has just started runs
+    a while before it sleeps. False when that did not come within the limit."""
+    want = b"".join(arg.encode() + b"\0" for arg in argv)
+    deadline = time.monotonic() + WAIT_LIMIT
+    while time.monotonic() < deadline:
+        try:
+            cmdline = pathlib.Path("/proc/%d/cmdline" % pid).read_bytes()
+            state = pathlib.Path("/proc/%d/stat" % pid).read_text().rpartition(")")[2].split()[0]
+        except (OSError, IndexError):
+            return False
+        if cmdline == want and state == "S":
+            return True
+        time.sleep(0.01)
+    return False
 
 
 def run_fresh(code, env=None):
@@ -25,7 +45,7 @@ def run_fresh(code, env=None):
     full = os.environ.copy()
     full.update(env or {})
     proc = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True,
-                          text=True, timeout=60, env=full)
+                          text=True, timeout=180, env=full)
     return proc.returncode, proc.stdout, proc.stderr
 
 
@@ -277,7 +297,10 @@ class ProcessList(unittest.TestCase):
         probe.symlink_to(shutil.which("sleep"))
         cls.children = [subprocess.Popen([str(probe), "60"], start_new_session=True)
                         for _ in range(2)]
-        time.sleep(0.2)
+        for c in cls.children:
+            if not sleeping_in(c.pid, [str(probe), "60"]):
+                cls.tearDownClass()
+                raise RuntimeError("the probe child %d did not start" % c.pid)
 
     @classmethod
     def tearDownClass(cls):
@@ -513,9 +536,8 @@ class FolderScan(unittest.TestCase):
                 e = engine.SystemMonitorEngine()
                 stamp = e._last_folder_scan
                 assert stamp > 0.0   # the engine started a scan when it was made
-                for _ in range(300):
-                    if e.get_folder_usages():
-                        break
+                deadline = time.monotonic() + 120   # the scan runs du, slowly on a busy machine
+                while not e.get_folder_usages() and time.monotonic() < deadline:
                     time.sleep(0.05)
                 first = e.get_folder_usages()
                 again = e.get_folder_usages()
@@ -543,13 +565,7 @@ class Termination(unittest.TestCase):
     def child(self):
         c = subprocess.Popen(["sleep", "60"], start_new_session=True)
         self.addCleanup(lambda: (c.poll() is None and c.kill(), c.wait()))
-        for _ in range(200):
-            try:
-                if "(sleep)" in pathlib.Path("/proc/%d/stat" % c.pid).read_text():
-                    break
-            except OSError:
-                pass
-            time.sleep(0.01)
+        self.assertTrue(sleeping_in(c.pid, ["sleep", "60"]), "the child did not start")
         return c
 
     def test_end_and_kill(self):
@@ -557,11 +573,11 @@ class Termination(unittest.TestCase):
         c = self.child()
         self.assertEqual(term(c.pid, force=False),
                          (True, "'sleep' (PID %d) sonlandırma sinyali gönderildi (SIGTERM)." % c.pid))
-        self.assertEqual(c.wait(10), -signal.SIGTERM)
+        self.assertEqual(c.wait(WAIT_LIMIT), -signal.SIGTERM)
         c = self.child()
         self.assertEqual(term(c.pid, True),
                          (True, "'sleep' (PID %d) zorla kapatıldı (SIGKILL)." % c.pid))
-        self.assertEqual(c.wait(10), -signal.SIGKILL)
+        self.assertEqual(c.wait(WAIT_LIMIT), -signal.SIGKILL)
         self.assertEqual(term(c.pid), (False, "PID %d artık çalışmıyor." % c.pid))
 
     def test_values_that_name_no_running_process(self):
@@ -651,7 +667,7 @@ class Termination(unittest.TestCase):
                          (False, "PID %d artık çalışmıyor." % c.pid))
         self.assertIsNone(c.poll())
         self.assertEqual(term(c.pid, expected_name="sleep")[0], True)
-        self.assertEqual(c.wait(10), -signal.SIGTERM)
+        self.assertEqual(c.wait(WAIT_LIMIT), -signal.SIGTERM)
 
 
 class Concurrency(unittest.TestCase):

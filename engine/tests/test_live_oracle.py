@@ -15,6 +15,25 @@ ORACLE = pathlib.Path(__file__).with_name("oracle_psutil.py")
 EXCLUDED = ("claude", "antigravity", "language_server")
 
 
+def settled(pid, argv, state, limit=60):
+    """Waits until the process `pid` runs `argv` (None: any, as a zombie keeps none) and is in
+    `state`, however slow the machine; False when that did not come within `limit` seconds.
+    The kernel shows a new program's name a moment before its command line, and the program
+    runs a while before it sleeps."""
+    want = None if argv is None else b"".join(a.encode() + b"\0" for a in argv)
+    deadline = time.monotonic() + limit
+    while time.monotonic() < deadline:
+        try:
+            cmdline = pathlib.Path("/proc/%d/cmdline" % pid).read_bytes()
+            now = pathlib.Path("/proc/%d/stat" % pid).read_text().rpartition(")")[2].split()[0]
+        except (OSError, IndexError):
+            return False
+        if (want is None or cmdline == want) and now == state:
+            return True
+        time.sleep(0.01)
+    return False
+
+
 def oracle(pids):
     out = subprocess.run([ORACLE_PYTHON, str(ORACLE), *map(str, pids)], capture_output=True,
                          text=True, timeout=120, check=True)
@@ -48,8 +67,12 @@ class AgainstTheOracle(unittest.TestCase):
         # stopped, a zombie, one with carriage returns in its arguments and one
         # that an exclusion word keeps out of the list (a shell that waits for
         # its sleep).
+        started = []
+
         def child(*args):
-            return subprocess.Popen(args, start_new_session=True)
+            c = subprocess.Popen(args, start_new_session=True)
+            started.append((c, list(args)))
+            return c
 
         cls.sleeper = child("sleep", "60")
         cls.stopped = child("sleep", "60")
@@ -57,9 +80,16 @@ class AgainstTheOracle(unittest.TestCase):
         cls.with_cr = child("sh", "-c", "sleep 60; :", "vyr", "line\rend", "pair\r\nend", "last\r")
         cls.excluded = child("sh", "-c", "sleep 60; :", "vyr", EXCLUDED[-1])
         cls.children = (cls.sleeper, cls.stopped, cls.zombie, cls.with_cr, cls.excluded)
-        time.sleep(0.3)
-        os.kill(cls.stopped.pid, signal.SIGSTOP)
-        time.sleep(0.2)
+        try:
+            for c, argv in started:
+                if not (settled(c.pid, None, "Z") if c is cls.zombie else settled(c.pid, argv, "S")):
+                    raise RuntimeError("the child %r did not start" % argv)
+            os.kill(cls.stopped.pid, signal.SIGSTOP)
+            if not settled(cls.stopped.pid, ["sleep", "60"], "T"):
+                raise RuntimeError("the stopped child did not stop")
+        except BaseException:
+            cls.tearDownClass()
+            raise
         cls.listed = [c.pid for c in cls.children if c is not cls.excluded] + [
             os.getpid(), os.getppid()]
         pids = cls.listed + [cls.excluded.pid]

@@ -10,7 +10,7 @@ import unittest
 LAUNCHER = os.path.join(os.environ["VYR_DIST_DIR"], "Vyr_Sistem_Zuvedadu")
 FIXTURE_APP = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fixture", "app.py")
 PRODUCT_TITLE = "Vyr Ruvivu Zizodiro"
-RUN_TIMEOUT = 60
+RUN_TIMEOUT = 180  # seconds for one launcher run: far above what a busy machine takes
 
 
 def status_of(code):
@@ -70,7 +70,7 @@ class LauncherTestCase(unittest.TestCase):
         self._running.append(proc)
         return proc
 
-    def wait_for_report(self, path, proc=None, key=None, timeout=30):
+    def wait_for_report(self, path, proc=None, key=None, timeout=RUN_TIMEOUT):
         """The report at `path` once it exists (and holds `key`)."""
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:

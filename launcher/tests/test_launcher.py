@@ -262,6 +262,7 @@ class SingleRunningCopy(LauncherTestCase):
                     report = self.report_path(f"copy{i}")
                     proc = self.run_launcher(where, args, env=self.env(
                         VYR_TEST_REPORT=report, VYR_TEST_ACTION="sys.exit(6)", **changes))
+                    self.assertIsNone(first.poll(), "the first copy ended before the test stopped it")
                     self.assertEqual(proc.returncode, 6 if runs else 0, (args, proc.stderr))
                     self.assertEqual(os.path.exists(report), runs, args)
                     if runs:

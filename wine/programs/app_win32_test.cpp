@@ -5,7 +5,8 @@
 //   app_win32_test --wait-for-interrupts N
 //       installs the bridge, prints "ready" and then one line "signal S main=M" for every
 //       signal that reaches the callback (M is 1 on the thread that runs the timers), until
-//       N arrived (exit 0) or 30 s passed (exit 1); the tests interrupt it from outside
+//       N arrived (exit 0) or five minutes passed (exit 1); the tests interrupt it from
+//       outside
 #include <windows.h>
 
 #include <csignal>
@@ -28,6 +29,8 @@ using vyr::shell::LockAttempt;
 using vyr::shell::SignalBridge;
 using checks::read_file;
 using checks::write_file;
+
+constexpr int kInterruptLimitMs = 5 * 60 * 1000;
 
 // Windows has no POSIX file locking: every copy runs, whatever the file looks like and
 // whoever holds it, and the file is neither made nor touched.
@@ -176,7 +179,7 @@ int wait_for_interrupts(int wanted) {
     });
     std::printf("ready\n");
     std::fflush(stdout);
-    for (int waited = 0; count < wanted && waited < 30000; waited += 100) QTimer::process_timers(100);
+    for (int waited = 0; count < wanted && waited < kInterruptLimitMs; waited += 100) QTimer::process_timers(100);
     return count >= wanted ? 0 : 1;
 }
 

@@ -4,7 +4,7 @@
 //   desk_guard_win32_test [CASE]...   runs the named cases, or all
 //   desk_guard_win32_test --hold-lock PATH READY RELEASE
 //       takes the lock file PATH, writes its process id into it, sets the event READY and
-//       holds the lock until the event RELEASE is set (or 30 s passed)
+//       holds the lock until the event RELEASE is set (or five minutes passed)
 #include <windows.h>
 
 #include <fcntl.h>
@@ -25,6 +25,9 @@ using vyr::desk_guard::LockAttempt;
 using vyr::desk_guard::LockOutcome;
 using vyr::desk_guard::lock_instance_file;
 using checks::write_file;
+
+// How long one process waits for the other: far above what a busy machine takes.
+constexpr DWORD kProgramLimitMs = 5 * 60 * 1000;
 
 const char* name_of(LockOutcome outcome) {
     switch (outcome) {
@@ -120,14 +123,14 @@ void lock_file_held_by_another_process() {
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child{};
     CHECK(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
-    CHECK_EQ(WaitForSingleObject(ready, 30000), WAIT_OBJECT_0);
+    CHECK_EQ(WaitForSingleObject(ready, kProgramLimitMs), WAIT_OBJECT_0);
 
     const LockAttempt refused = lock_instance_file(path);
     CHECK_EQ(std::string(name_of(refused.outcome)), "HeldElsewhere");
     CHECK_EQ(refused.error, EACCES);
 
     SetEvent(release);
-    CHECK_EQ(WaitForSingleObject(child.hProcess, 30000), WAIT_OBJECT_0);
+    CHECK_EQ(WaitForSingleObject(child.hProcess, kProgramLimitMs), WAIT_OBJECT_0);
     DWORD code = 1;
     GetExitCodeProcess(child.hProcess, &code);
     CHECK_EQ(code, 0u);
@@ -180,7 +183,7 @@ int hold_lock(const std::wstring& path, const std::wstring& ready, const std::ws
     const HANDLE release_event = OpenEventW(SYNCHRONIZE, FALSE, release.c_str());
     if (!ready_event || !release_event) return 3;
     SetEvent(ready_event);
-    WaitForSingleObject(release_event, 30000);
+    WaitForSingleObject(release_event, kProgramLimitMs);
     return 0;
 }
 

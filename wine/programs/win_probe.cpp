@@ -5,8 +5,9 @@
 //
 //   win_probe run [--set NAME=VALUE | --unset NAME]... COMMAND_LINE
 //       starts COMMAND_LINE (after the environment changes), prints "started PID" and then
-//       "exit N" with the signed exit code, or "timeout" after a minute (the program is
-//       then ended)
+//       "exit N" with the signed exit code, or "timeout" after half an hour (the program
+//       is then ended): a copy that must stay up stays up until the test ends it, however
+//       slow the machine, and a probe left behind still ends in the end
 //   win_probe windows
 //       reads commands from standard input, one a line, and answers each:
 //         make TITLE          a new top-level window, shown normally: "made N"
@@ -36,7 +37,8 @@ namespace {
 using wide_text::utf8;
 using wide_text::wide;
 
-constexpr DWORD kRunLimitMs = 60000;
+constexpr DWORD kRunLimitMs = 30 * 60 * 1000;
+constexpr DWORD kEndLimitMs = 120000;
 constexpr UINT kCommandMessage = WM_APP + 1;
 
 void say(const std::wstring& line) {
@@ -305,7 +307,7 @@ int look_at_mutex(const std::wstring& name) {
 int end_process(DWORD pid) {
     const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
     const bool ended = process != nullptr && TerminateProcess(process, 255) &&
-                       WaitForSingleObject(process, 10000) == WAIT_OBJECT_0;
+                       WaitForSingleObject(process, kEndLimitMs) == WAIT_OBJECT_0;
     if (process != nullptr) CloseHandle(process);
     say(ended ? L"ended" : L"not ended");
     return ended ? 0 : 1;

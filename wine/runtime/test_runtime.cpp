@@ -190,7 +190,10 @@ void write_startup_log(const std::string& message) {
 void hold_until_stopped() {
     const auto stop = environment(L"VYR_TEST_STOP");
     if (!stop) return;
-    for (int i = 0; i < 2400; ++i) {  // two minutes at most
+    // Half an hour at most: far beyond any test on a busy machine, and a copy left
+    // behind still ends.
+    const ULONGLONG end = GetTickCount64() + 30ULL * 60 * 1000;
+    while (GetTickCount64() < end) {
         if (GetFileAttributesW(stop->c_str()) != INVALID_FILE_ATTRIBUTES) return;
         Sleep(50);
     }

@@ -7,7 +7,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from wine_harness import WineTestCase, program, windows_path  # noqa: E402
+from wine_harness import RUN_TIMEOUT, WineTestCase, program, windows_path  # noqa: E402
 
 CASES = ("fallback_lock", "signal_bridge", "display_probe")
 
@@ -31,7 +31,7 @@ class AppShellUnderWine(WineTestCase):
             for _ in range(3):
                 proc.send_signal(signal.SIGINT)
                 self.assertEqual(proc.stdout.readline().strip(), f"signal {int(signal.SIGINT)} main=1")
-            self.assertEqual(proc.wait(timeout=30), 0)
+            self.assertEqual(proc.wait(timeout=RUN_TIMEOUT), 0)
         finally:
             if proc.poll() is None:
                 proc.kill()

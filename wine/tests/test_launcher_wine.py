@@ -7,17 +7,20 @@ Programs are started through win_probe.exe, which passes an exact command line a
 back the full 32-bit exit code, on an X display with a window manager."""
 import os
 import shutil
+import subprocess
 import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from wine_harness import (SOURCE_DIR, WineTestCase, program, read_report, wait_until,  # noqa: E402
-                          windows_path)
+from wine_harness import (RUN_TIMEOUT, SOURCE_DIR, WineTestCase, program, read_report,  # noqa: E402
+                          wait_until, windows_path)
 
 LAUNCHER = "Vyr_Sistem_Zuvedadu.exe"
 PRODUCT_TITLE = "Vyr Ruvivu Zizodiro"
 MUTEX = "Local\\VYR_SINGLE_INSTANCE_vyr-sysmonitor"
 RUNTIME_FAILURE = "Python 3.12 Runtime (python312.dll) baslatilamadi."
+# How long the probe looks for the message box; the test waits a little longer for it.
+BOX_WAIT_MS = (RUN_TIMEOUT - 30) * 1000
 SKIP_OPTIONS = ["--vyr-elevated-task", "--vyr-root-helper", "--service", "--install-service",
                 "--uninstall-service", "--status", "--headless", "--self-test", "--screenshot"]
 
@@ -41,8 +44,14 @@ class Copy:
     def __init__(self, proc, report, stop):
         self.proc, self.report_path, self.stop_path = proc, report, stop
 
-    def exit_code(self, timeout=60):
-        out, err = self.proc.communicate(timeout=timeout)
+    def exit_code(self, timeout=RUN_TIMEOUT):
+        try:
+            out, err = self.proc.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            # What the probe said shows whether the launcher started at all.
+            self.proc.kill()
+            out, err = self.proc.communicate()
+            raise AssertionError(f"the probe did not end within {timeout} s: {out!r} {err!r}") from None
         lines = out.splitlines()
         if not lines or not lines[-1].startswith("exit "):
             raise AssertionError(f"the probe gave no exit code: {out!r} {err!r}")
@@ -56,6 +65,10 @@ class Copy:
 
     def report(self):
         return read_report(self.report_path)
+
+    def running(self):
+        """Whether the launcher still runs: the probe waits for it."""
+        return self.proc.poll() is None
 
     def stop(self):
         open(self.stop_path, "w").close()
@@ -93,11 +106,17 @@ class LauncherUnderWine(WineTestCase):
     def start_holding(self, folder, args="", name="first"):
         """A copy whose application runs until it is stopped; returns once it runs."""
         copy = self.start(folder, args, "hold", name)
-        self.addCleanup(lambda: copy.proc.poll() is None and copy.stop())
-        if not wait_until(lambda: (copy.report() or {}).get("script")):
+        self.addCleanup(lambda: copy.running() and copy.stop())
+        wait_until(lambda: (copy.report() or {}).get("script") or not copy.running())
+        if not (copy.report() or {}).get("script") or not copy.running():
             copy.proc.kill()
             self.fail(f"the copy {name} did not start its application: {copy.proc.communicate()}")
         return copy
+
+    def assert_still_running(self, copy):
+        """Fails when `copy` has ended: what came after it did not run beside it."""
+        if not copy.running():
+            self.fail(f"the first copy ended before the test stopped it: {copy.proc.communicate()}")
 
     def mutex_state(self):
         return self.session.run([program("win_probe.exe"), "mutex", MUTEX]).stdout.strip()
@@ -211,6 +230,7 @@ class LauncherUnderWine(WineTestCase):
         for args in ("", "--Service", "--statu", "-headless"):
             with self.subTest(args=args):
                 code, report = self.run_copy(folder, args, action="exit 5", name="second")
+                self.assert_still_running(first)
                 self.assertEqual(code, 0)
                 self.assertIsNone(report)
 
@@ -224,6 +244,7 @@ class LauncherUnderWine(WineTestCase):
         for i, (where, args) in enumerate(cases):
             with self.subTest(args=args, folder=os.path.basename(where)):
                 code, report = self.run_copy(where, args, action="exit 5", name=f"skip{i}")
+                self.assert_still_running(first)
                 self.assertEqual(code, 5)
                 self.assertIsNotNone(report)
         self.assertEqual(first.stop(), 0)
@@ -235,6 +256,7 @@ class LauncherUnderWine(WineTestCase):
         main = self.start_holding(folder, name="main")
         self.assertEqual(self.mutex_state(), "owned")
         code, report = self.run_copy(folder, name="third")
+        self.assert_still_running(main)
         self.assertEqual((code, report), (0, None))
         self.assertEqual(main.stop(), 0)
         self.assertEqual(helper.stop(), 0)
@@ -259,7 +281,7 @@ class LauncherUnderWine(WineTestCase):
     def close_windows(self, host):
         if host.poll() is None:
             self.ask(host, "quit")
-        host.communicate(timeout=30)
+        host.communicate(timeout=RUN_TIMEOUT)
 
     def state_becomes(self, host, window, expected):
         """The window's state once it equals `expected` (or the last one seen)."""
@@ -273,8 +295,17 @@ class LauncherUnderWine(WineTestCase):
         wait_until(reached)
         return state
 
-    def second_copy_leaves(self, folder):
+    def bring_to_front(self, host, window):
+        """Raises the window and waits until it is the first of the probe's windows: the
+        window manager restacks a moment later, and the next copy must find the order the
+        test set."""
+        self.ask(host, f"front {window}")
+        on_top = wait_until(lambda: self.ask(host, f"state {window}").endswith(f" first={window}"))
+        self.assertTrue(on_top, f"the window {window} did not come on top")
+
+    def second_copy_leaves(self, folder, first):
         code, report = self.run_copy(folder, name="second")
+        self.assert_still_running(first)
         self.assertEqual((code, report), (0, None))
 
     def test_second_copy_restores_and_raises_the_running_window(self):
@@ -296,7 +327,7 @@ class LauncherUnderWine(WineTestCase):
                     self.ask(host, command)
                 self.assertEqual(self.state_becomes(host, 1, "state iconic=0 visible=1 foreground=1 first=1"),
                                  "state iconic=0 visible=1 foreground=1 first=1")
-                self.second_copy_leaves(folder)
+                self.second_copy_leaves(folder, first)
                 self.assertEqual(self.state_becomes(host, 0, in_front), in_front)
         self.assertEqual(first.stop(), 0)
 
@@ -307,9 +338,9 @@ class LauncherUnderWine(WineTestCase):
         host = self.open_windows(PRODUCT_TITLE, "Baska pencere", f"{PRODUCT_TITLE} - Baslatma Hatasi")
         for on_top in (0, 2, 0):
             with self.subTest(on_top=on_top):
-                self.ask(host, f"front {on_top}")
-                self.ask(host, "front 1")
-                self.second_copy_leaves(folder)
+                self.bring_to_front(host, on_top)
+                self.bring_to_front(host, 1)
+                self.second_copy_leaves(folder, first)
                 expected = f"state iconic=0 visible=1 foreground=1 first={on_top}"
                 self.assertEqual(self.state_becomes(host, on_top, expected), expected)
         self.assertEqual(first.stop(), 0)
@@ -318,8 +349,8 @@ class LauncherUnderWine(WineTestCase):
         folder = self.program_folder()
         first = self.start_holding(folder)
         host = self.open_windows("Baska pencere")
-        self.ask(host, "front 0")
-        self.second_copy_leaves(folder)
+        self.bring_to_front(host, 0)
+        self.second_copy_leaves(folder, first)
         self.assertEqual(self.ask(host, "state 0"), "state iconic=0 visible=1 foreground=1 first=0")
         self.assertEqual(first.stop(), 0)
 
@@ -327,13 +358,13 @@ class LauncherUnderWine(WineTestCase):
 
     def test_runtime_that_cannot_start_shows_the_box_and_gives_one(self):
         folder = self.program_folder()
-        watcher = self.session.start([program("win_probe.exe"), "box", PRODUCT_TITLE, "30000"])
+        watcher = self.session.start([program("win_probe.exe"), "box", PRODUCT_TITLE, str(BOX_WAIT_MS)])
         copy = self.start(folder, action="fail-init")
         pid = copy.pid()
         # A box that is never found must not stay open for the next test.
         self.addCleanup(lambda: copy.proc.poll() is None and
                         self.session.run([program("win_probe.exe"), "end", str(pid)]))
-        out, err = watcher.communicate(timeout=60)
+        out, err = watcher.communicate(timeout=RUN_TIMEOUT)
         self.assertEqual(watcher.returncode, 0, out + err)
         lines = out.splitlines()
         self.assertEqual(lines[:3], [f"caption {PRODUCT_TITLE}", "owner 0", f"process {pid}"])

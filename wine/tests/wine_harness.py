@@ -20,7 +20,9 @@ SOURCE_DIR = os.environ.get("VYR_SOURCE_DIR", "")
 # Debian's wine64 package puts the 64-bit loader and server here, off PATH.
 WINE_FOLDERS = ("/usr/lib/wine",)
 READY_MARK = ".vyr-prefix-ready"
-RUN_TIMEOUT = 90
+# How long a test waits for one program under Wine: far above what it takes on a busy
+# machine, below the test's own limit.
+RUN_TIMEOUT = 180
 # Mono and Gecko are never installed into the prefix; nothing here needs them.
 DLL_OVERRIDES = "mscoree,mshtml="
 
@@ -90,9 +92,17 @@ class WineSession:
         self.wine = wine_tool("wine64")
         self.wineserver = wine_tool("wineserver")
         self.env = base_environment(scratch, display)
-        self.server = subprocess.Popen([self.wineserver, "--foreground", "--persistent"], env=self.env,
-                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                       stderr=subprocess.DEVNULL)
+        # Started as a daemon, the server's first process leaves once the server listens:
+        # no program of the session starts a server of its own beside it, however slow
+        # the machine.
+        # Its output goes to a file: the server keeps the streams it is given.
+        log_path = os.path.join(scratch, "wineserver.log")
+        with open(log_path, "w") as log:
+            started = subprocess.run([self.wineserver, "--persistent"], env=self.env, stdin=subprocess.DEVNULL,
+                                     stdout=log, stderr=log, timeout=RUN_TIMEOUT)
+        if started.returncode != 0:
+            with open(log_path) as log:
+                raise RuntimeError(f"the Wine server did not start ({started.returncode}): {log.read().strip()}")
         # The first program starts Wine's own services, which keep the standard streams
         # they are given: they get none, so no test waits on a stream they hold open.
         subprocess.run([self.wine, program("win_probe.exe"), "mutex", "Local\\vyr-start"], env=self.env,
@@ -115,13 +125,10 @@ class WineSession:
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, bufsize=1)
 
     def close(self):
-        subprocess.run([self.wineserver, "--kill"], env=self.env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=RUN_TIMEOUT)
-        try:
-            self.server.wait(timeout=RUN_TIMEOUT)
-        except subprocess.TimeoutExpired:
-            self.server.kill()
-            self.server.wait()
+        """Ends the server and every program in it, and waits until it is gone."""
+        for option in ("--kill", "--wait"):
+            subprocess.run([self.wineserver, option], env=self.env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=RUN_TIMEOUT)
 
 
 class WineTestCase(unittest.TestCase):
@@ -156,7 +163,7 @@ class WineTestCase(unittest.TestCase):
         self.folder = tempfile.mkdtemp(dir=self.scratch, prefix=self._testMethodName[:40] + "-")
 
 
-def wait_until(predicate, timeout=15.0, step=0.05):
+def wait_until(predicate, timeout=RUN_TIMEOUT, step=0.05):
     deadline = time.monotonic() + timeout
     while True:
         value = predicate()

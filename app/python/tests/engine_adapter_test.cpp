@@ -186,32 +186,42 @@ public:
         if (!dir_.empty()) rmdir(dir_.c_str());
     }
     pid_t pid() const { return pid_; }
-    // Whether the child runs the program under `name` within 5 s (until its
-    // exec it has the name of this test).
+    // Whether the child runs the program under `name` within a limit far above what a
+    // busy machine takes (until its exec it has the name of this test). The kernel
+    // shows the new name a moment before the new command line: both must be there.
     bool runs_as(const std::string& name) const {
-        for (int i = 0; i < 500; ++i) {
-            std::ifstream in("/proc/" + std::to_string(pid_) + "/comm", std::ios::binary);
-            std::stringstream text;
-            text << in.rdbuf();
-            if (text.str() == name + "\n") return true;
+        const std::string command_line = link_ + '\0' + "60" + '\0';
+        const auto deadline = std::chrono::steady_clock::now() + kLimit;
+        do {
+            if (read_proc("comm") == name + "\n" && read_proc("cmdline") == command_line) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        } while (std::chrono::steady_clock::now() < deadline);
         return false;
     }
-    // The signal that ended the child, 0 while it runs after 5 s.
+    // The signal that ended the child, 0 while it still runs after that limit.
     int ending_signal() {
-        for (int i = 0; i < 500; ++i) {
+        const auto deadline = std::chrono::steady_clock::now() + kLimit;
+        do {
             int status = 0;
             if (waitpid(pid_, &status, WNOHANG) == pid_) {
                 reaped_ = true;
                 return WIFSIGNALED(status) ? WTERMSIG(status) : -1;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        } while (std::chrono::steady_clock::now() < deadline);
         return 0;
     }
 
 private:
+    static constexpr std::chrono::seconds kLimit{60};
+
+    std::string read_proc(const char* file) const {
+        std::ifstream in("/proc/" + std::to_string(pid_) + "/" + file, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
     std::string dir_, link_;
     pid_t pid_ = -1;
     bool reaped_ = false;

@@ -50,7 +50,7 @@ class Sandbox:
                 env[k] = v
         return env
 
-    def run(self, code, timeout=60, **overrides):
+    def run(self, code, timeout=180, **overrides):
         proc = subprocess.run([sys.executable, "-c", textwrap.dedent(code)],
                               capture_output=True, text=True, timeout=timeout,
                               env=self.env(**overrides), cwd=self.root)

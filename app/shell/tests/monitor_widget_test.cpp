@@ -77,7 +77,7 @@ struct FakeBackend : vyr::shell::MonitorBackend {
 };
 
 template <typename Pred>
-bool wait_for(Pred pred, int ms = 10000) {
+bool wait_for(Pred pred, int ms = 60000) {
     QElapsedTimer t;
     t.start();
     while (!pred()) {
@@ -429,7 +429,7 @@ TEST(MonitorWidget, PopupWatchdogRunsThroughoutAndClosesThePopupAsItShould) {
             EXPECT_TRUE(w.vertical_popup()->isVisible()) << c.name;
             w.vertical_popup()->hide();
         } else {
-            EXPECT_TRUE(wait_for([&] { return !w.vertical_popup()->isVisible(); }, 5000)) << c.name;
+            EXPECT_TRUE(wait_for([&] { return !w.vertical_popup()->isVisible(); })) << c.name;
             EXPECT_FALSE(w.vertical_popup()->is_pinned()) << c.name;
         }
         // A hidden popup does not stop the watchdog.

@@ -31,7 +31,7 @@ def log_lines(prefix):
         return []
 
 def stopper():
-    deadline = time.time() + 30
+    deadline = time.time() + 150  # a slow start on a busy machine still gets its signal late
     while not READY() and time.time() < deadline:
         TICKS[0] += 1          # Python runs while the event loop waits
         time.sleep(0.02)

@@ -14,7 +14,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from x11session import TITLE, Monitor, X11Session, have_tools, shots_folder, wait_until
+from x11session import EVENT_WAIT, TITLE, Monitor, X11Session, have_tools, shots_folder, wait_until
 
 DIST = os.environ.get("VYR_E2E_DIST") or os.environ.get("VYR_DIST_DIR", "")
 INSPECTOR_TITLE = TITLE + " — Canlı Program ve İşlem Denetçisi"
@@ -181,7 +181,7 @@ class DesktopFit(unittest.TestCase):
                     return w
             return None
 
-        main = wait_until(capsule, 30)
+        main = wait_until(capsule)
         self.assertIsNotNone(main, "the capsule window did not appear")
         return m, main
 
@@ -200,15 +200,27 @@ class DesktopFit(unittest.TestCase):
         s = self.session
         x, y, _, _ = s.geometry(main)
         s.click(x + 43, y + 26, button=3)
-        self.assertTrue(wait_until(lambda: self.others(m, main), 5), "no context menu")
+        self.assertTrue(wait_until(lambda: self.others(m, main)), "no context menu")
         time.sleep(0.3)
         s.key("Down")
         s.key("Down")  # "Canlı Kaynak & İşlem Denetçisini Aç"
         s.key("Return")
-        inspector = wait_until(lambda: s.find(m.pid, INSPECTOR_TITLE, prefix=True), 10)
+        inspector = wait_until(lambda: s.find(m.pid, INSPECTOR_TITLE, prefix=True))
         self.assertIsNotNone(inspector, "the inspector did not open")
-        time.sleep(2)  # mapped, placed and filled
+        time.sleep(2)  # mapped, placed and filled for the screenshot that follows
         return inspector
+
+    def geometry_becomes(self, window, expected):
+        """The window's geometry once the window manager has placed it as `expected`, or
+        the last one seen."""
+        seen = []
+
+        def placed():
+            seen.append(self.session.geometry(window))
+            return seen[-1] == expected
+
+        wait_until(placed)
+        return seen[-1]
 
     def hover_capsule(self, main):
         s = self.session
@@ -223,16 +235,24 @@ class DesktopFit(unittest.TestCase):
         """Centre of the inspector's "—" button: left of "✕ Kapat", the red
         button at the right end of the header."""
         ix, iy, iw, _ = self.session.geometry(inspector)
-        pic = self.picture()
-        for y in range(iy + 8, iy + 90):
-            runs = pic.runs(y, ix + iw // 2, ix + iw, CLOSE_RED_BG)
-            if runs and runs[-1][1] - runs[-1][0] >= 20:
-                close_left = runs[-1][0] - 1  # its border
-                top = y
-                while pic.runs(y, close_left, close_left + 10, CLOSE_RED_BG):
-                    y += 1
-                return close_left - 8 - 15, (top + y) // 2  # spacing 8, 30 px wide
-        self.fail("no close button in the inspector's header")
+
+        def find():
+            pic = self.picture()
+            for y in range(iy + 8, iy + 90):
+                runs = pic.runs(y, ix + iw // 2, ix + iw, CLOSE_RED_BG)
+                if runs and runs[-1][1] - runs[-1][0] >= 20:
+                    close_left = runs[-1][0] - 1  # its border
+                    top = y
+                    while pic.runs(y, close_left, close_left + 10, CLOSE_RED_BG):
+                        y += 1
+                    return close_left - 8 - 15, (top + y) // 2  # spacing 8, 30 px wide
+            return None
+
+        # The header is painted a moment after the window is placed.
+        where = wait_until(find, EVENT_WAIT, 0.3)
+        if where is None:
+            self.fail("no close button in the inspector's header")
+        return where
 
     def test_inspector_at_its_designed_size_and_back_from_minimised(self):
         s = self.open_session(1920, 1080)
@@ -240,27 +260,26 @@ class DesktopFit(unittest.TestCase):
         inspector = self.open_inspector_from_the_context_menu(m, main)
         self.shot("inspector_1920x1080")
         # 780 x 530, centred on the screen as the controller computes it.
-        self.assertEqual(s.geometry(inspector), (569, 274, 780, 530))
+        self.assertEqual(self.geometry_becomes(inspector, (569, 274, 780, 530)), (569, 274, 780, 530))
 
         # "—" minimises it; the capsule's summary then opens on hover as when it is closed.
         s.click(*self.minimise_button(inspector))
-        self.assertTrue(wait_until(lambda: s.find(m.pid, INSPECTOR_TITLE, prefix=True) is None, 5),
+        self.assertTrue(wait_until(lambda: s.find(m.pid, INSPECTOR_TITLE, prefix=True) is None),
                         "the inspector was not minimised")
         time.sleep(1.6)  # the hover block left by opening the inspector
         self.hover_capsule(main)
-        popup = wait_until(lambda: (self.others(m, main) or [None])[0], 5)
+        popup = wait_until(lambda: (self.others(m, main) or [None])[0])
         self.assertIsNotNone(popup, "hovering did not open the summary")
         self.shot("minimised_inspector_hover_summary")
 
         # A click on the capsule brings the inspector back where it was, and closes the summary.
         x, y, _, _ = s.geometry(main)
         s.click(x + 43, y + 26)
-        back = wait_until(lambda: s.find(m.pid, INSPECTOR_TITLE, prefix=True), 5)
-        time.sleep(0.5)
-        self.shot("minimised_inspector_back")
+        back = wait_until(lambda: s.find(m.pid, INSPECTOR_TITLE, prefix=True))
         self.assertEqual(back, inspector, "the capsule click did not bring the inspector back")
-        self.assertEqual(s.geometry(inspector), (569, 274, 780, 530))
-        self.assertTrue(wait_until(lambda: popup not in s.windows(m.pid), 5))
+        self.assertEqual(self.geometry_becomes(inspector, (569, 274, 780, 530)), (569, 274, 780, 530))
+        self.shot("minimised_inspector_back")
+        self.assertTrue(wait_until(lambda: popup not in s.windows(m.pid)))
 
     def action_buttons_row(self, inspector):
         """Centres of "Sonlandır" and the search field, on the tool row: its
@@ -348,7 +367,7 @@ class DesktopFit(unittest.TestCase):
         m, main = self.start()
         inspector = self.open_inspector_from_the_context_menu(m, main)
         self.shot("inspector_800x600")
-        x, y, w, h = s.geometry(inspector)
+        x, y, w, h = self.geometry_becomes(inspector, (12, 34, 780, 530))
         self.assertEqual((w, h), (780, 530))
         self.assertEqual((x, y), (12, 34))  # the left margin wins, the height is centred
         self.assertLessEqual(x + w, 800)
@@ -367,29 +386,29 @@ class DesktopFit(unittest.TestCase):
             pic = self.picture()
             return all(pic.at(px, py) == BACKGROUND for px, py in points)
 
-        desktop_shown = wait_until(lambda: desktop_shows(points), 5, 0.5)
+        desktop_shown = wait_until(lambda: desktop_shows(points), EVENT_WAIT, 0.5)
         self.shot("capsule_without_compositor")
         self.assertTrue(desktop_shown, "the capsule's corners are not the desktop")
         pic = self.picture()
         self.assertNotEqual(pic.at(capsule[0] + 43, capsule[1] + 26), BACKGROUND)  # the plate itself
 
         self.hover_capsule(main)
-        popup = wait_until(lambda: (self.others(m, main) or [None])[0], 5)
+        popup = wait_until(lambda: (self.others(m, main) or [None])[0])
         self.assertIsNotNone(popup, "hovering did not open the summary")
-        time.sleep(0.5)
+        shown = wait_until(lambda: desktop_shows(corners(*s.geometry(popup))), EVENT_WAIT, 0.3)
         self.shot("popup_without_compositor")
-        self.assertTrue(desktop_shows(corners(*s.geometry(popup))), "the summary's corners are not the desktop")
+        self.assertTrue(shown, "the summary's corners are not the desktop")
         s.pointer_to(200, 200)
-        self.assertTrue(wait_until(lambda: popup not in s.windows(m.pid), 5))
+        self.assertTrue(wait_until(lambda: popup not in s.windows(m.pid)))
 
         # A compositing manager that starts later blends the windows itself: the
         # shape goes (without a real one, the corners then read black), and comes
         # back when it ends.
         self.x.hold("_NET_WM_CM_S%d" % self.x.screen)
-        self.assertTrue(wait_until(lambda: self.picture().at(capsule[0], capsule[1]) == BLACK, 10, 0.5),
+        self.assertTrue(wait_until(lambda: self.picture().at(capsule[0], capsule[1]) == BLACK, EVENT_WAIT, 0.5),
                         "the capsule kept its shape under a compositing manager")
         self.x.release()
-        self.assertTrue(wait_until(lambda: desktop_shows(points), 10, 0.5),
+        self.assertTrue(wait_until(lambda: desktop_shows(points), EVENT_WAIT, 0.5),
                         "the capsule's shape did not come back when the compositing manager ended")
 
     def test_fully_transparent_capsule_without_a_compositor(self):
@@ -406,7 +425,7 @@ class DesktopFit(unittest.TestCase):
         def desktop_shows(pic):
             return all(pic.at(px, py) == BACKGROUND for px, py in plate)
 
-        shown = wait_until(lambda: desktop_shows(self.picture()), 10, 0.5)
+        shown = wait_until(lambda: desktop_shows(self.picture()), EVENT_WAIT, 0.5)
         self.shot("transparent_capsule_without_compositor")
         self.assertTrue(shown, "the capsule's plate area is not the desktop")
         pic = self.picture()
@@ -420,13 +439,13 @@ class DesktopFit(unittest.TestCase):
         # The pointer on the figure shows the whole hover plate; leaving cuts it back.
         s.pointer_to(*figure[len(figure) // 2])
         self.assertTrue(wait_until(lambda: not any(self.picture().at(px, py) == BACKGROUND for px, py in plate),
-                                   5, 0.3), "the hover plate is not shown whole")
+                                   EVENT_WAIT, 0.3), "the hover plate is not shown whole")
         s.pointer_to(x - 300, y - 300)
-        self.assertTrue(wait_until(lambda: desktop_shows(self.picture()), 5, 0.3))
+        self.assertTrue(wait_until(lambda: desktop_shows(self.picture()), EVENT_WAIT, 0.3))
 
         # Under a compositing manager the window is not cut: it blends itself.
         self.x.hold("_NET_WM_CM_S%d" % self.x.screen)
-        self.assertTrue(wait_until(lambda: self.picture().at(*plate[0]) == BLACK, 10, 0.5),
+        self.assertTrue(wait_until(lambda: self.picture().at(*plate[0]) == BLACK, EVENT_WAIT, 0.5),
                         "the capsule stayed cut under a compositing manager")
         self.x.release()
 
@@ -482,7 +501,7 @@ class DesktopFit(unittest.TestCase):
                                 env=s.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.addCleanup(tray.wait)
         self.addCleanup(tray.kill)
-        self.assertTrue(wait_until(lambda: self.x.owner("_NET_SYSTEM_TRAY_S%d" % self.x.screen), 20),
+        self.assertTrue(wait_until(lambda: self.x.owner("_NET_SYSTEM_TRAY_S%d" % self.x.screen)),
                         "the tray did not start")
         tray_windows = set(int(w) for w in (s.xdotool("search", "--class", "trayer") or "").split())
         m, main = self.start()
@@ -494,16 +513,16 @@ class DesktopFit(unittest.TestCase):
                     return w
             return None
 
-        icon = wait_until(small_window, 20)
+        icon = wait_until(small_window)
         self.assertIsNotNone(icon, "no tray icon")
-        time.sleep(1)
+        inside = wait_until(lambda: tray_windows & set(self.x.ancestors(icon)))
         self.shot("tray_icon")
-        self.assertTrue(tray_windows & set(self.x.ancestors(icon)), "the icon is not inside the tray")
+        self.assertTrue(inside, "the icon is not inside the tray")
 
         # Its click opens the summary beside it; a second click closes it.
         ix, iy, iw, ih = s.geometry(icon)
         s.click(ix + iw // 2, iy + ih // 2)
-        popup = wait_until(lambda: (self.others(m, main, icon) or [None])[0], 5)
+        popup = wait_until(lambda: (self.others(m, main, icon) or [None])[0])
         self.assertIsNotNone(popup, "the tray click did not open the summary")
         time.sleep(0.5)
         self.shot("tray_summary")
@@ -512,11 +531,11 @@ class DesktopFit(unittest.TestCase):
         self.assertLess(ix - (px + pw), 12)
         self.assertLess(py - (iy + ih), 16)
         s.click(ix + iw // 2, iy + ih // 2)
-        self.assertTrue(wait_until(lambda: popup not in s.windows(m.pid), 5), "the second click kept it")
+        self.assertTrue(wait_until(lambda: popup not in s.windows(m.pid)), "the second click kept it")
 
         def tray_menu(*keys):
             s.click(ix + iw // 2, iy + ih // 2, button=3)
-            menu = wait_until(lambda: (self.others(m, main, icon) or [None])[0], 5)
+            menu = wait_until(lambda: (self.others(m, main, icon) or [None])[0])
             self.assertIsNotNone(menu, "no tray menu")
             time.sleep(0.3)
             for k in keys:
@@ -525,17 +544,17 @@ class DesktopFit(unittest.TestCase):
 
         # "Masaüstü Tek Simgesini Göster / Gizle", twice.
         tray_menu("Down", "Down", "Return")
-        self.assertTrue(wait_until(lambda: main not in s.windows(m.pid), 5), "the capsule stayed")
+        self.assertTrue(wait_until(lambda: main not in s.windows(m.pid)), "the capsule stayed")
         tray_menu("Down", "Down", "Return")
-        self.assertTrue(wait_until(lambda: main in s.windows(m.pid), 5), "the capsule did not come back")
+        self.assertTrue(wait_until(lambda: main in s.windows(m.pid)), "the capsule did not come back")
         # "Canlı Kaynak & İşlem Denetçisini Aç".
         tray_menu("Down", "Down", "Down")
         self.shot("tray_menu")
         s.key("Return")
-        self.assertIsNotNone(wait_until(lambda: s.find(m.pid, INSPECTOR_TITLE, prefix=True), 10))
+        self.assertIsNotNone(wait_until(lambda: s.find(m.pid, INSPECTOR_TITLE, prefix=True)))
         # "Çıkış" ends the program with 0.
         tray_menu("Up", "Return")
-        self.assertEqual(m.wait(30), 0)
+        self.assertEqual(m.wait(), 0)
 
 
 if __name__ == "__main__":

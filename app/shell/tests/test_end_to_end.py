@@ -67,7 +67,7 @@ class EndToEnd(unittest.TestCase):
 
         # Resting on the capsule opens the summary popup beside it.
         self.hover_capsule(x, y)
-        popup = wait_until(lambda: (self.others(m, main) or [None])[0], 5)
+        popup = wait_until(lambda: (self.others(m, main) or [None])[0])
         self.assertIsNotNone(popup, "hovering did not open the popup")
         px, py, pw, ph = s.geometry(popup)
         self.assertLessEqual(py + ph, y)  # above the capsule
@@ -84,13 +84,13 @@ class EndToEnd(unittest.TestCase):
 
         # A click on the row opens the inspector on that metric, with live rows.
         s.click(px + pw // 2, py + 120)
-        inspector = wait_until(lambda: s.find(m.pid, INSPECTOR_TITLE, prefix=True), 10)
+        inspector = wait_until(lambda: s.find(m.pid, INSPECTOR_TITLE, prefix=True))
         self.assertIsNotNone(inspector, "the row click did not open the inspector")
-        self.assertTrue(wait_until(lambda: popup not in s.windows(m.pid), 5))
+        self.assertTrue(wait_until(lambda: popup not in s.windows(m.pid)))
         time.sleep(4)
         self.shot("03_inspector")
         s.key("Escape")
-        self.assertTrue(wait_until(lambda: s.find(m.pid, INSPECTOR_TITLE, prefix=True) is None, 5))
+        self.assertTrue(wait_until(lambda: s.find(m.pid, INSPECTOR_TITLE, prefix=True) is None))
 
         # A drag moves the window and stores where it ended.
         s.pointer_to(x + 43, y + 26)
@@ -100,13 +100,13 @@ class EndToEnd(unittest.TestCase):
             s.pointer_to(x + 43 - 20 * i, y + 26 - 15 * i)
             time.sleep(0.03)
         s.xdotool("mouseup", "1")
-        moved = wait_until(lambda: (lambda g: g if g[:2] != (x, y) else None)(s.geometry(main)), 5)
+        moved = wait_until(lambda: (lambda g: g if g[:2] != (x, y) else None)(s.geometry(main)))
         self.assertIsNotNone(moved, "the drag did not move the window")
         self.assertEqual(moved[:2], (x - 400, y - 300))
         # x and y are saved one after the other, and the file holds "y": null
         # (its default) between the two writes.
         saved = wait_until(lambda: (lambda d: d if d.get("x") is not None and d.get("y") is not None
-                                    else None)(m.settings()), 5)
+                                    else None)(m.settings()))
         self.assertEqual((saved["x"], saved["y"]), (x - 400, y - 300))
         time.sleep(0.5)
         self.shot("04_dragged")
@@ -114,13 +114,13 @@ class EndToEnd(unittest.TestCase):
         # A second copy ends with 0 and the first one keeps running.
         second = Monitor(s, DIST, self.home)
         self.addCleanup(second.stop)
-        self.assertEqual(second.wait(30), 0)
+        self.assertEqual(second.wait(), 0)
         self.assertIsNone(m.proc.poll())
         self.assertIsNotNone(s.find(m.pid, TITLE))
 
         # SIGTERM ends the first with 0.
         m.signal(signal.SIGTERM)
-        self.assertEqual(m.wait(30), 0)
+        self.assertEqual(m.wait(), 0)
 
     def test_second_start_brings_the_monitor_to_the_front(self):
         # Not kept above other windows, so a window opened later can cover it.
@@ -141,7 +141,7 @@ class EndToEnd(unittest.TestCase):
         self.addCleanup(cover.kill)
         cover_window = wait_until(
             lambda: [int(w) for w in (s.xdotool("search", "--name", "^%s$" % cover_title)
-                                       or "").split()][:1], 20)
+                                       or "").split()][:1])
         self.assertTrue(cover_window, "the covering window did not appear")
         cover_window = cover_window[0]
 
@@ -155,11 +155,11 @@ class EndToEnd(unittest.TestCase):
         for args in ((), ("--statusbar",)):
             with self.subTest(args=args):
                 s.xdotool("windowactivate", "--sync", str(cover_window))
-                self.assertTrue(wait_until(lambda: front() == cover_window, 10))
+                self.assertTrue(wait_until(lambda: front() == cover_window))
                 second = Monitor(s, DIST, self.home, args=args)
                 self.addCleanup(second.stop)
-                self.assertEqual(second.wait(30), 0)
-                self.assertTrue(wait_until(lambda: front() == main, 10),
+                self.assertEqual(second.wait(), 0)
+                self.assertTrue(wait_until(lambda: front() == main),
                                 "the running monitor was not brought to the front")
                 self.assertIsNone(m.proc.poll())
         self.shot("06_raised")
@@ -177,19 +177,19 @@ class EndToEnd(unittest.TestCase):
         x, y, w, h = where
         time.sleep(1)
         s.click(x + w - 10, y + 9)  # the close button in the top-right corner
-        self.assertTrue(wait_until(lambda: main not in s.windows(m.pid), 5),
+        self.assertTrue(wait_until(lambda: main not in s.windows(m.pid)),
                         "the close button did not hide the capsule")
         if shot:
             self.shot("07_capsule_hidden")
 
         second = Monitor(s, DIST, self.home, extra_env=second_env)
         self.addCleanup(second.stop)
-        self.assertEqual(second.wait(30), 0)
-        self.assertEqual(wait_until(lambda: s.find(m.pid, TITLE), 10), main,
+        self.assertEqual(second.wait(), 0)
+        self.assertEqual(wait_until(lambda: s.find(m.pid, TITLE)), main,
                          "the plain start did not bring the capsule back")
         self.assertEqual(s.geometry(main), where)
         self.assertTrue(wait_until(lambda: (s.xdotool("getactivewindow") or "").strip()
-                                   == str(main), 10))
+                                   == str(main)))
         self.assertIsNone(m.proc.poll())
         if shot:
             time.sleep(0.5)
@@ -265,14 +265,14 @@ class EndToEnd(unittest.TestCase):
         x, y, w, h = s.geometry(main)
         time.sleep(1)
         s.click(x + 43, y + 26, button=3)
-        menu = wait_until(lambda: (self.others(m, main) or [None])[0], 5)
+        menu = wait_until(lambda: (self.others(m, main) or [None])[0])
         self.assertIsNotNone(menu, "no context menu")
         time.sleep(0.3)
         self.shot("05_context_menu")
         s.key("Up")  # the last entry: "Vyr Ruvivu Zizodiro'nden Çık"
         time.sleep(0.2)
         s.key("Return")
-        self.assertEqual(m.wait(30), 0)
+        self.assertEqual(m.wait(), 0)
 
 
 if __name__ == "__main__":

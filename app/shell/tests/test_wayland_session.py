@@ -133,7 +133,7 @@ class WaylandOnly(unittest.TestCase):
         self.screenshot("09_wayland_capsule.png")
 
         program.send_signal(signal.SIGTERM)
-        self.assertEqual(program.wait(30), 0)
+        self.assertEqual(program.wait(120), 0)
 
 
 if __name__ == "__main__":

@@ -13,7 +13,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..",
                                 "common", "tests"))
 import x11display  # noqa: E402
-from x11display import VirtualDisplay, private_folder, wait_until  # noqa: E402,F401
+from x11display import EVENT_WAIT, VirtualDisplay, private_folder, wait_until  # noqa: E402,F401
 
 TITLE = "Vyr Ruvivu Zizodiro"
 PROGRAM = "Vyr_Sistem_Zuvedadu"
@@ -121,7 +121,7 @@ class Monitor:
     def pid(self):
         return self.proc.pid
 
-    def main_window(self, timeout=30):
+    def main_window(self, timeout=EVENT_WAIT):
         return wait_until(lambda: self.session.find(self.pid, TITLE), timeout)
 
     def settings(self):
@@ -135,7 +135,7 @@ class Monitor:
     def signal(self, sig=signal.SIGTERM):
         self.proc.send_signal(sig)
 
-    def wait(self, timeout=30):
+    def wait(self, timeout=EVENT_WAIT):
         try:
             self.proc.wait(timeout)
         except subprocess.TimeoutExpired:
