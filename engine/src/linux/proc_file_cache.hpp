@@ -21,9 +21,9 @@
 //   descriptors with select(). Where the soft limit cannot reach above
 //   1 024 plus the reserve, no file is kept.
 // - The reserve: a kept descriptor never takes a number within the top
-//   `reserve` numbers below the soft limit, the reserve being the largest of
-//   256, a quarter of the numbers from 1 024 to the soft limit, and half of
-//   those the program had when it started (so with soft = hard the program
+//   `reserve` numbers below the soft limit, the reserve being the largest
+//   of 256, a quarter of the numbers from 1 024 to the soft limit, and half
+//   of those the program had when it started (so with soft = hard the program
 //   keeps at least half its room above 1 024). The limit is read again at
 //   the start of every list; when descriptors of the program's own already
 //   reach into the reserve, every kept file is closed and none is kept in
