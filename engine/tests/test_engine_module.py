@@ -17,27 +17,18 @@ import unittest
 
 import engine
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from process_wait import settled  # noqa: E402
+
 DIST = pathlib.Path(os.environ.get("VYR_DIST_DIR", pathlib.Path(engine.__file__).parent))
 # How long a test waits for a child or a background scan: far above what a busy machine takes.
 WAIT_LIMIT = 60
 
 
 def sleeping_in(pid, argv):
-    """Waits until the process `pid` runs `argv` and sleeps in it. The kernel shows the new
-    name a moment before the new command line, and a program that has just started runs
-    a while before it sleeps. False when that did not come within the limit."""
-    want = b"".join(arg.encode() + b"\0" for arg in argv)
-    deadline = time.monotonic() + WAIT_LIMIT
-    while time.monotonic() < deadline:
-        try:
-            cmdline = pathlib.Path("/proc/%d/cmdline" % pid).read_bytes()
-            state = pathlib.Path("/proc/%d/stat" % pid).read_text().rpartition(")")[2].split()[0]
-        except (OSError, IndexError):
-            return False
-        if cmdline == want and state == "S":
-            return True
-        time.sleep(0.01)
-    return False
+    """Waits until the process `pid` runs `argv` and sleeps in it; False when that did not
+    come within the limit."""
+    return settled(pid, argv, "S", WAIT_LIMIT)
 
 
 def run_fresh(code, env=None):

@@ -5,33 +5,18 @@ import os
 import pathlib
 import signal
 import subprocess
+import sys
 import time
 import unittest
 
 import engine
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from process_wait import settled  # noqa: E402
+
 ORACLE_PYTHON = "/usr/bin/python3"
 ORACLE = pathlib.Path(__file__).with_name("oracle_psutil.py")
 EXCLUDED = ("claude", "antigravity", "language_server")
-
-
-def settled(pid, argv, state, limit=60):
-    """Waits until the process `pid` runs `argv` (None: any, as a zombie keeps none) and is in
-    `state`, however slow the machine; False when that did not come within `limit` seconds.
-    The kernel shows a new program's name a moment before its command line, and the program
-    runs a while before it sleeps."""
-    want = None if argv is None else b"".join(a.encode() + b"\0" for a in argv)
-    deadline = time.monotonic() + limit
-    while time.monotonic() < deadline:
-        try:
-            cmdline = pathlib.Path("/proc/%d/cmdline" % pid).read_bytes()
-            now = pathlib.Path("/proc/%d/stat" % pid).read_text().rpartition(")")[2].split()[0]
-        except (OSError, IndexError):
-            return False
-        if (want is None or cmdline == want) and now == state:
-            return True
-        time.sleep(0.01)
-    return False
 
 
 def oracle(pids):
